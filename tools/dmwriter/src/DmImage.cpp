@@ -1,0 +1,134 @@
+#include "dmwriter/DmImage.h"
+
+#include <stdexcept>
+
+namespace dmwriter {
+
+DataLayout dataLayout(std::int32_t dataType) {
+    const auto plain = [](ElementType type) {
+        return DataLayout{{code(type)}, false, static_cast<std::uint32_t>(elementSize(type))};
+    };
+    switch (dataType) {
+    case 1:
+        return plain(ElementType::Int16);
+    case 2:
+        return plain(ElementType::Float32);
+    case 3:
+    case 5:
+        return DataLayout{{code(ElementType::Float32), code(ElementType::Float32)}, true, 8};
+    case 6:
+        return plain(ElementType::UInt8);
+    case 7:
+        return plain(ElementType::Int32);
+    case 8:
+    case 23:
+        // DM stores a colour pixel (B, G, R, unused byte) as one 32-bit element.
+        return plain(ElementType::Int32);
+    case 9:
+        return plain(ElementType::Int8);
+    case 10:
+        return plain(ElementType::UInt16);
+    case 11:
+        return plain(ElementType::UInt32);
+    case 12:
+        return plain(ElementType::Float64);
+    case 13:
+        return DataLayout{{code(ElementType::Float64), code(ElementType::Float64)}, true, 16};
+    case 14:
+    default:
+        return plain(ElementType::Bool);
+    }
+}
+
+namespace {
+
+void addCalibration(Directory& directory, const AxisCalibration& calibration) {
+    directory.flags(1, 0);
+    directory.addTag("Origin", Tag::float32(calibration.origin));
+    directory.addTag("Scale", Tag::float32(calibration.scale));
+    directory.addTag("Units", Tag::utf16Array(calibration.units));
+}
+
+Tag dataTag(const ImageSpec& spec) {
+    const DataLayout layout = dataLayout(spec.dataType);
+    std::uint64_t elementBytes = 0;
+    for (std::int64_t fieldCode : layout.codes) {
+        elementBytes += elementSize(fieldCode);
+    }
+    const std::uint64_t byteCount = spec.generatedPixels ? spec.generatedPixels->size : spec.pixels.size();
+    if (byteCount % elementBytes != 0) {
+        throw std::invalid_argument(
+            "pixel bytes are not a whole number of elements of the image's data type");
+    }
+    const auto count = static_cast<std::int64_t>(byteCount / elementBytes);
+    if (layout.groups) {
+        return spec.generatedPixels ? Tag::groupArray(layout.codes, count, *spec.generatedPixels)
+                                    : Tag::groupArray(layout.codes, count, spec.pixels);
+    }
+    return spec.generatedPixels
+               ? Tag::generated({ArrayCode, layout.codes.front(), count}, *spec.generatedPixels)
+               : Tag::array(layout.codes.front(), count, spec.pixels);
+}
+
+Tag dimensionTag(ElementType type, std::uint32_t length) {
+    switch (type) {
+    case ElementType::Int32:
+        return Tag::int32(static_cast<std::int32_t>(length));
+    case ElementType::UInt32:
+        return Tag::uint32(length);
+    case ElementType::Int64:
+        return Tag::int64(length);
+    case ElementType::UInt64:
+        return Tag::uint64(length);
+    case ElementType::Int16:
+        return Tag::int16(static_cast<std::int16_t>(length));
+    case ElementType::UInt16:
+        return Tag::uint16(static_cast<std::uint16_t>(length));
+    default:
+        throw std::invalid_argument("dimensions are integers");
+    }
+}
+
+} // namespace
+
+ImageEntry addImage(Directory& imageList, const ImageSpec& spec) {
+    Directory& entry = imageList.addDirectory();
+    entry.flags(1, 0);
+
+    Directory& imageData = entry.addDirectory("ImageData");
+    imageData.flags(1, 0);
+    if (!spec.withoutCalibrations) {
+        Directory& calibrations = imageData.addDirectory("Calibrations");
+        calibrations.flags(1, 0);
+        addCalibration(calibrations.addDirectory("Brightness"), spec.brightness);
+        Directory& dimension = calibrations.addDirectory("Dimension");
+        if (spec.calibrations) {
+            for (const AxisCalibration& axis : *spec.calibrations) {
+                addCalibration(dimension.addDirectory(), axis);
+            }
+        } else {
+            for (std::size_t axis = 0; axis < spec.dimensions.size(); ++axis) {
+                addCalibration(dimension.addDirectory(), AxisCalibration{});
+            }
+        }
+        calibrations.addTag("DisplayCalibratedUnits", Tag::boolean(true));
+    }
+    Tag& data = imageData.addTag("Data", dataTag(spec));
+    imageData.addTag("DataType", Tag::uint32(static_cast<std::uint32_t>(spec.dataType)));
+    Directory& dimensions = imageData.addDirectory("Dimensions");
+    for (std::uint32_t length : spec.dimensions) {
+        dimensions.addTag(dimensionTag(spec.dimensionType, length));
+    }
+    imageData.addTag("PixelDepth", Tag::uint32(dataLayout(spec.dataType).pixelDepth));
+
+    Directory& imageTags = entry.addDirectory("ImageTags");
+    imageTags.flags(1, 0);
+    entry.addTag("Name", Tag::utf16Array(spec.name));
+    Directory& uniqueId = entry.addDirectory("UniqueID");
+    for (std::uint32_t part : spec.uniqueId) {
+        uniqueId.addTag(Tag::uint32(part));
+    }
+    return ImageEntry{entry, imageData, imageTags, data};
+}
+
+} // namespace dmwriter
