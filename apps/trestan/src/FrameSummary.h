@@ -1,0 +1,50 @@
+#pragma once
+
+#include "velmora/ImageView.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+
+namespace trestan::cli {
+
+/// What `trestan info` tells about one frame: shape, element type, image properties, calibration,
+/// view origin and, when asked for, the SHA-256 of its pixels.
+class FrameSummary {
+public:
+    struct ViewOrigin {
+        std::string displayName;
+        velmora::ViewDataOrigin dataOrigin = velmora::ViewDataOrigin::UNKNOWN;
+        std::size_t parentCount = 0;
+    };
+
+    /// Describes frame `index`; with `checksum`, reads its whole region and hashes the bytes.
+    static FrameSummary describe(std::size_t index, velmora::ImageView& frame, bool checksum);
+
+    /// The frame as a JSON object: index, shape, dataType, dataTypeId, bitDepth, interpretation,
+    /// valueRange, calibration, viewOrigin and, with a checksum, sha256.
+    nlohmann::ordered_json toJson() const;
+
+    /// One line for people: "frame 0: 512 x 256 float32, GRAYSCALE, origin (0, 0, 0) spacing (1, 1, 1) nm".
+    std::string toText() const;
+
+    std::size_t index() const { return m_index; }
+    const velmora::VectorX<std::size_t>& shape() const { return m_shape; }
+    velmora::DataType dataType() const { return m_dataType; }
+
+private:
+    std::size_t m_index = 0;
+    velmora::VectorX<std::size_t> m_shape;
+    velmora::DataType m_dataType;
+    velmora::ImageInfoProperty m_info;
+    velmora::SpatialCalibrationProperty m_calibration;
+    std::optional<ViewOrigin> m_viewOrigin;
+    std::optional<std::string> m_sha256;
+};
+
+/// Name of an image interpretation ("GRAYSCALE", "RGB", ...) or its number when it has none.
+std::string interpretationName(velmora::ImageInterpretation interpretation);
+
+} // namespace trestan::cli

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "Command.h"
+
+#include <string>
+#include <vector>
+
+namespace trestan::cli {
+
+/// `trestan info FILE...`: opens each file in turn and summarises it, for people or as JSON. A file
+/// that fails is reported on standard error and does not stop the others.
+class InfoCommand final : public Command {
+public:
+    void configure(CLI::App& app) override;
+    int run(PluginHost& host) override;
+
+private:
+    std::vector<std::string> m_files;
+    bool m_json = false;
+    bool m_checksum = false;
+};
+
+} // namespace trestan::cli

@@ -1,0 +1,81 @@
+#include "JsonDocumentWriter.h"
+
+#include "NumberFormatter.h"
+
+#include <cmath>
+
+namespace trestan::cli {
+
+void JsonDocumentWriter::write(std::ostream& out, const nlohmann::ordered_json& document) const {
+    writeValue(out, document, 0);
+    out << '\n';
+}
+
+std::string JsonDocumentWriter::quote(const std::string& text) {
+    return nlohmann::ordered_json(text).dump(-1, ' ', false,
+                                             nlohmann::ordered_json::error_handler_t::replace);
+}
+
+void JsonDocumentWriter::newLine(std::ostream& out, int level) const {
+    if (m_layout == Layout::Indented) {
+        out << '\n' << std::string(static_cast<std::size_t>(level) * 2, ' ');
+    }
+}
+
+void JsonDocumentWriter::writeValue(std::ostream& out, const nlohmann::ordered_json& value, int level) const {
+    switch (value.type()) {
+    case nlohmann::ordered_json::value_t::object: {
+        if (value.empty()) {
+            out << "{}";
+            return;
+        }
+        out << '{';
+        bool first = true;
+        for (const auto& [key, member] : value.items()) {
+            if (!first) {
+                out << ',';
+            }
+            first = false;
+            newLine(out, level + 1);
+            out << quote(key) << (m_layout == Layout::Indented ? ": " : ":");
+            writeValue(out, member, level + 1);
+        }
+        newLine(out, level);
+        out << '}';
+        return;
+    }
+    case nlohmann::ordered_json::value_t::array: {
+        if (value.empty()) {
+            out << "[]";
+            return;
+        }
+        out << '[';
+        bool first = true;
+        for (const auto& element : value) {
+            if (!first) {
+                out << ',';
+            }
+            first = false;
+            newLine(out, level + 1);
+            writeValue(out, element, level + 1);
+        }
+        newLine(out, level);
+        out << ']';
+        return;
+    }
+    case nlohmann::ordered_json::value_t::number_float: {
+        const double number = value.get<double>();
+        out << (std::isfinite(number) ? NumberFormatter::shortest(number) : std::string("null"));
+        return;
+    }
+    case nlohmann::ordered_json::value_t::string:
+        out << quote(value.get_ref<const std::string&>());
+        return;
+    default:
+        // null, booleans and integers: nlohmann's own text is already exact.
+        out << value.dump();
+        return;
+    }
+}
+
+} // namespace trestan::cli

@@ -1,0 +1,48 @@
+#include "PluginHost.h"
+
+#include "trestan/OptionMap.h"
+#include "velmora/Error.h"
+
+#include <filesystem>
+#include <iostream>
+
+namespace trestan::cli {
+
+PluginHost::PluginHost(std::string executablePath, velmora::LogLevel logLevel)
+    : m_directories(PluginRegistry::defaultDirectories(executablePath)), m_logLevel(logLevel) {}
+
+const PluginRegistry& PluginHost::registry() {
+    if (!m_scanned) {
+        m_scanned = true;
+        for (const std::string& directory : m_directories) {
+            m_registry.scanDirectory(directory);
+        }
+        for (const PluginRegistry::LoadFailure& failure : m_registry.failures()) {
+            std::cerr << "trestan: warning: skipped plugin " << failure.path << ": " << failure.message
+                      << '\n';
+        }
+        m_registry.initLog(m_logLevel);
+    }
+    return m_registry;
+}
+
+OpenedFile PluginHost::open(const std::string& path) {
+    OpenedFile file;
+    file.path = path;
+    ExtractorPlugin* plugin = registry().findByPath(path, file.format);
+    if (plugin == nullptr) {
+        const std::string extension = std::filesystem::path(path).extension().string();
+        if (extension.empty() || extension == ".") {
+            throw velmora::Error("no plugin reads files without an extension");
+        }
+        throw velmora::Error("no plugin reads '" + extension + "' files");
+    }
+    file.plugin = plugin;
+    file.view = plugin->open(path, file.format, OptionMap{});
+    if (!file.view) {
+        throw velmora::Error("the " + plugin->name() + " plugin returned no view");
+    }
+    return file;
+}
+
+} // namespace trestan::cli

@@ -1,0 +1,42 @@
+#include "TreeCommand.h"
+
+#include "CommandLineError.h"
+#include "JsonDocumentWriter.h"
+#include "JsonTreeWriter.h"
+#include "TreePrinter.h"
+#include "velmora/Error.h"
+
+#include <iostream>
+
+namespace trestan::cli {
+
+void TreeCommand::configure(CLI::App& app) {
+    m_subcommand = app.add_subcommand("tree", "Print the metadata tree of a file");
+    m_subcommand->add_option("file", m_file, "File to read")->required();
+    m_subcommand->add_option("--depth", m_depth, "Levels below the root to show");
+    m_subcommand->add_flag("--json", m_json, "Print the tree as one JSON document");
+}
+
+int TreeCommand::run(PluginHost& host) {
+    std::shared_ptr<velmora::MetadataNode> root;
+    try {
+        const OpenedFile file = host.open(m_file);
+        root = file.view->metadata();
+        if (!root) {
+            throw velmora::Error("the file has no metadata tree");
+        }
+    } catch (const std::exception& error) {
+        std::cerr << "trestan: " << m_file << ": " << error.what() << '\n';
+        return ExitFileError;
+    }
+
+    if (m_json) {
+        JsonDocumentWriter(JsonDocumentWriter::Layout::Compact)
+            .write(std::cout, JsonTreeWriter(m_depth).toJson(*root));
+    } else {
+        TreePrinter(m_depth).print(std::cout, *root);
+    }
+    return ExitSuccess;
+}
+
+} // namespace trestan::cli

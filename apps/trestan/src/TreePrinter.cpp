@@ -1,0 +1,107 @@
+#include "TreePrinter.h"
+
+#include "JsonDocumentWriter.h"
+#include "NumberFormatter.h"
+
+#include <cstdint>
+
+namespace trestan::cli {
+
+namespace {
+
+using velmora::ValueType;
+
+std::string elementText(const velmora::VariantDataValue& value, std::size_t index) {
+    switch (value.type()) {
+    case ValueType::Int8:
+        return std::to_string(value.at<std::int8_t>(index));
+    case ValueType::UInt8:
+        return std::to_string(value.at<std::uint8_t>(index));
+    case ValueType::Int16:
+        return std::to_string(value.at<std::int16_t>(index));
+    case ValueType::UInt16:
+        return std::to_string(value.at<std::uint16_t>(index));
+    case ValueType::Int32:
+        return std::to_string(value.at<std::int32_t>(index));
+    case ValueType::UInt32:
+        return std::to_string(value.at<std::uint32_t>(index));
+    case ValueType::Int64:
+        return std::to_string(value.at<std::int64_t>(index));
+    case ValueType::UInt64:
+        return std::to_string(value.at<std::uint64_t>(index));
+    case ValueType::Float32:
+        return NumberFormatter::shortest(value.at<float>(index));
+    case ValueType::Float64:
+        return NumberFormatter::shortest(value.at<double>(index));
+    case ValueType::String:
+        break;
+    }
+    return {};
+}
+
+// The first `limit` bytes of `text`, moved back to the start of a UTF-8 sequence so that the cut
+// does not leave half a character.
+std::string cutText(const std::string& text, std::size_t limit) {
+    std::size_t end = limit;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
+        --end;
+    }
+    return text.substr(0, end);
+}
+
+// A name as it can be shown on one line: escapes for control characters, U+FFFD for bytes that
+// are not UTF-8, no surrounding quotes.
+std::string printableName(const std::string& name) {
+    const std::string quoted = JsonDocumentWriter::quote(name);
+    return quoted.substr(1, quoted.size() - 2);
+}
+
+} // namespace
+
+std::string TreePrinter::describeValue(const velmora::VariantDataValue& value) {
+    const std::string type = velmora::valueTypeName(value.type());
+    if (value.isString()) {
+        const std::string& text = value.text();
+        if (text.size() <= ShownTextBytes) {
+            return type + " = " + JsonDocumentWriter::quote(text);
+        }
+        return type + "[" + std::to_string(text.size()) +
+               " bytes] = " + JsonDocumentWriter::quote(cutText(text, ShownTextBytes)) + "...";
+    }
+    if (value.count() == 1) {
+        return type + " = " + elementText(value, 0);
+    }
+    std::string out = type + "[" + std::to_string(value.count()) + "] = [";
+    const std::size_t shown = value.count() < ShownElements ? value.count() : ShownElements;
+    for (std::size_t i = 0; i < shown; ++i) {
+        out += (i == 0 ? "" : ", ") + elementText(value, i);
+    }
+    if (shown < value.count()) {
+        out += ", ...";
+    }
+    return out + "]";
+}
+
+void TreePrinter::print(std::ostream& out, const velmora::MetadataNode& node) const {
+    printNode(out, node, 0);
+}
+
+void TreePrinter::printNode(std::ostream& out, const velmora::MetadataNode& node, std::size_t depth) const {
+    out << std::string(depth * 2, ' ') << printableName(node.name());
+    if (node.value()) {
+        out << ": " << describeValue(*node.value());
+    }
+    const bool deeper = !m_maxDepth || depth < *m_maxDepth;
+    if (!deeper && node.childCount() > 0) {
+        out << "  (" << node.childCount() << (node.childCount() == 1 ? " child" : " children")
+            << " not shown)";
+    }
+    out << '\n';
+    if (deeper) {
+        for (const auto& child : node) {
+            printNode(out, *child, depth + 1);
+        }
+    }
+}
+
+} // namespace trestan::cli
