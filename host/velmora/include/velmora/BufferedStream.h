@@ -1,11 +1,11 @@
 #pragma once
 
+#include "velmora/StreamAccess.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
-
-#include "velmora/StreamAccess.h"
 
 namespace velmora {
 

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "velmora/Export.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
-
-#include "velmora/Export.h"
 
 namespace velmora {
 
@@ -38,7 +38,8 @@ enum class PrimitiveKind : std::uint32_t {
 };
 
 /// An element type decoded from its DataTypeId. Any identifier can be held; `isValid` tells whether
-/// it describes a real element (known kind, bits 1 to 64, at least one component).
+/// it describes a real element (known kind, bits 1 to 64, at least one component, none of the
+/// reserved bits 33 to 63 set).
 class VELMORA_API DataType {
 public:
     constexpr DataType() = default;

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "velmora/Export.h"
+
 #include <stdexcept>
 #include <string>
-
-#include "velmora/Export.h"
 
 namespace velmora {
 

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "velmora/Export.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
-
-#include "velmora/Export.h"
 
 namespace velmora {
 

@@ -1,17 +1,20 @@
 #pragma once
 
+#include "velmora/StreamAccess.h"
+
 #include <cstdint>
 #include <string>
-
-#include "velmora/StreamAccess.h"
 
 namespace velmora {
 
 /// An unbuffered read-only file stream: every read is one positioned system read (pread), and a
 /// seek only moves the stream's own position. Wrap it in a BufferedStream for many small reads.
+/// A regular file reports READ | SEEK | SIZE; other readable files (devices, /proc entries) have no
+/// size and report READ | SEEK.
 class VELMORA_API FileStream final : public StreamAccess {
 public:
-    /// Opens `path`; fails with velmora::Error naming the path and the system's reason.
+    /// Opens `path`; fails with velmora::Error naming the path and the system's reason (a directory
+    /// is refused with "Is a directory").
     explicit FileStream(const std::string& path);
     ~FileStream() override;
     FileStream(const FileStream&) = delete;
@@ -29,6 +32,7 @@ private:
     std::string m_path;
     int m_fd = -1;
     std::uint64_t m_size = 0;
+    bool m_sizeKnown = false; ///< only regular files have a size
     std::uint64_t m_position = 0;
 };
 

@@ -1,12 +1,12 @@
 #pragma once
 
-#include <cstdint>
-#include <memory>
-#include <string>
-
 #include "velmora/DataType.h"
 #include "velmora/Export.h"
 #include "velmora/Vector.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
 
 namespace velmora {
 
@@ -75,7 +75,8 @@ public:
     /// Defaults derived from an element type: bit depth = bits per component; value range = the
     /// type's range (integers: [min, max]; floating point and complex: [lowest, max] of the
     /// component type); interpretation GRAYSCALE for one real component, COMPLEX for complex types,
-    /// MULTICHANNEL otherwise; axes UNKNOWN; calibration origin 0, spacing 1, no unit.
+    /// MULTICHANNEL otherwise; axes UNKNOWN; calibration origin 0, spacing 1, no unit. An invalid
+    /// type keeps interpretation UNKNOWN and the range [0, 0].
     static std::shared_ptr<ImageProperties> fromDataType(DataType type);
 
     ImageInfoProperty& imageInfo() { return m_imageInfo; }

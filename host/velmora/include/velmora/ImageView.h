@@ -1,15 +1,15 @@
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
-#include <memory>
-
 #include "velmora/DataType.h"
 #include "velmora/ImageProperties.h"
 #include "velmora/Indexer.h"
 #include "velmora/MetadataNode.h"
 #include "velmora/Vector.h"
 #include "velmora/View.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
 
 namespace velmora {
 
@@ -43,7 +43,8 @@ public:
     virtual void* buffer();
     /// Read-only pixel memory, or nullptr (the default).
     virtual const void* bufferReadOnly() const;
-    /// Bytes of buffer(); 0 by default.
+    /// Bytes of buffer() and bufferReadOnly(); 0 by default. The default readRegion refuses a buffer
+    /// smaller than indexer().byteCount().
     virtual std::size_t bufferSize() const;
 };
 

@@ -1,12 +1,12 @@
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
-#include <vector>
-
 #include "velmora/DataType.h"
 #include "velmora/Export.h"
 #include "velmora/Vector.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
 
 namespace velmora {
 
@@ -16,9 +16,11 @@ namespace velmora {
 class VELMORA_API Indexer {
 public:
     Indexer() = default;
-    /// Packed layout. Throws velmora::InvalidArgument when the byte count overflows 64 bits.
+    /// Packed layout. Throws velmora::InvalidArgument when the data type is not valid or when a
+    /// stride or the byte count overflows 64 bits.
     Indexer(const VectorX<std::size_t>& shape, DataType type);
-    /// Explicit byte strides, one per axis. Throws velmora::InvalidArgument when their number differs
+    /// Explicit byte strides, one per axis. Throws velmora::InvalidArgument for an invalid data type,
+    /// when their number differs
     /// from the number of axes, when a stride is smaller than needed to keep the elements of its axis
     /// from overlapping, or when the byte count overflows 64 bits.
     Indexer(const VectorX<std::size_t>& shape, DataType type, const VectorX<std::size_t>& strides);
@@ -55,7 +57,8 @@ class VELMORA_API RegionCopier {
 public:
     /// `type` gives the bytes copied per element (its elementSize(), which may be less than the
     /// stride, as for 3-byte colour elements stored in 4). Throws velmora::InvalidArgument when the
-    /// region does not have one entry per axis, or lies partly or wholly outside the array's shape.
+    /// region does not have one entry per axis, lies partly or wholly outside the array's shape (the
+    /// message names the axis), or when `type` is invalid or wider than the indexer's element type.
     RegionCopier(const Indexer& indexer, const RegionX<std::size_t>& region, DataType type);
 
     /// Copies the region from `source` (laid out as the indexer says) to `destination`, which has

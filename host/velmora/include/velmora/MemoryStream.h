@@ -1,10 +1,10 @@
 #pragma once
 
+#include "velmora/StreamAccess.h"
+
 #include <cstdint>
 #include <memory>
 #include <vector>
-
-#include "velmora/StreamAccess.h"
 
 namespace velmora {
 

@@ -1,12 +1,12 @@
 #pragma once
 
+#include "velmora/Export.h"
+#include "velmora/VariantDataValue.h"
+
 #include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include "velmora/Export.h"
-#include "velmora/VariantDataValue.h"
 
 namespace velmora {
 
@@ -55,7 +55,8 @@ public:
     /// Follows a path of child names separated by '/' ("Calibrations/Dimension") from `node`, taking
     /// the first child of each name. Returns an empty pointer when a step is missing; an empty path
     /// gives `node` itself.
-    static std::shared_ptr<MetadataNode> getNode(const std::shared_ptr<MetadataNode>& node, const std::string& path);
+    static std::shared_ptr<MetadataNode> getNode(const std::shared_ptr<MetadataNode>& node,
+                                                 const std::string& path);
 
     /// Number of nodes in the tree below and including `node`.
     static std::size_t countNodes(const MetadataNode& node);

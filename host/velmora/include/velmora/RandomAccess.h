@@ -1,8 +1,8 @@
 #pragma once
 
-#include <cstdint>
-
 #include "velmora/Export.h"
+
+#include <cstdint>
 
 namespace velmora {
 

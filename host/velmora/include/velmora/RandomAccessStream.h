@@ -1,10 +1,10 @@
 #pragma once
 
-#include <cstdint>
-#include <memory>
-
 #include "velmora/RandomAccess.h"
 #include "velmora/StreamAccess.h"
+
+#include <cstdint>
+#include <memory>
 
 namespace velmora {
 

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "velmora/Export.h"
+
 #include <cstdint>
 #include <optional>
-
-#include "velmora/Export.h"
 
 namespace velmora {
 

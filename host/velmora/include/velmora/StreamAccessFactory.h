@@ -1,14 +1,14 @@
 #pragma once
 
+#include "velmora/Export.h"
+#include "velmora/RandomAccess.h"
+#include "velmora/StreamAccess.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include "velmora/Export.h"
-#include "velmora/RandomAccess.h"
-#include "velmora/StreamAccess.h"
 
 namespace velmora {
 

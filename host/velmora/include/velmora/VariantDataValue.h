@@ -1,12 +1,12 @@
 #pragma once
 
+#include "velmora/Export.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
-
-#include "velmora/Export.h"
 
 namespace velmora {
 
@@ -61,7 +61,7 @@ public:
 private:
     ValueType m_type;
     std::size_t m_count;
-    std::uint64_t m_inline = 0;            // a single element of up to 8 bytes lives here
+    std::uint64_t m_inline = 0;             // a single element of up to 8 bytes lives here
     std::unique_ptr<std::uint8_t[]> m_heap; // longer runs
     std::string m_text;
 };

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "velmora/Export.h"
+#include "velmora/Extension.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-
-#include "velmora/Export.h"
-#include "velmora/Extension.h"
 
 namespace velmora {
 
