@@ -1,0 +1,96 @@
+// A minimal extractor plugin for the loader tests. Compiled three times: as a working plugin, without
+// the plugin symbol (TEST_PLUGIN_WITHOUT_SYMBOL) and with another interface version (TEST_PLUGIN_API).
+
+#include "trestan/Plugin.h"
+#include "trestan/UnsupportedFormat.h"
+#include "velmora/Error.h"
+#include "velmora/MetadataNode.h"
+
+#include <atomic>
+
+namespace hosttest {
+
+std::atomic<int> s_logLevel{-1};
+
+class HostTestPlugin final : public trestan::ExtractorPlugin {
+public:
+#ifdef TEST_PLUGIN_API
+    int api() const override {
+        return TEST_PLUGIN_API;
+    }
+#endif
+
+    const std::string& name() const override {
+        static const std::string s_name = "HostTestPlugin";
+        return s_name;
+    }
+
+    const trestan::PluginVersion& version() const override {
+        static const trestan::PluginVersion s_version("1.2.3");
+        return s_version;
+    }
+
+    void initLog(velmora::LogLevel level) override {
+        s_logLevel = static_cast<int>(level);
+    }
+
+    const std::unordered_set<std::string>& supportedFormats() const override {
+        static const std::unordered_set<std::string> s_formats{"TST", "TST2"};
+        return s_formats;
+    }
+
+    const std::unordered_map<std::string, std::string>& extensionMap() const override {
+        static const std::unordered_map<std::string, std::string> s_extensions{{"tst", "TST"},
+                                                                               {"ts2", "TST2"}};
+        return s_extensions;
+    }
+
+    // The path overload reports what it was given in the view's metadata; a path "invalid" makes
+    // it throw a host error from inside the plugin.
+    std::shared_ptr<velmora::MultiImageView> open(const std::string& filePath, const std::string& format,
+                                                  const trestan::OptionMap&) override {
+        checkFormat(format);
+        if (filePath == "invalid") {
+            throw velmora::InvalidArgument("invalid test path");
+        }
+        auto root = velmora::MetadataNodeFactory::create("root");
+        root->addChild(
+            velmora::MetadataNodeFactory::create("path", velmora::VariantDataValueFactory::create(filePath)));
+        root->addChild(velmora::MetadataNodeFactory::create(
+            "logLevel", velmora::VariantDataValueFactory::create(s_logLevel.load())));
+        auto view = std::make_shared<velmora::MultiImageView>();
+        view->setMetadata(root);
+        return view;
+    }
+
+    std::shared_ptr<velmora::MultiImageView> open(std::shared_ptr<velmora::StreamAccess>,
+                                                  const std::string& format,
+                                                  const trestan::OptionMap&) override {
+        checkFormat(format);
+        return std::make_shared<velmora::MultiImageView>();
+    }
+
+    std::shared_ptr<velmora::MultiImageView> open(std::shared_ptr<velmora::RandomAccess>,
+                                                  const std::string& format,
+                                                  const trestan::OptionMap&) override {
+        checkFormat(format);
+        return std::make_shared<velmora::MultiImageView>();
+    }
+
+private:
+    void checkFormat(const std::string& format) const {
+        if (supportedFormats().count(format) == 0) {
+            throw trestan::UnsupportedFormat("Format " + format + " not supported by the plugin " + name());
+        }
+    }
+};
+
+} // namespace hosttest
+
+#ifndef TEST_PLUGIN_WITHOUT_SYMBOL
+extern "C" __attribute__((visibility("default"))) hosttest::HostTestPlugin trestan_extractor_plugin;
+hosttest::HostTestPlugin trestan_extractor_plugin;
+#else
+// Keeps the library non-empty and its class used, so the only difference is the missing symbol.
+__attribute__((used)) static hosttest::HostTestPlugin s_unexportedPlugin;
+#endif
