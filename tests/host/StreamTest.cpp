@@ -314,6 +314,22 @@ TEST_F(BufferedStreamTest, SeekOutsideTheWindowRefillsFromTheNewPosition) {
     EXPECT_EQ(m_inner->reads, 2);
 }
 
+TEST_F(BufferedStreamTest, SeeksToTheEdgesOfTheWindow) {
+    std::uint8_t byte = 0;
+    ASSERT_EQ(m_stream.read(1, &byte), 1u); // the window is [0, BufferSize)
+    m_stream.seek(static_cast<std::int64_t>(BufferSize) + 1, SeekOrigin::Begin); // one past its end
+    ASSERT_EQ(m_stream.read(1, &byte), 1u);
+    EXPECT_EQ(byte, m_data[BufferSize + 1]);
+    m_stream.seek(static_cast<std::int64_t>(BufferSize) - 1, SeekOrigin::Begin); // the window moved on
+    ASSERT_EQ(m_stream.read(1, &byte), 1u);
+    EXPECT_EQ(byte, m_data[BufferSize - 1]);
+    m_stream.seek(-1, SeekOrigin::Current);
+    std::uint8_t two[2];
+    ASSERT_EQ(m_stream.read(2, two), 2u); // straddles the end of the window
+    EXPECT_EQ(two[0], m_data[BufferSize - 1]);
+    EXPECT_EQ(two[1], m_data[BufferSize]);
+}
+
 TEST_F(BufferedStreamTest, LargeReadsGoStraightToTheDestination) {
     std::vector<std::uint8_t> out(2 * BufferSize);
     ASSERT_EQ(m_stream.read(out.size(), out.data()), out.size());
