@@ -1,0 +1,319 @@
+#include "GatanExtractor.h"
+
+#include "GatanFrameExtractor.h"
+#include "PluginLogger.h"
+#include "ViewOriginExtensionImpl.h"
+#include "velmora/Error.h"
+#include "velmora/StreamAccessFactory.h"
+
+#include <cstring>
+#include <fmt/format.h>
+#include <stdexcept>
+
+namespace {
+
+constexpr std::uint8_t TagDirectoryType = 20;
+constexpr std::uint8_t TagType = 21;
+
+// Keeps the nesting depth of the directory walk; the walk recurses once per level.
+class DepthGuard {
+public:
+    DepthGuard(int& depth, int limit, const std::string& name) : m_depth(depth) {
+        if (++m_depth > limit) {
+            --m_depth;
+            throw velmora::Error(
+                fmt::format("Tag directory \"{0}\" is nested deeper than {1} levels", name, limit));
+        }
+    }
+    ~DepthGuard() { --m_depth; }
+    DepthGuard(const DepthGuard&) = delete;
+    DepthGuard& operator=(const DepthGuard&) = delete;
+
+private:
+    int& m_depth;
+};
+
+} // namespace
+
+GatanExtractor::GatanExtractor(const std::string& filePath, const std::string& /*format*/,
+                               const trestan::OptionMap& /*options*/)
+    : m_handle(std::make_shared<GatanHandle>()) {
+    m_handle->stream = velmora::StreamAccessFactory::openFileRead(filePath);
+    registerViewOrigin(velmora::ViewDataOrigin::FILE);
+    init();
+}
+
+GatanExtractor::GatanExtractor(std::shared_ptr<velmora::StreamAccess> stream, const std::string& /*format*/,
+                               const trestan::OptionMap& /*options*/)
+    : m_handle(std::make_shared<GatanHandle>()) {
+    constexpr std::uint64_t readAndSeek = velmora::READ | velmora::SEEK;
+    if (!stream || (stream->capabilities() & readAndSeek) != readAndSeek) {
+        throw velmora::InvalidArgument("input does not support the READ and SEEK capabilities");
+    }
+    m_handle->stream = stream;
+    registerViewOrigin(velmora::ViewDataOrigin::UNKNOWN);
+    init();
+}
+
+GatanExtractor::GatanExtractor(std::shared_ptr<velmora::RandomAccess> source, const std::string& format,
+                               const trestan::OptionMap& options)
+    : GatanExtractor(velmora::StreamAccessFactory::fromRandomAccess(std::move(source)), format, options) {}
+
+GatanExtractor::~GatanExtractor() = default;
+
+std::uint64_t GatanExtractor::capabilities() const {
+    return 1;
+}
+
+std::size_t GatanExtractor::frameCount() const {
+    return m_frames.size();
+}
+
+std::shared_ptr<velmora::ImageView> GatanExtractor::frame(std::size_t index) {
+    if (index >= m_frames.size()) {
+        if (m_frames.empty()) {
+            throw velmora::InvalidArgument(
+                fmt::format("Out of bounds, trying to access index {0} when the file has no frames", index));
+        }
+        throw velmora::InvalidArgument(
+            fmt::format("Out of bounds, trying to access index {0} when the max value is {1}", index,
+                        m_frames.size() - 1));
+    }
+    return m_frames[index];
+}
+
+std::shared_ptr<velmora::MetadataNode> GatanExtractor::metadata() const {
+    return m_handle->metadata;
+}
+
+void GatanExtractor::registerViewOrigin(velmora::ViewDataOrigin origin) {
+    auto record = std::make_shared<ViewOriginExtensionImpl>(fmt::format("{0} Extractor", PluginName), origin);
+    m_extensionRegister.add(velmora::VIEW_ORIGIN_EXTENSION, record);
+}
+
+void GatanExtractor::init() {
+    TRESTAN_PLUGIN_DEBUG("Reading DM header");
+    m_capabilities = 1;
+    m_streamSize = m_handle->stream->size();
+
+    GatanHandle& handle = *m_handle;
+    handle.version = readBigEndian<std::uint32_t>(handle);
+    if (handle.version == 3) {
+        TRESTAN_PLUGIN_INFO("DM3 dataset");
+        std::uint8_t lengthWord[4];
+        readRaw(handle, sizeof lengthWord, lengthWord);
+    } else if (handle.version == 4) {
+        TRESTAN_PLUGIN_INFO("DM4 dataset");
+        std::uint8_t lengthWord[8];
+        readRaw(handle, sizeof lengthWord, lengthWord);
+    } else {
+        throw velmora::Error(
+            fmt::format("Unsupported version {0}", static_cast<std::int32_t>(handle.version)));
+    }
+    TRESTAN_PLUGIN_DEBUG("DM{0} detected", handle.version);
+
+    if (readBigEndian<std::uint32_t>(handle) != 1) {
+        throw velmora::Error("Unsupported endianess conversion");
+    }
+    handle.byteOrder = 1;
+    handle.metadata = velmora::MetadataNodeFactory::create("root", nullptr);
+
+    // The root tag directory follows the header directly: offset 12 in DM3, 16 in DM4.
+    auto root = handle.version == 3 ? parseDirectory3("GATAN") : parseDirectory4("GATAN");
+    handle.metadata->addChild(root);
+
+    discoverFrames();
+}
+
+void GatanExtractor::discoverFrames() {
+    auto gatan = m_handle->metadata->child("GATAN");
+    auto imageList = gatan->child("ImageList");
+    if (!imageList) {
+        throw velmora::Error("The file has no \"ImageList\" tag directory");
+    }
+    m_frames.reserve(imageList->childCount());
+    std::size_t index = 0;
+    for (const auto& entry : *imageList) {
+        auto imageData = entry->child("ImageData");
+        if (!imageData) {
+            throw velmora::Error(fmt::format(
+                "Image {0} (\"ImageList/{1}\") has no \"ImageData\" tag directory", index, entry->name()));
+        }
+        m_frames.push_back(std::make_shared<GatanFrameExtractor>(m_handle, imageData, this, index));
+        ++index;
+    }
+}
+
+std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseDirectory3(const std::string& name) {
+    TRESTAN_PLUGIN_DEBUG("Parsing directory \"{0}\"", name);
+    DepthGuard depth(m_depth, MaxDirectoryDepth, name);
+    GatanHandle& handle = *m_handle;
+
+    std::uint8_t flags[2];
+    readRaw(handle, sizeof flags, flags);
+    const auto count = readBigEndian<std::int32_t>(handle);
+    TRESTAN_PLUGIN_DEBUG("Directory \"{0}\" has {1} children", name, count);
+    auto node = velmora::MetadataNodeFactory::create(name, velmora::VariantDataValueFactory::create(count));
+    if (count < 0) {
+        throw velmora::Error(
+            fmt::format("Tag directory \"{0}\" has a negative entry count {1}", name, count));
+    }
+
+    std::int32_t unnamed = 0;
+    std::string entryName;
+    for (std::int32_t i = 0; i < count; ++i) {
+        std::uint8_t tagType;
+        readRaw(handle, 1, &tagType);
+        const auto nameLength = readBigEndian<std::int16_t>(handle);
+        if (nameLength <= 0) {
+            entryName = fmt::format("item{0:0>3}", unnamed++);
+        } else {
+            entryName.resize(static_cast<std::size_t>(nameLength));
+            readRaw(handle, entryName.size(), entryName.data());
+        }
+        if (tagType == TagType) {
+            node->addChild(parseTag3(entryName));
+        } else if (tagType == TagDirectoryType) {
+            node->addChild(parseDirectory3(entryName));
+        } else {
+            throw velmora::Error(
+                fmt::format("Invalid tag type {0:x}", static_cast<int>(static_cast<std::int8_t>(tagType))));
+        }
+    }
+    TRESTAN_PLUGIN_DEBUG("End of directory \"{0}\"", name);
+    return node;
+}
+
+std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseDirectory4(const std::string& name) {
+    TRESTAN_PLUGIN_DEBUG("Parsing directory \"{0}\"", name);
+    DepthGuard depth(m_depth, MaxDirectoryDepth, name);
+    GatanHandle& handle = *m_handle;
+
+    std::uint8_t flags[2];
+    readRaw(handle, sizeof flags, flags);
+    const auto count = readBigEndian<std::int64_t>(handle);
+    TRESTAN_PLUGIN_DEBUG("Directory \"{0}\" has {1} children", name, count);
+    auto node =
+        velmora::MetadataNodeFactory::create(name, velmora::VariantDataValueFactory::create(long{count}));
+
+    std::int32_t unnamed = 0;
+    std::string entryName;
+    for (std::int64_t i = 0; i < count; ++i) {
+        std::uint8_t tagType;
+        readRaw(handle, 1, &tagType);
+        const auto nameLength = readBigEndian<std::int16_t>(handle);
+        if (nameLength <= 0) {
+            entryName = fmt::format("item{0:0>3}", unnamed++);
+        } else {
+            entryName.resize(static_cast<std::size_t>(nameLength));
+            readRaw(handle, entryName.size(), entryName.data());
+        }
+        // DM4 stores the entry's size here; the walk does not trust it and reads the body as its
+        // own fields describe it.
+        readBigEndian<std::uint64_t>(handle);
+        if (tagType == TagType) {
+            node->addChild(parseTag4(entryName));
+        } else if (tagType == TagDirectoryType) {
+            node->addChild(parseDirectory4(entryName));
+        } else {
+            throw velmora::Error(
+                fmt::format("Invalid tag type {0:x}", static_cast<int>(static_cast<std::int8_t>(tagType))));
+        }
+    }
+    TRESTAN_PLUGIN_DEBUG("End of directory \"{0}\"", name);
+    return node;
+}
+
+namespace {
+
+void readTagSeparator(GatanHandle& handle) {
+    char separator[4];
+    readRaw(handle, sizeof separator, separator);
+    if (std::memcmp(separator, "%%%%", sizeof separator) != 0) {
+        throw velmora::Error("Invalid tag separator");
+    }
+}
+
+[[noreturn]] void throwVectorLengthError() {
+    throw std::length_error("cannot create std::vector larger than max_size()");
+}
+
+} // namespace
+
+template <typename T>
+std::shared_ptr<velmora::MetadataNode> GatanExtractor::dispatchTag(const std::string& name,
+                                                                   std::vector<T>& info) {
+    readRaw(*m_handle, info.size() * sizeof(T), info.data());
+    for (T& entry : info) {
+        if constexpr (sizeof(T) == 4) {
+            entry = static_cast<T>(__builtin_bswap32(static_cast<std::uint32_t>(entry)));
+        } else {
+            entry = static_cast<T>(__builtin_bswap64(static_cast<std::uint64_t>(entry)));
+        }
+    }
+
+    checkInfoLength(name, info, 1);
+    if (info[0] == 18) {
+        return parseString(name, info);
+    }
+    if (info[0] == 20) {
+        checkInfoLength(name, info, 2);
+        return info[1] == 15 ? parseGroupArray(name, info) : parseArray(name, info);
+    }
+    if (info[0] == 15) {
+        return parseGroup(name, info);
+    }
+    return parseScalar(name, info);
+}
+
+std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseTag3(const std::string& name) {
+    TRESTAN_PLUGIN_DEBUG("Parsing tag \"{0}\"", name);
+    readTagSeparator(*m_handle);
+    const auto count = readBigEndian<std::int32_t>(*m_handle);
+    if (count < 0) {
+        throwVectorLengthError();
+    }
+    checkValueFits(name, std::uint64_t(count) * sizeof(std::int32_t));
+    std::vector<int> info(static_cast<std::size_t>(count), 0);
+    return dispatchTag(name, info);
+}
+
+std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseTag4(const std::string& name) {
+    TRESTAN_PLUGIN_DEBUG("Parsing tag \"{0}\"", name);
+    readTagSeparator(*m_handle);
+    const auto count = readBigEndian<std::uint64_t>(*m_handle);
+    if (count >= (std::uint64_t{1} << 60)) {
+        throwVectorLengthError();
+    }
+    checkValueFits(name, count * sizeof(std::int64_t));
+    std::vector<long> info(static_cast<std::size_t>(count), 0);
+    return dispatchTag(name, info);
+}
+
+void GatanExtractor::checkValueFits(const std::string& tagName, std::uint64_t bytes) {
+    if (!m_streamSize) {
+        return;
+    }
+    const std::uint64_t at = position(*m_handle);
+    const std::uint64_t left = at < *m_streamSize ? *m_streamSize - at : 0;
+    if (bytes > left) {
+        throw velmora::Error(
+            fmt::format("DM data ended early: tag \"{0}\" needs {1} bytes at offset {2}, but only {3} remain",
+                        tagName, bytes, at, left));
+    }
+}
+
+template <typename T>
+void GatanExtractor::checkInfoLength(const std::string& tagName, const std::vector<T>& info,
+                                     std::uint64_t needed) {
+    if (info.size() < needed) {
+        throw velmora::Error(
+            fmt::format("Tag \"{0}\" has an info array of {1} entries, too short for its kind ({2} needed)",
+                        tagName, info.size(), needed));
+    }
+}
+
+template void GatanExtractor::checkInfoLength<int>(const std::string&, const std::vector<int>&,
+                                                   std::uint64_t);
+template void GatanExtractor::checkInfoLength<long>(const std::string&, const std::vector<long>&,
+                                                    std::uint64_t);

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "AbstractExtractor.h"
+#include "GatanHandle.h"
+#include "PixelBufferAllocator.h"
+#include "velmora/Indexer.h"
+#include "velmora/MetadataNode.h"
+#include "velmora/View.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+/// One image of a DM file ("ImageList" entry) as a read-only image view. The constructor derives
+/// shape, element type, layout, properties and calibration from the entry's "ImageData" directory
+/// and loads the whole pixel array into memory; region reads are then memory copies.
+class GatanFrameExtractor : public AbstractExtractor {
+public:
+    /// DM stores no more axes than fit in a byte.
+    static constexpr std::size_t MaxAxes = 255;
+
+    /// `imageData` is the "ImageData" directory of the entry; `parent` the multi-frame view that owns
+    /// the frame (its view-origin record must be registered); `imageIndex` names the image in errors.
+    GatanFrameExtractor(std::shared_ptr<GatanHandle> handle, std::shared_ptr<velmora::MetadataNode> imageData,
+                        velmora::View* parent, std::size_t imageIndex = 0);
+    ~GatanFrameExtractor() override;
+
+    /// Copies `region` of the image, packed, to `destination`. Colour pixels are stored in 4 bytes
+    /// and delivered in 3. Safe to call from several threads at once.
+    void readRegion(const velmora::RegionX<std::size_t>& region, void* destination) override;
+
+private:
+    std::shared_ptr<velmora::MetadataNode> requireChild(const std::shared_ptr<velmora::MetadataNode>& node,
+                                                        const std::string& name,
+                                                        const std::string& where) const;
+    void readShape(const std::shared_ptr<velmora::MetadataNode>& imageData);
+    int readDataType(const std::shared_ptr<velmora::MetadataNode>& imageData);
+    void readCalibration(const std::shared_ptr<velmora::MetadataNode>& imageData);
+    void loadPixels();
+
+    std::shared_ptr<GatanHandle> m_handle;
+    velmora::Indexer m_indexer;
+    std::uint64_t m_dataOffset = 0;
+    PixelBuffer m_buffer;
+    std::size_t m_imageIndex;
+};

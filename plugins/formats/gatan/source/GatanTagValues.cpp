@@ -1,0 +1,276 @@
+// Decoding of tag values: element types, scalars, strings, groups, arrays and arrays of groups.
+
+#include "GatanExtractor.h"
+#include "PluginLogger.h"
+#include "velmora/Error.h"
+
+#include <boost/locale/encoding_utf.hpp>
+#include <cstring>
+#include <fmt/format.h>
+#include <stdexcept>
+
+namespace {
+
+[[noreturn]] void throwVectorLengthError() {
+    throw std::length_error("cannot create std::vector larger than max_size()");
+}
+
+// count x size in signed 64-bit arithmetic; false when the product does not fit.
+bool multiplySize(std::int64_t count, std::int64_t size, std::int64_t& product) {
+    return !__builtin_mul_overflow(count, size, &product);
+}
+
+} // namespace
+
+template <typename T> velmora::DataType GatanExtractor::convertTagDataType(T code) {
+    using velmora::DataTypeId;
+    const auto asUnsigned = static_cast<std::make_unsigned_t<T>>(code);
+    if (asUnsigned > 12 || asUnsigned < 2) {
+        throw velmora::Error(fmt::format("Tag type {0} is not convertible", code));
+    }
+    switch (code) {
+    case 2:
+        return velmora::DataType(DataTypeId::Int16);
+    case 3:
+        return velmora::DataType(DataTypeId::Int32);
+    case 4:
+        return velmora::DataType(DataTypeId::UInt16);
+    case 5:
+        return velmora::DataType(DataTypeId::UInt32);
+    case 6:
+        return velmora::DataType(DataTypeId::Float32);
+    case 7:
+        return velmora::DataType(DataTypeId::Float64);
+    case 8:
+        return velmora::DataType(DataTypeId::UInt8);
+    case 9:
+    case 10: // both signed 8-bit
+        return velmora::DataType(DataTypeId::Int8);
+    default: // 11 and 12, both signed 64-bit
+        return velmora::DataType(DataTypeId::Int64);
+    }
+}
+
+template velmora::DataType GatanExtractor::convertTagDataType<int>(int);
+template velmora::DataType GatanExtractor::convertTagDataType<long>(long);
+
+std::shared_ptr<velmora::VariantDataValue>
+GatanExtractor::createTagValue(velmora::DataType type, const void* data, unsigned long count) {
+    using velmora::VariantDataValueFactory;
+    const std::uint32_t depth = type.bitsPerComponent();
+    switch (type.kind()) {
+    case velmora::PrimitiveKind::SignedInteger:
+        switch (depth) {
+        case 8:
+            return VariantDataValueFactory::create(static_cast<const signed char*>(data), count);
+        case 16:
+            return VariantDataValueFactory::create(static_cast<const short*>(data), count);
+        case 32:
+            return VariantDataValueFactory::create(static_cast<const int*>(data), count);
+        case 64:
+            return VariantDataValueFactory::create(static_cast<const long*>(data), count);
+        default:
+            throw velmora::Error(fmt::format("Invalid bit depth of {0} for a signed integer", depth));
+        }
+    case velmora::PrimitiveKind::FloatingPoint:
+        switch (depth) {
+        case 32:
+            return VariantDataValueFactory::create(static_cast<const float*>(data), count);
+        case 64:
+            return VariantDataValueFactory::create(static_cast<const double*>(data), count);
+        default:
+            throw velmora::Error(fmt::format("Invalid bit depth of {0} for a floating point", depth));
+        }
+    case velmora::PrimitiveKind::UnsignedInteger:
+        switch (depth) {
+        case 8:
+            return VariantDataValueFactory::create(static_cast<const unsigned char*>(data), count);
+        case 16:
+            return VariantDataValueFactory::create(static_cast<const unsigned short*>(data), count);
+        case 32:
+            return VariantDataValueFactory::create(static_cast<const unsigned int*>(data), count);
+        case 64:
+            return VariantDataValueFactory::create(static_cast<const unsigned long*>(data), count);
+        default:
+            throw velmora::Error(fmt::format("Invalid bit depth of {0} for an unsigned integer", depth));
+        }
+    default:
+        throw velmora::Error("Invalid primitive type");
+    }
+}
+
+std::string GatanExtractor::extractString(unsigned long length, const std::string& tagName) {
+    if (length >= (1UL << 62)) {
+        throwVectorLengthError();
+    }
+    checkValueFits(tagName, length * 2);
+    std::vector<char16_t> units(length, 0);
+    readRaw(*m_handle, length * 2, units.data());
+    // Units are little-endian as stored, which is the host order; ill-formed sequences (lone or
+    // unpaired surrogates) are skipped, zero units are kept.
+    return boost::locale::conv::utf_to_utf<char>(units.data(), units.data() + units.size());
+}
+
+template <typename T>
+std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseScalar(const std::string& name,
+                                                                   const std::vector<T>& info) {
+    TRESTAN_PLUGIN_DEBUG("Parsing scalar value of tag \"{0}\"", name);
+    const velmora::DataType type = convertTagDataType(info[0]);
+    std::uint64_t element = 0;
+    readRaw(*m_handle, type.elementSize(), &element);
+    return velmora::MetadataNodeFactory::create(name, createTagValue(type, &element, 1));
+}
+
+template <typename T>
+std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseString(const std::string& name,
+                                                                   const std::vector<T>& info) {
+    TRESTAN_PLUGIN_DEBUG("Parsing string value of tag \"{0}\"", name);
+    checkInfoLength(name, info, 2);
+    // A negative length widens to 2^62 or more and is refused as too long.
+    const auto length = static_cast<unsigned long>(static_cast<std::int64_t>(info[1]));
+    auto text = extractString(length, name);
+    return velmora::MetadataNodeFactory::create(name, velmora::VariantDataValueFactory::create(text));
+}
+
+template <typename T>
+std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseGroup(const std::string& name,
+                                                                  const std::vector<T>& info) {
+    auto group = velmora::MetadataNodeFactory::create(name, nullptr);
+    TRESTAN_PLUGIN_DEBUG("Parsing group value of tag \"{0}\"", name);
+    checkInfoLength(name, info, 3);
+    const std::int64_t fieldCount = info[2];
+    if (fieldCount > 0 && static_cast<std::uint64_t>(fieldCount) > (info.size() - 3) / 2) {
+        throw velmora::Error(
+            fmt::format("Tag \"{0}\" has an info array of {1} entries, too short for a group of {2} fields",
+                        name, info.size(), fieldCount));
+    }
+    for (std::int64_t i = 0; i < fieldCount; ++i) {
+        const velmora::DataType type = convertTagDataType(info[static_cast<std::size_t>(4 + 2 * i)]);
+        std::uint64_t element = 0;
+        readRaw(*m_handle, type.elementSize(), &element);
+        group->addChild(velmora::MetadataNodeFactory::create(fmt::format("Field{0}", i),
+                                                             createTagValue(type, &element, 1)));
+    }
+    return group;
+}
+
+template <typename T>
+std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseArray(const std::string& name,
+                                                                  const std::vector<T>& info) {
+    TRESTAN_PLUGIN_DEBUG("Parse array value of tag \"{0}\"", name);
+    checkInfoLength(name, info, 3);
+    const velmora::DataType type = convertTagDataType(info[1]);
+    const std::int64_t count = info[2];
+    std::int64_t totalSize = 0;
+    const bool sizeFits = multiplySize(count, static_cast<std::int64_t>(type.elementSize()), totalSize);
+
+    if (name == "Data") {
+        TRESTAN_PLUGIN_DEBUG("Data tag encountered, remplacing it by a DataOffset one");
+        if (count < 0) {
+            throw velmora::Error(fmt::format("Tag \"{0}\" has a negative element count {1}", name, count));
+        }
+        if (!sizeFits) {
+            throw velmora::Error(
+                fmt::format("Tag \"{0}\" declares {1} elements, more than a file can hold", name, count));
+        }
+        const std::uint64_t offset = position(*m_handle);
+        skip(*m_handle, totalSize);
+        return velmora::MetadataNodeFactory::create(
+            "DataOffset", velmora::VariantDataValueFactory::create(static_cast<unsigned long>(offset)));
+    }
+    if (info[1] == 4) {
+        TRESTAN_PLUGIN_DEBUG("Special case: array of 16 bits integer treated as an UTF-16 string");
+        auto text = extractString(static_cast<unsigned long>(count), name);
+        return velmora::MetadataNodeFactory::create(name, velmora::VariantDataValueFactory::create(text));
+    }
+    if (count < 0) {
+        throwVectorLengthError();
+    }
+    if (!sizeFits) {
+        throw velmora::Error(
+            fmt::format("Tag \"{0}\" declares {1} elements, more than a file can hold", name, count));
+    }
+    checkValueFits(name, static_cast<std::uint64_t>(totalSize));
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(totalSize), 0);
+    readRaw(*m_handle, buffer.size(), buffer.data());
+    return velmora::MetadataNodeFactory::create(
+        name,
+        createTagValue(type, buffer.empty() ? nullptr : buffer.data(), static_cast<unsigned long>(count)));
+}
+
+template <typename T>
+std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseGroupArray(const std::string& name,
+                                                                       const std::vector<T>& info) {
+    TRESTAN_PLUGIN_DEBUG("Parse array of groups value of tag \"{0}\"", name);
+    checkInfoLength(name, info, 4);
+    const std::int64_t fieldCount = info[3];
+    if (fieldCount < 0 || fieldCount >= (std::int64_t{1} << 60)) {
+        throwVectorLengthError();
+    }
+    checkInfoLength(name, info, 5 + 2 * static_cast<std::uint64_t>(fieldCount));
+
+    std::vector<velmora::DataType> fieldTypes;
+    fieldTypes.reserve(static_cast<std::size_t>(fieldCount));
+    std::int64_t groupSize = 0;
+    for (std::int64_t i = 0; i < fieldCount; ++i) {
+        fieldTypes.push_back(convertTagDataType(info[static_cast<std::size_t>(5 + 2 * i)]));
+        groupSize += static_cast<std::int64_t>(fieldTypes.back().elementSize());
+    }
+    const std::int64_t groupCount = info[static_cast<std::size_t>(4 + 2 * fieldCount)];
+    if (groupCount < 0) {
+        throw velmora::Error(fmt::format("Tag \"{0}\" has a negative group count {1}", name, groupCount));
+    }
+    std::int64_t totalSize = 0;
+    if (!multiplySize(groupCount, groupSize, totalSize)) {
+        throw velmora::Error(
+            fmt::format("Tag \"{0}\" declares {1} groups, more than a file can hold", name, groupCount));
+    }
+
+    if (name == "Data") {
+        TRESTAN_PLUGIN_DEBUG("Data tag encountered, remplacing it by a DataOffset one");
+        const std::uint64_t offset = position(*m_handle);
+        skip(*m_handle, totalSize);
+        return velmora::MetadataNodeFactory::create(
+            "DataOffset", velmora::VariantDataValueFactory::create(static_cast<unsigned long>(offset)));
+    }
+
+    if (groupSize == 0) {
+        // Groups without fields take no bytes, so the file does not bound their number.
+        if (groupCount > MaxEmptyGroupNodes - m_emptyGroupNodes) {
+            throw velmora::Error(
+                fmt::format("Tag \"{0}\" declares {1} empty groups; at most {2} are accepted per file", name,
+                            groupCount, MaxEmptyGroupNodes));
+        }
+        m_emptyGroupNodes += groupCount;
+    } else {
+        checkValueFits(name, static_cast<std::uint64_t>(totalSize));
+    }
+
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(groupSize), 0);
+    auto array = velmora::MetadataNodeFactory::create(name, nullptr);
+    for (std::int64_t k = 0; k < groupCount; ++k) {
+        auto item = velmora::MetadataNodeFactory::create(fmt::format("item{0:0>3}", k), nullptr);
+        for (std::size_t j = 0; j < fieldTypes.size(); ++j) {
+            readRaw(*m_handle, fieldTypes[j].elementSize(), buffer.data());
+            item->addChild(velmora::MetadataNodeFactory::create(
+                fmt::format("Field{0}", j), createTagValue(fieldTypes[j], buffer.data(), 1)));
+        }
+        array->addChild(item);
+    }
+    return array;
+}
+
+#define GATAN_INSTANTIATE_VALUE_PARSERS(T)                                                                   \
+    template std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseScalar<T>(const std::string&,       \
+                                                                                   const std::vector<T>&);   \
+    template std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseString<T>(const std::string&,       \
+                                                                                   const std::vector<T>&);   \
+    template std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseGroup<T>(const std::string&,        \
+                                                                                  const std::vector<T>&);    \
+    template std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseArray<T>(const std::string&,        \
+                                                                                  const std::vector<T>&);    \
+    template std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseGroupArray<T>(                      \
+        const std::string&, const std::vector<T>&);
+
+GATAN_INSTANTIATE_VALUE_PARSERS(int)
+GATAN_INSTANTIATE_VALUE_PARSERS(long)

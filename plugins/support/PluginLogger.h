@@ -1,0 +1,26 @@
+#pragma once
+
+#include <memory>
+#include <spdlog/spdlog.h>
+
+/// Short access to the plugin's logger.
+class PluginLogger {
+public:
+    /// The plugin's logger, or an empty pointer before the host called initLog; messages logged
+    /// then are dropped.
+    static std::shared_ptr<spdlog::logger> logger();
+};
+
+/// Logs through the plugin's logger with the source location of the call and the bare name of the
+/// calling function. The message is a fmt format string, formatted only when the level passes.
+#define TRESTAN_PLUGIN_LOG(level, ...)                                                                       \
+    do {                                                                                                     \
+        if (auto trestanPluginLogger_ = ::PluginLogger::logger()) {                                          \
+            trestanPluginLogger_->log(                                                                       \
+                ::spdlog::source_loc{__FILE__, __LINE__, static_cast<const char*>(__func__)}, level,         \
+                __VA_ARGS__);                                                                                \
+        }                                                                                                    \
+    } while (false)
+
+#define TRESTAN_PLUGIN_DEBUG(...) TRESTAN_PLUGIN_LOG(::spdlog::level::debug, __VA_ARGS__)
+#define TRESTAN_PLUGIN_INFO(...) TRESTAN_PLUGIN_LOG(::spdlog::level::info, __VA_ARGS__)
