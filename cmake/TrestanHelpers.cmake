@@ -27,6 +27,8 @@ macro(trestan_find_dependencies)
     find_package(Boost REQUIRED COMPONENTS locale)
 endmacro()
 
+set(TRESTAN_PLUGIN_VERSION_SCRIPT "${CMAKE_CURRENT_LIST_DIR}/plugin.map")
+
 # Builds a format plugin as a MODULE with hidden visibility into the plugin directory:
 #   trestan_add_plugin(gatan SOURCES a.cpp b.cpp)
 # The shared object is named libtrestan-<name>.so; only its plugin object is exported.
@@ -41,7 +43,9 @@ function(trestan_add_plugin name)
         LIBRARY_OUTPUT_DIRECTORY "${TRESTAN_PLUGIN_OUTPUT_DIRECTORY}"
         INSTALL_RPATH "$ORIGIN/../..")
     target_link_libraries(${target} PRIVATE trestan_plugin_support ${ARG_LIBRARIES})
-    target_link_options(${target} PRIVATE -Wl,--no-undefined -Wl,--exclude-libs,ALL)
+    target_link_options(${target} PRIVATE -Wl,--no-undefined -Wl,--exclude-libs,ALL
+        "-Wl,--version-script=${TRESTAN_PLUGIN_VERSION_SCRIPT}")
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS "${TRESTAN_PLUGIN_VERSION_SCRIPT}")
     trestan_set_warnings(${target})
     install(TARGETS ${target} LIBRARY DESTINATION "${TRESTAN_PLUGIN_SUBDIR}")
 endfunction()
