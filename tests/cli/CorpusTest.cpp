@@ -1,0 +1,220 @@
+// Real DM files of the shared corpus: `trestan tree --json` against the expected trees, `trestan
+// info --json --checksum` against the manifest, and exports read back with their own libraries.
+// Every test skips when the corpus is absent.
+
+#include "CliTestSupport.h"
+#include "ImageFileReaders.h"
+#include "TrestanProcess.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <map>
+#include <png.h>
+#include <tiffio.h>
+
+namespace trestan::clitest {
+namespace {
+
+#define SKIP_WITHOUT_CORPUS()                                                                                \
+    if (!Corpus::available()) {                                                                              \
+        GTEST_SKIP() << "no corpus at " << Corpus::directory();                                              \
+    }
+
+std::string corpusFile(const std::string& name) {
+    return (Corpus::directory() / name).string();
+}
+
+std::size_t elementSize(const std::string& dataType) {
+    static const std::map<std::string, std::size_t> s_sizes = {
+        {"int8", 1},    {"uint8", 1},   {"int16", 2},     {"uint16", 2},      {"int32", 4}, {"uint32", 4},
+        {"float32", 4}, {"float64", 8}, {"complex64", 8}, {"complex128", 16}, {"rgb8", 3}};
+    return s_sizes.at(dataType);
+}
+
+std::string npyDescr(const std::string& dataType) {
+    static const std::map<std::string, std::string> s_descr = {
+        {"int8", "|i1"},      {"uint8", "|u1"},       {"int16", "<i2"},   {"uint16", "<u2"},
+        {"int32", "<i4"},     {"uint32", "<u4"},      {"float32", "<f4"}, {"float64", "<f8"},
+        {"complex64", "<c8"}, {"complex128", "<c16"}, {"rgb8", "|u1"}};
+    return s_descr.at(dataType);
+}
+
+std::vector<std::size_t> shapeOf(const nlohmann::json& frame) {
+    return frame["shape"].get<std::vector<std::size_t>>();
+}
+
+// The manifest frame with the most bytes, first of equals: what export writes by default.
+const nlohmann::json& largestFrame(const nlohmann::json& frames) {
+    const nlohmann::json* best = &frames[0];
+    std::size_t bestBytes = 0;
+    for (const nlohmann::json& frame : frames) {
+        std::size_t bytes = elementSize(frame["dataType"]);
+        for (std::size_t length : shapeOf(frame)) {
+            bytes *= length;
+        }
+        if (bytes > bestBytes) {
+            best = &frame;
+            bestBytes = bytes;
+        }
+    }
+    return *best;
+}
+
+// Calibration numbers are float32 in the file: compare after rounding both to float.
+bool sameAsFloat(const nlohmann::json& actual, const nlohmann::json& expected) {
+    if (!actual.is_array() || actual.size() != expected.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        if (!actual[i].is_number() ||
+            static_cast<float>(actual[i].get<double>()) != static_cast<float>(expected[i].get<double>())) {
+            return false;
+        }
+    }
+    return true;
+}
+
+TEST(Corpus, TreeJsonEqualsTheExpectedTreeForEveryFile) {
+    SKIP_WITHOUT_CORPUS();
+    for (const std::string& name : Corpus::fileNames()) {
+        SCOPED_TRACE(name);
+        const ProcessResult result = runTrestan({"tree", "--json", corpusFile(name)});
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        const Bytes expectedText =
+            readFile((Corpus::directory() / "expected" / (name + ".tree.json")).string());
+        const nlohmann::json expected = nlohmann::json::parse(expectedText.begin(), expectedText.end());
+        const nlohmann::json actual = parseJson(result.out);
+        const std::optional<std::string> difference = compareTrees(actual, expected);
+        EXPECT_FALSE(difference) << difference.value_or("");
+    }
+}
+
+TEST(Corpus, InfoJsonAgreesWithTheManifestForEveryFile) {
+    SKIP_WITHOUT_CORPUS();
+    for (const std::string& name : Corpus::fileNames()) {
+        SCOPED_TRACE(name);
+        const ProcessResult result = runTrestan({"info", "--json", "--checksum", corpusFile(name)});
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        const nlohmann::json info = parseJson(result.out);
+        EXPECT_EQ(info["file"], corpusFile(name));
+        EXPECT_EQ(info["format"], "DM");
+        const nlohmann::json& expectedFrames = Corpus::manifest()[name]["frames"];
+        ASSERT_EQ(info["frames"].size(), expectedFrames.size());
+        for (std::size_t i = 0; i < expectedFrames.size(); ++i) {
+            SCOPED_TRACE("frame " + std::to_string(i));
+            const nlohmann::json& expected = expectedFrames[i];
+            const nlohmann::json& actual = info["frames"][i];
+            EXPECT_EQ(actual["index"], expected["index"]);
+            EXPECT_EQ(actual["shape"], expected["shape"]);
+            EXPECT_EQ(actual["dataType"], expected["dataType"]);
+            EXPECT_EQ(actual["dataTypeId"], expected["dataTypeId"]);
+            EXPECT_EQ(actual["sha256"], expected["sha256"]);
+            if (expected.contains("bitDepth")) {
+                EXPECT_EQ(actual["bitDepth"], expected["bitDepth"]);
+            }
+            if (expected.contains("interpretation")) {
+                EXPECT_EQ(actual["interpretation"], expected["interpretation"]);
+            }
+            if (expected.contains("calibration")) {
+                const nlohmann::json& calibration = expected["calibration"];
+                EXPECT_TRUE(sameAsFloat(actual["calibration"]["origin"], calibration["origin"]))
+                    << actual["calibration"].dump();
+                EXPECT_TRUE(sameAsFloat(actual["calibration"]["spacing"], calibration["spacing"]))
+                    << actual["calibration"].dump();
+                EXPECT_EQ(actual["calibration"]["unit"], calibration["unit"]);
+            }
+        }
+    }
+}
+
+TEST(Corpus, NpyOfEveryFrameReadsBackToTheRegionBytes) {
+    SKIP_WITHOUT_CORPUS();
+    ScratchDirectory scratch;
+    for (const std::string& name : Corpus::fileNames()) {
+        for (const nlohmann::json& frame : Corpus::manifest()[name]["frames"]) {
+            const std::string index = std::to_string(frame["index"].get<std::size_t>());
+            SCOPED_TRACE(name + " frame " + index);
+            const std::string output = scratch.file(name + "." + index + ".npy");
+            const ProcessResult result =
+                runTrestan({"export", corpusFile(name), "-o", output, "--frame", index});
+            ASSERT_EQ(result.exitCode, 0) << result.err;
+            const NpyArray array = readNpy(output);
+            const std::string dataType = frame["dataType"];
+            EXPECT_EQ(array.descr, npyDescr(dataType));
+            EXPECT_FALSE(array.fortranOrder);
+            std::vector<std::size_t> shape = shapeOf(frame);
+            std::reverse(shape.begin(), shape.end());
+            if (dataType == "rgb8") {
+                shape.push_back(3);
+            }
+            EXPECT_EQ(array.shape, shape);
+            EXPECT_EQ(sha256Hex(array.data), frame["sha256"]);
+        }
+    }
+}
+
+TEST(Corpus, TiffOfTheLargestFrameOpensWithLibtiff) {
+    SKIP_WITHOUT_CORPUS();
+    ScratchDirectory scratch;
+    for (const std::string& name : Corpus::fileNames()) {
+        SCOPED_TRACE(name);
+        const nlohmann::json& frame = largestFrame(Corpus::manifest()[name]["frames"]);
+        const std::string dataType = frame["dataType"];
+        const std::string output = scratch.file(name + ".tif");
+        const ProcessResult result = runTrestan({"export", corpusFile(name), "-o", output});
+        if (dataType.rfind("complex", 0) == 0) {
+            EXPECT_EQ(result.exitCode, 2);
+            EXPECT_NE(result.err.find(".npy"), std::string::npos) << result.err;
+            continue;
+        }
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        const std::vector<std::size_t> shape = shapeOf(frame);
+        const std::vector<TiffPage> pages = readTiff(output);
+        ASSERT_EQ(pages.size(), shape.size() > 2 ? shape[2] : 1U);
+        Bytes all;
+        for (const TiffPage& page : pages) {
+            EXPECT_EQ(page.width, shape[0]);
+            EXPECT_EQ(page.height, shape.size() > 1 ? shape[1] : 1U);
+            EXPECT_EQ(page.samplesPerPixel, dataType == "rgb8" ? 3 : 1);
+            EXPECT_EQ(page.bitsPerSample, 8 * (dataType == "rgb8" ? 1 : elementSize(dataType)));
+            all.insert(all.end(), page.pixels.begin(), page.pixels.end());
+        }
+        EXPECT_EQ(sha256Hex(all), frame["sha256"]) << "the TIFF pixels are the region bytes";
+    }
+}
+
+TEST(Corpus, PngPreviewOfEveryImageOpensWithLibpng) {
+    SKIP_WITHOUT_CORPUS();
+    ScratchDirectory scratch;
+    for (const std::string& name : Corpus::fileNames()) {
+        for (const nlohmann::json& frame : Corpus::manifest()[name]["frames"]) {
+            const std::string index = std::to_string(frame["index"].get<std::size_t>());
+            SCOPED_TRACE(name + " frame " + index);
+            const std::string output = scratch.file(name + "." + index + ".png");
+            const ProcessResult result =
+                runTrestan({"export", corpusFile(name), "-o", output, "--frame", index});
+            const std::vector<std::size_t> shape = shapeOf(frame);
+            if (shape.size() < 2) {
+                EXPECT_EQ(result.exitCode, 2);
+                continue;
+            }
+            ASSERT_EQ(result.exitCode, 0) << result.err;
+            const PngImage image = readPng(output);
+            EXPECT_EQ(image.width, shape[0]);
+            EXPECT_EQ(image.height, shape[1]);
+            EXPECT_EQ(image.bitDepth, 8);
+            if (frame["dataType"] == "rgb8") {
+                EXPECT_EQ(image.colourType, PNG_COLOR_TYPE_RGB);
+                if (shape.size() == 2) {
+                    EXPECT_EQ(sha256Hex(image.pixels), frame["sha256"])
+                        << "colour pixels are written as they are";
+                }
+            } else {
+                EXPECT_EQ(image.colourType, PNG_COLOR_TYPE_GRAY);
+            }
+        }
+    }
+}
+
+} // namespace
+} // namespace trestan::clitest
