@@ -1,11 +1,11 @@
 #pragma once
 
+#include "trestan/Export.h"
+#include "trestan/PluginLibrary.h"
+
 #include <memory>
 #include <string>
 #include <vector>
-
-#include "trestan/Export.h"
-#include "trestan/PluginLibrary.h"
 
 namespace trestan {
 
@@ -39,7 +39,8 @@ public:
     void initLog(velmora::LogLevel level) const;
 
     /// Plugin directories for a host binary: the directories of the environment variable
-    /// TRESTAN_PLUGIN_PATH (':'-separated) first, then `<dir of executable>/../lib/trestan/plugins`.
+    /// TRESTAN_PLUGIN_PATH (':'-separated, empty entries skipped) first, then
+    /// `<dir of executable>/../lib/trestan/plugins`, normalised (left out when `executablePath` is empty).
     static std::vector<std::string> defaultDirectories(const std::string& executablePath);
 
 private:
