@@ -62,7 +62,7 @@ Tag dataTag(const ImageSpec& spec) {
     }
     const auto count = static_cast<std::int64_t>(byteCount / elementBytes);
     if (layout.groups) {
-        return spec.generatedPixels ? Tag::groupArray(layout.codes, count, *spec.generatedPixels)
+        return spec.generatedPixels ? Tag::generatedGroupArray(layout.codes, count, *spec.generatedPixels)
                                     : Tag::groupArray(layout.codes, count, spec.pixels);
     }
     return spec.generatedPixels

@@ -143,7 +143,8 @@ Tag Tag::groupArray(const std::vector<std::int64_t>& fieldCodes, std::int64_t co
     return raw(groupArrayInfo(fieldCodes, count), std::move(groups));
 }
 
-Tag Tag::groupArray(const std::vector<std::int64_t>& fieldCodes, std::int64_t count, GeneratedValue groups) {
+Tag Tag::generatedGroupArray(const std::vector<std::int64_t>& fieldCodes, std::int64_t count,
+                             GeneratedValue groups) {
     return generated(groupArrayInfo(fieldCodes, count), std::move(groups));
 }
 

@@ -162,8 +162,8 @@ public:
     /// Array of groups: I = [20, 15, 0, n, 0, code0, ..., count] followed by the groups' bytes.
     static Tag groupArray(const std::vector<std::int64_t>& fieldCodes, std::int64_t count, Bytes groups);
     /// Array of groups whose value bytes are produced while writing.
-    static Tag groupArray(const std::vector<std::int64_t>& fieldCodes, std::int64_t count,
-                          GeneratedValue groups);
+    static Tag generatedGroupArray(const std::vector<std::int64_t>& fieldCodes, std::int64_t count,
+                                   GeneratedValue groups);
 
     /// Writes these four bytes instead of "%%%%".
     Tag& separator(std::string_view fourBytes);
@@ -203,6 +203,10 @@ struct EntryOptions {
     std::optional<std::uint64_t> entrySize;
     /// Tag type byte (by default 0x14 for a directory, 0x15 for a tag).
     std::optional<std::uint8_t> typeByte;
+
+    static EntryOptions withNameLength(std::uint16_t length) { return EntryOptions{length, {}, {}}; }
+    static EntryOptions withEntrySize(std::uint64_t size) { return EntryOptions{{}, size, {}}; }
+    static EntryOptions withTypeByte(std::uint8_t byte) { return EntryOptions{{}, {}, byte}; }
 };
 
 struct Entry;

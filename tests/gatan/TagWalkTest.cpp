@@ -1,0 +1,289 @@
+// The directory walk: the tree under "root"/"GATAN", directory values, entry names, the numbering of
+// unnamed entries and the fields the walk reads but does not use.
+
+#include "GatanTestSupport.h"
+#include "Hex.h"
+#include "dmwriter/DmWriter.h"
+
+#include <cstdint>
+#include <cstring>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <set>
+#include <string>
+#include <vector>
+
+using namespace dmwriter;
+using namespace testsupport;
+using ::testing::HasSubstr;
+using velmora::ValueType;
+
+namespace {
+
+/// The value type of a directory node: the entry count, 32-bit in DM3 and 64-bit in DM4.
+::testing::AssertionResult isDirectory(const NodePtr& node, Version version, std::int64_t count) {
+    if (version == Version::Dm3) {
+        return holdsScalar(node, ValueType::Int32, static_cast<std::int32_t>(count));
+    }
+    return holdsScalar(node, ValueType::Int64, count);
+}
+
+class TagWalk : public ::testing::TestWithParam<Version> {};
+
+std::string versionName(const ::testing::TestParamInfo<Version>& info) {
+    return info.param == Version::Dm3 ? "Dm3" : "Dm4";
+}
+
+} // namespace
+
+TEST(TagWalkWorkedExample, Dm3BytesWalkToTheInt32Scalar) {
+    const Bytes example =
+        hex("00000003 00000000 00000001 | 0000 | 00000001 | 15 | 0000 | 25252525 | 00000001 | "
+            "00000003 | 05000000");
+    // The example has no "ImageList": the walk succeeds, then frame discovery refuses the file.
+    EXPECT_THAT(openError<velmora::Error>(example), HasSubstr("ImageList"));
+
+    DmFile file(Version::Dm3);
+    file.root().addTag(Tag::int32(5));
+    addEmptyImageList(file);
+    auto extractor = openDm(file);
+    const NodePtr root = extractor->metadata();
+    EXPECT_EQ(root->name(), "root");
+    EXPECT_TRUE(hasNoValue(root));
+    ASSERT_EQ(root->childCount(), 1U);
+    const NodePtr gatan = root->childAt(0);
+    EXPECT_EQ(gatan->name(), "GATAN");
+    EXPECT_TRUE(isDirectory(gatan, Version::Dm3, 2));
+    EXPECT_EQ(childNames(gatan), (std::vector<std::string>{"item000", "ImageList"}));
+    EXPECT_TRUE(holdsScalar(nodeAt(root, "GATAN/item000"), ValueType::Int32, 5));
+    EXPECT_EQ(nodeAt(root, "GATAN/item000")->childCount(), 0U);
+    EXPECT_EQ(extractor->frameCount(), 0U);
+}
+
+TEST(TagWalkWorkedExample, Dm4DirectoriesHoldSixtyFourBitCounts) {
+    DmFile file(Version::Dm4);
+    file.root().addTag(Tag::int32(5));
+    addEmptyImageList(file);
+    auto extractor = openDm(file);
+    const NodePtr gatan = gatanNode(*extractor);
+    EXPECT_TRUE(isDirectory(gatan, Version::Dm4, 2));
+    EXPECT_TRUE(holdsScalar(nodeAt(gatan, "item000"), ValueType::Int32, 5));
+    EXPECT_TRUE(isDirectory(nodeAt(gatan, "ImageList"), Version::Dm4, 0));
+}
+
+namespace {
+
+/// Compares two trees node by node. The values of the directories (listed by path) are 32-bit in DM3
+/// and 64-bit in DM4; a "DataOffset" is where the skipped bytes lie in each layout and is checked by
+/// the caller; every other value must be identical.
+void expectSameTree(const NodePtr& dm3, const NodePtr& dm4, const std::string& path,
+                    const std::set<std::string>& directories) {
+    ASSERT_EQ(dm3->name(), dm4->name()) << path;
+    ASSERT_EQ(dm3->childCount(), dm4->childCount()) << path;
+    const auto& a = dm3->value();
+    const auto& b = dm4->value();
+    ASSERT_EQ(a == nullptr, b == nullptr) << path;
+    if (a && dm3->name() == "DataOffset") {
+        EXPECT_EQ(a->type(), ValueType::UInt64) << path;
+        EXPECT_EQ(b->type(), ValueType::UInt64) << path;
+    } else if (directories.count(path) != 0) {
+        ASSERT_TRUE(a) << path;
+        EXPECT_EQ(a->type(), ValueType::Int32) << path;
+        EXPECT_EQ(b->type(), ValueType::Int64) << path;
+        EXPECT_EQ(static_cast<std::int64_t>(a->at<std::int32_t>(0)), b->at<std::int64_t>(0)) << path;
+    } else if (a) {
+        ASSERT_EQ(a->type(), b->type()) << path;
+        ASSERT_EQ(a->count(), b->count()) << path;
+        EXPECT_EQ(a->text(), b->text()) << path;
+        const std::size_t bytes = a->count() * velmora::valueTypeSize(a->type());
+        if (bytes > 0) {
+            EXPECT_EQ(std::memcmp(a->data(), b->data(), bytes), 0) << path;
+        }
+    }
+    for (std::size_t i = 0; i < dm3->childCount(); ++i) {
+        expectSameTree(dm3->childAt(i), dm4->childAt(i), path + "/" + dm3->childAt(i)->name(), directories);
+    }
+}
+
+} // namespace
+
+TEST(TagWalkVersions, Dm3AndDm4OfOneTreeDifferOnlyInDirectoryValueWidth) {
+    DmFile file(Version::Dm3);
+    Directory& root = file.root();
+    root.addTag("Name", Tag::utf16Array(u"Sp\u00E9cimen"));
+    Directory& outer = root.addDirectory("Outer");
+    outer.addTag("Voltage", Tag::float64(200000.0));
+    outer.addTag(Tag::array<std::int16_t>(ElementType::Int16, {1, -2, 3}));
+    Directory& inner = outer.addDirectory();
+    inner.addTag("Colour", Tag::group({Field::of(ElementType::Int16, std::int16_t{-1}),
+                                       Field::of(ElementType::Float32, 0.5F)}));
+    inner.addTag("Text", Tag::string(u"abc"));
+    inner.addTag("Table", Tag::groupArray({3, 7}, 2,
+                                          concat({littleEndian(1), littleEndian(1.5), littleEndian(2),
+                                                  littleEndian(2.5)})));
+    inner.addDirectory("Empty");
+    const Tag& data = inner.addTag("Data", Tag::array(code(ElementType::UInt8), 3, hex("010203")));
+    addEmptyImageList(file);
+
+    const NodePtr dm3 = gatanNode(*openDm(file));
+    const std::uint64_t dm3Offset = data.valueOffset();
+    file.setVersion(Version::Dm4);
+    const NodePtr dm4 = gatanNode(*openDm(file));
+    const std::uint64_t dm4Offset = data.valueOffset();
+    ASSERT_NE(dm3Offset, dm4Offset);
+
+    EXPECT_TRUE(holdsScalar(nodeAt(dm3, "Outer/item001/DataOffset"), ValueType::UInt64, dm3Offset));
+    EXPECT_TRUE(holdsScalar(nodeAt(dm4, "Outer/item001/DataOffset"), ValueType::UInt64, dm4Offset));
+    expectSameTree(
+        dm3, dm4, "GATAN",
+        {"GATAN", "GATAN/Outer", "GATAN/Outer/item001", "GATAN/Outer/item001/Empty", "GATAN/ImageList"});
+}
+
+TEST_P(TagWalk, EmptyDirectoryHasValueZeroAndNoChildren) {
+    DmFile file(GetParam());
+    file.root().addDirectory("Empty");
+    file.root().addTag("After", Tag::int16(7));
+    addEmptyImageList(file);
+    const NodePtr gatan = gatanNode(*openDm(file));
+    EXPECT_TRUE(isDirectory(nodeAt(gatan, "Empty"), GetParam(), 0));
+    EXPECT_EQ(nodeAt(gatan, "Empty")->childCount(), 0U);
+    EXPECT_TRUE(holdsScalar(nodeAt(gatan, "After"), ValueType::Int16, std::int16_t{7}));
+}
+
+TEST_P(TagWalk, UnnamedEntriesAreNumberedPerDirectory) {
+    DmFile file(GetParam());
+    Directory& root = file.root();
+    root.addTag(Tag::int32(0));
+    root.addTag("A", Tag::int32(1));
+    Directory& nested = root.addDirectory(); // a directory takes a number like a tag does
+    nested.addTag(Tag::int32(2));
+    nested.addTag(Tag::int32(3));
+    root.addTag(Tag::int32(4));
+    root.addTag("item000", Tag::int32(5)); // a stored name that looks generated does not count
+    root.addTag(Tag::int32(6));
+    addEmptyImageList(file);
+
+    const NodePtr gatan = gatanNode(*openDm(file));
+    EXPECT_EQ(childNames(gatan), (std::vector<std::string>{"item000", "A", "item001", "item002", "item000",
+                                                           "item003", "ImageList"}));
+    EXPECT_EQ(childNames(gatan->childAt(2)), (std::vector<std::string>{"item000", "item001"}));
+    EXPECT_TRUE(holdsScalar(gatan->childAt(2)->childAt(1), ValueType::Int32, 3));
+    EXPECT_TRUE(holdsScalar(gatan->childAt(3), ValueType::Int32, 4));
+    EXPECT_TRUE(holdsScalar(gatan->childAt(5), ValueType::Int32, 6));
+}
+
+TEST_P(TagWalk, UnnamedNumbersGrowPastThreeDigits) {
+    DmFile file(GetParam());
+    Directory& list = file.root().addDirectory("List");
+    for (int i = 0; i < 1001; ++i) {
+        list.addTag(Tag::int32(i));
+    }
+    addEmptyImageList(file);
+    const NodePtr listNode = nodeAt(gatanNode(*openDm(file)), "List");
+    ASSERT_EQ(listNode->childCount(), 1001U);
+    EXPECT_EQ(listNode->childAt(0)->name(), "item000");
+    EXPECT_EQ(listNode->childAt(9)->name(), "item009");
+    EXPECT_EQ(listNode->childAt(10)->name(), "item010");
+    EXPECT_EQ(listNode->childAt(99)->name(), "item099");
+    EXPECT_EQ(listNode->childAt(100)->name(), "item100");
+    EXPECT_EQ(listNode->childAt(999)->name(), "item999");
+    EXPECT_EQ(listNode->childAt(1000)->name(), "item1000");
+    EXPECT_TRUE(holdsScalar(listNode->childAt(1000), ValueType::Int32, 1000));
+}
+
+TEST_P(TagWalk, NameLengthWithTopBitSetMakesAnUnnamedEntryWithoutNameBytes) {
+    DmFile file(GetParam());
+    Directory& root = file.root();
+    root.addTag({}, Tag::int32(1), EntryOptions::withNameLength(0xFFFF));
+    root.addTag({}, Tag::int32(2), EntryOptions::withNameLength(0x8000));
+    root.addDirectory({}, EntryOptions::withNameLength(0x8001)).addTag("Inside", Tag::int32(3));
+    root.addTag("B", Tag::int32(4));
+    addEmptyImageList(file);
+
+    const NodePtr gatan = gatanNode(*openDm(file));
+    EXPECT_EQ(childNames(gatan),
+              (std::vector<std::string>{"item000", "item001", "item002", "B", "ImageList"}));
+    EXPECT_TRUE(holdsScalar(gatan->childAt(0), ValueType::Int32, 1));
+    EXPECT_TRUE(holdsScalar(gatan->childAt(1), ValueType::Int32, 2));
+    EXPECT_TRUE(holdsScalar(nodeAt(gatan, "item002/Inside"), ValueType::Int32, 3));
+    EXPECT_TRUE(holdsScalar(gatan->childAt(3), ValueType::Int32, 4));
+}
+
+TEST_P(TagWalk, NamesAreTakenByteForByte) {
+    const std::vector<std::string> names = {std::string("a\0b", 3), "\xFF\xFE", "Caf\xE9", " padded ", "x/y",
+                                            std::string(300, 'n')};
+    DmFile file(GetParam());
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        file.root().addTag(names[i], Tag::int32(static_cast<std::int32_t>(i)));
+    }
+    addEmptyImageList(file);
+    const NodePtr gatan = gatanNode(*openDm(file));
+    ASSERT_EQ(gatan->childCount(), names.size() + 1);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        EXPECT_EQ(toHex(bytesOf(gatan->childAt(i)->name())), toHex(bytesOf(names[i])));
+        EXPECT_TRUE(holdsScalar(gatan->childAt(i), ValueType::Int32, static_cast<std::int32_t>(i)));
+    }
+}
+
+TEST_P(TagWalk, DuplicateNamesAreAllKeptInFileOrder) {
+    DmFile file(GetParam());
+    file.root().addTag("A", Tag::int32(1));
+    file.root().addDirectory("A").addTag("B", Tag::int32(2));
+    file.root().addTag("A", Tag::int32(3));
+    addEmptyImageList(file);
+    const NodePtr gatan = gatanNode(*openDm(file));
+    EXPECT_EQ(childNames(gatan), (std::vector<std::string>{"A", "A", "A", "ImageList"}));
+    EXPECT_TRUE(holdsScalar(gatan->childAt(0), ValueType::Int32, 1));
+    EXPECT_TRUE(isDirectory(gatan->childAt(1), GetParam(), 1));
+    EXPECT_TRUE(holdsScalar(gatan->childAt(2), ValueType::Int32, 3));
+}
+
+TEST_P(TagWalk, FlagBytesAndTrailerAreIgnored) {
+    DmFile file(GetParam());
+    file.root().flags(0xFF, 0x80);
+    file.root().addDirectory("D").flags(0x12, 0x34).addTag("V", Tag::uint16(9));
+    addEmptyImageList(file).flags(0xFF, 0xFF);
+    // Bytes after the root directory look like another entry; nothing reads them.
+    file.trailer(hex("15 0000 25252524 FFFFFFFF"));
+    const NodePtr gatan = gatanNode(*openDm(file));
+    EXPECT_EQ(childNames(gatan), (std::vector<std::string>{"D", "ImageList"}));
+    EXPECT_TRUE(holdsScalar(nodeAt(gatan, "D/V"), ValueType::UInt16, std::uint16_t{9}));
+}
+
+TEST_P(TagWalk, LengthWordIsNotUsed) {
+    DmFile file(GetParam());
+    file.lengthWord(GetParam() == Version::Dm3 ? 0xFFFFFFFFU : 0xFFFFFFFFFFFFFFFFU);
+    file.root().addTag("V", Tag::int8(-3));
+    addEmptyImageList(file);
+    EXPECT_TRUE(holdsScalar(nodeAt(gatanNode(*openDm(file)), "V"), ValueType::Int8, std::int8_t{-3}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, TagWalk, ::testing::Values(Version::Dm3, Version::Dm4), versionName);
+
+TEST(TagWalkDm4, EntrySizeIsReadButNotTrusted) {
+    DmFile file(Version::Dm4);
+    Directory& root = file.root();
+    root.addTag("Zero", Tag::int32(1), EntryOptions::withEntrySize(0));
+    root.addTag("Huge", Tag::int32(2), EntryOptions::withEntrySize(0xFFFFFFFFFFFFFFFF));
+    root.addDirectory("Dir", EntryOptions::withEntrySize(3))
+        .addTag("Inner", Tag::int32(3), EntryOptions::withEntrySize(1));
+    root.addTag("After", Tag::int32(4));
+    addEmptyImageList(file);
+    const NodePtr gatan = gatanNode(*openDm(file));
+    EXPECT_TRUE(holdsScalar(nodeAt(gatan, "Zero"), ValueType::Int32, 1));
+    EXPECT_TRUE(holdsScalar(nodeAt(gatan, "Huge"), ValueType::Int32, 2));
+    EXPECT_TRUE(holdsScalar(nodeAt(gatan, "Dir/Inner"), ValueType::Int32, 3));
+    EXPECT_TRUE(holdsScalar(nodeAt(gatan, "After"), ValueType::Int32, 4));
+}
+
+TEST(TagWalkDm4, NegativeEntryCountMeansNoEntries) {
+    DmFile file(Version::Dm4);
+    file.root().addDirectory("Negative").entryCount(-5);
+    file.root().addTag("After", Tag::int32(4));
+    addEmptyImageList(file);
+    const NodePtr gatan = gatanNode(*openDm(file));
+    // The node keeps the count as stored.
+    EXPECT_TRUE(holdsScalar(nodeAt(gatan, "Negative"), ValueType::Int64, std::int64_t{-5}));
+    EXPECT_EQ(nodeAt(gatan, "Negative")->childCount(), 0U);
+    EXPECT_TRUE(holdsScalar(nodeAt(gatan, "After"), ValueType::Int32, 4));
+}
