@@ -19,10 +19,12 @@ TEST(Indexer, PackedLayoutHasAxisZeroFastest) {
     EXPECT_TRUE(indexer.isPacked());
 }
 
-TEST(Indexer, ByteCountEndsAtTheLastElement) {
-    // Colour pixels of 3 bytes stored in 4: the padding after the last pixel is not counted.
+TEST(Indexer, ByteCountSpansThePaddedLayout) {
+    // Colour pixels of 3 bytes stored in 4: the padding after the last pixel belongs to the array.
     const Indexer rgb(Shape{4, 2}, DataType(DataTypeId::RGB8), Shape{4, 16});
-    EXPECT_EQ(rgb.byteCount(), 3 * 4 + 1 * 16 + 3u);
+    EXPECT_EQ(rgb.byteCount(), 32u);
+    // Strides wider than the data (rows padded to 32 bytes) count in full as well.
+    EXPECT_EQ(Indexer(Shape{4, 2}, DataType(DataTypeId::RGB8), Shape{4, 32}).byteCount(), 64u);
     EXPECT_EQ(rgb.elementCount(), 8u);
     EXPECT_FALSE(rgb.isPacked());
     EXPECT_EQ(rgb.offset(Shape{3, 1}), 28u);

@@ -48,12 +48,16 @@ std::size_t countBytes(const VectorX<std::size_t>& shape, const VectorX<std::siz
     if (elementCount == 0) {
         return 0;
     }
+    // The array spans its last element, and each axis spans length x stride: a padded layout
+    // (colour pixels of 3 bytes in 4) owns the padding of its last element too.
     std::size_t last = 0;
+    std::size_t span = 0;
     for (std::size_t axis = 0; axis < shape.size(); ++axis) {
         last = checkedAdd(last, checkedMultiply(shape[axis] - 1, strides[axis], "the byte count"),
                           "the byte count");
+        span = std::max(span, checkedMultiply(shape[axis], strides[axis], "the byte count"));
     }
-    return checkedAdd(last, elementSize, "the byte count");
+    return std::max(span, checkedAdd(last, elementSize, "the byte count"));
 }
 
 } // namespace

@@ -33,8 +33,9 @@ public:
     /// Number of elements (1 for zero axes, 0 when an axis has length 0).
     std::size_t elementCount() const { return m_elementCount; }
 
-    /// Bytes the array occupies: the offset one past the last byte of its last element (0 when
-    /// the array is empty).
+    /// Bytes the array occupies: the largest of one past the last byte of its last element and,
+    /// for every axis, length x stride, so that a padded layout includes the padding of its last
+    /// element (0 when the array is empty).
     std::size_t byteCount() const { return m_byteCount; }
 
     /// Byte offset of the element at `index`; the index is not checked.
