@@ -1,0 +1,182 @@
+// Spatial calibration from "Calibrations"/"Dimension": origin and spacing of up to three axes as
+// stored, the unit of axis 0 only, defaults where entries are missing, and extra entries ignored.
+
+#include "FrameTestSupport.h"
+
+#include <cstdint>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <optional>
+#include <string>
+#include <vector>
+
+using namespace dmwriter;
+using namespace framestest;
+using ::testing::AllOf;
+using ::testing::HasSubstr;
+using Vector3 = velmora::Vector<double, 3>;
+
+namespace {
+
+ImageSpec image(std::vector<std::uint32_t> dimensions, std::optional<std::vector<AxisCalibration>> axes) {
+    ImageSpec spec;
+    spec.dataType = 6;
+    spec.dimensions = std::move(dimensions);
+    std::size_t pixels = 1;
+    for (std::uint32_t length : spec.dimensions) {
+        pixels *= length;
+    }
+    spec.pixels = ramp(pixels);
+    spec.calibrations = std::move(axes);
+    return spec;
+}
+
+velmora::SpatialCalibrationProperty calibrationOf(const ImageSpec& spec) {
+    DmFile file = singleImageFile(spec);
+    return openFile(file)->frame(0)->properties()->calibration();
+}
+
+void expectDefaults(const velmora::SpatialCalibrationProperty& calibration) {
+    EXPECT_EQ(calibration.origin(), (Vector3{0.0, 0.0, 0.0}));
+    EXPECT_EQ(calibration.spacing(), (Vector3{1.0, 1.0, 1.0}));
+    EXPECT_EQ(calibration.unit(), "");
+}
+
+Directory& dimensionEntry(ImageEntry& entry, std::size_t index) {
+    return entry.imageData.directory("Calibrations").directory("Dimension").entry(index).directory();
+}
+
+} // namespace
+
+TEST(Calibration, ImageWithoutCalibrationsKeepsTheDefaults) {
+    ImageSpec spec = image({4, 3}, std::nullopt);
+    spec.withoutCalibrations = true;
+    expectDefaults(calibrationOf(spec));
+}
+
+TEST(Calibration, CalibrationsWithoutDimensionKeepTheDefaults) {
+    DmFile file;
+    ImageEntry entry = addImage(file.root().addDirectory("ImageList"),
+                                image({4, 3}, std::vector<AxisCalibration>{{5.0F, 2.0F, u"nm"}}));
+    entry.imageData.directory("Calibrations").remove("Dimension");
+    expectDefaults(openFile(file)->frame(0)->properties()->calibration());
+}
+
+TEST(Calibration, EmptyDimensionDirectoryGivesTheDefaults) {
+    expectDefaults(calibrationOf(image({4, 3}, std::vector<AxisCalibration>{})));
+}
+
+TEST(Calibration, EachAxisTakesItsOwnEntryAndOnlyAxisZeroGivesTheUnit) {
+    ImageSpec spec = image({4, 3}, std::vector<AxisCalibration>{{1.5F, 0.25F, u"nm"}, {-2.0F, 4.0F, u"um"}});
+    spec.brightness = AxisCalibration{77.0F, 9.0F, u"counts"};
+    const auto calibration = calibrationOf(spec);
+    EXPECT_EQ(calibration.origin(), (Vector3{1.5, -2.0, 0.0}));
+    EXPECT_EQ(calibration.spacing(), (Vector3{0.25, 4.0, 1.0}));
+    EXPECT_EQ(calibration.unit(), "nm");
+}
+
+TEST(Calibration, ThreeAxesFillOriginAndSpacing) {
+    const auto calibration = calibrationOf(image(
+        {4, 3, 2}, std::vector<AxisCalibration>{{1.0F, 2.0F, u"A"}, {3.0F, 4.0F, u"B"}, {5.0F, 6.0F, u"C"}}));
+    EXPECT_EQ(calibration.origin(), (Vector3{1.0, 3.0, 5.0}));
+    EXPECT_EQ(calibration.spacing(), (Vector3{2.0, 4.0, 6.0}));
+    EXPECT_EQ(calibration.unit(), "A");
+}
+
+TEST(Calibration, AxesWithoutAnEntryKeepOriginZeroAndSpacingOne) {
+    const auto calibration =
+        calibrationOf(image({4, 3, 2}, std::vector<AxisCalibration>{{5.0F, 2.0F, u"nm"}}));
+    EXPECT_EQ(calibration.origin(), (Vector3{5.0, 0.0, 0.0}));
+    EXPECT_EQ(calibration.spacing(), (Vector3{2.0, 1.0, 1.0}));
+    EXPECT_EQ(calibration.unit(), "nm");
+}
+
+TEST(Calibration, EntriesBeyondTheAxesAreIgnored) {
+    const auto calibration = calibrationOf(
+        image({9}, std::vector<AxisCalibration>{{1.0F, 2.0F, u"s"}, {3.0F, 4.0F, u"m"}, {5.0F, 6.0F, u"g"}}));
+    EXPECT_EQ(calibration.origin(), (Vector3{1.0, 0.0, 0.0}));
+    EXPECT_EQ(calibration.spacing(), (Vector3{2.0, 1.0, 1.0}));
+    EXPECT_EQ(calibration.unit(), "s");
+}
+
+TEST(Calibration, EntriesBeyondThreeAreIgnored) {
+    const auto calibration =
+        calibrationOf(image({2, 2, 2, 2}, std::vector<AxisCalibration>{{1.0F, 2.0F, u"a"},
+                                                                       {3.0F, 4.0F, u"b"},
+                                                                       {5.0F, 6.0F, u"c"},
+                                                                       {7.0F, 8.0F, u"d"},
+                                                                       {9.0F, 10.0F, u"e"}}));
+    EXPECT_EQ(calibration.origin(), (Vector3{1.0, 3.0, 5.0}));
+    EXPECT_EQ(calibration.spacing(), (Vector3{2.0, 4.0, 6.0}));
+    EXPECT_EQ(calibration.unit(), "a");
+}
+
+TEST(Calibration, ImageWithoutAxesIgnoresItsEntries) {
+    expectDefaults(calibrationOf(image({}, std::vector<AxisCalibration>{{5.0F, 2.0F, u"nm"}})));
+}
+
+TEST(Calibration, IgnoredEntriesAreNotRequiredToBeComplete) {
+    DmFile file;
+    Directory& list = file.root().addDirectory("ImageList");
+    ImageEntry oneAxis =
+        addImage(list, image({3}, std::vector<AxisCalibration>{{1.0F, 2.0F, u"s"}, {3.0F, 4.0F, u"m"}}));
+    dimensionEntry(oneAxis, 1).remove("Scale");
+    ImageEntry fourAxes = addImage(list, image({2, 2, 2, 2}, std::nullopt));
+    dimensionEntry(fourAxes, 3).remove("Origin");
+    const auto extractor = openFile(file);
+    ASSERT_EQ(extractor->frameCount(), 2U);
+    EXPECT_EQ(extractor->frame(0)->properties()->calibration().spacing(), (Vector3{2.0, 1.0, 1.0}));
+}
+
+TEST(Calibration, UnitsOfLaterAxesNeverReachTheImage) {
+    const auto calibration =
+        calibrationOf(image({4, 3}, std::vector<AxisCalibration>{{0.0F, 1.0F, u""}, {0.0F, 1.0F, u"nm"}}));
+    EXPECT_EQ(calibration.unit(), "");
+}
+
+TEST(Calibration, UnitIsConvertedToUtf8) {
+    const auto calibration =
+        calibrationOf(image({4, 3}, std::vector<AxisCalibration>{{0.0F, 1.0F, u"\u00B5m"}}));
+    EXPECT_EQ(calibration.unit(), "\xC2\xB5m");
+}
+
+TEST(Calibration, OriginAndScaleAreTakenAsStored) {
+    // DM's origin is in pixels; it is neither negated nor multiplied by the scale, and a scale of 0
+    // or below is kept.
+    const auto calibration = calibrationOf(
+        image({4, 3, 2},
+              std::vector<AxisCalibration>{{3.0F, 2.0F, u"nm"}, {-12.5F, 0.0F, u""}, {0.0F, -0.5F, u""}}));
+    EXPECT_EQ(calibration.origin(), (Vector3{3.0, -12.5, 0.0}));
+    EXPECT_EQ(calibration.spacing(), (Vector3{2.0, 0.0, -0.5}));
+}
+
+TEST(Calibration, DoubleValuesKeepTheirPrecision) {
+    DmFile file;
+    ImageEntry entry = addImage(file.root().addDirectory("ImageList"),
+                                image({4, 3}, std::vector<AxisCalibration>{{0.0F, 1.0F, u"nm"}}));
+    Directory& axis = dimensionEntry(entry, 0);
+    axis.remove("Origin");
+    axis.remove("Scale");
+    axis.addTag("Origin", Tag::float64(0.1));
+    axis.addTag("Scale", Tag::float64(1.0 / 3.0));
+    const auto calibration = openFile(file)->frame(0)->properties()->calibration();
+    EXPECT_EQ(calibration.origin()[0], 0.1);
+    EXPECT_EQ(calibration.spacing()[0], 1.0 / 3.0);
+}
+
+class IncompleteCalibrationEntry : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(IncompleteCalibrationEntry, IsRefusedNamingTheEntryAndTheImage) {
+    DmFile file;
+    Directory& list = file.root().addDirectory("ImageList");
+    addImage(list, image({2, 2}, std::nullopt));
+    ImageEntry second = addImage(list, image({2, 2}, std::nullopt));
+    ASSERT_EQ(dimensionEntry(second, 1).remove(GetParam()), 1U);
+    EXPECT_THAT(openError<velmora::Error>(file),
+                AllOf(HasSubstr("Image 1"), HasSubstr("Calibrations/Dimension/item001"),
+                      HasSubstr("\"" + GetParam() + "\"")));
+}
+
+INSTANTIATE_TEST_SUITE_P(RequiredTags, IncompleteCalibrationEntry,
+                         ::testing::Values("Origin", "Scale", "Units"),
+                         [](const ::testing::TestParamInfo<std::string>& info) { return info.param; });

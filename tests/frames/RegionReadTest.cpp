@@ -1,0 +1,440 @@
+// Region reads: every region of a frame against a naive copy of the stored pixels, single elements,
+// regions outside the frame, pixel arrays cut short by the end of the file, and frames answering
+// from memory once the file has been read.
+
+#include "FrameTestSupport.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <gtest/gtest.h>
+#include <limits>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+using namespace dmwriter;
+using namespace framestest;
+
+namespace {
+
+struct FrameLayout {
+    std::string name;
+    std::int32_t code;
+    std::vector<std::uint32_t> dimensions;
+    std::size_t storedSize;  ///< bytes of one stored pixel
+    std::size_t elementSize; ///< bytes of one served element
+};
+
+std::ostream& operator<<(std::ostream& out, const FrameLayout& layout) {
+    return out << layout.name;
+}
+
+std::size_t pixelCount(const std::vector<std::uint32_t>& dimensions) {
+    std::size_t n = 1;
+    for (std::uint32_t length : dimensions) {
+        n *= length;
+    }
+    return n;
+}
+
+/// The region copied element by element from the stored pixels, axis 0 fastest.
+Bytes naiveRegion(const Bytes& stored, const FrameLayout& layout, const Region& region) {
+    const std::size_t axes = layout.dimensions.size();
+    std::vector<std::size_t> strides(axes);
+    std::size_t stride = layout.storedSize;
+    for (std::size_t k = 0; k < axes; ++k) {
+        strides[k] = stride;
+        stride *= layout.dimensions[k];
+    }
+    Bytes out;
+    std::vector<std::size_t> position(axes, 0);
+    for (std::size_t n = 0; n < region.elementCount(); ++n) {
+        std::size_t offset = 0;
+        for (std::size_t k = 0; k < axes; ++k) {
+            offset += (region.offset()[k] + position[k]) * strides[k];
+        }
+        out.insert(out.end(), stored.begin() + static_cast<std::ptrdiff_t>(offset),
+                   stored.begin() + static_cast<std::ptrdiff_t>(offset + layout.elementSize));
+        for (std::size_t k = 0; k < axes; ++k) {
+            if (++position[k] < region.size()[k]) {
+                break;
+            }
+            position[k] = 0;
+        }
+    }
+    return out;
+}
+
+/// Calls `visit` with every region of at least one element inside `shape`.
+void forEachRegion(const Shape& shape, const std::function<void(const Region&)>& visit) {
+    Shape offset(shape.size());
+    Shape size(shape.size());
+    std::function<void(std::size_t)> recurse = [&](std::size_t axis) {
+        if (axis == shape.size()) {
+            visit(Region(offset, size));
+            return;
+        }
+        for (std::size_t start = 0; start < shape[axis]; ++start) {
+            for (std::size_t length = 1; start + length <= shape[axis]; ++length) {
+                offset[axis] = start;
+                size[axis] = length;
+                recurse(axis + 1);
+            }
+        }
+    };
+    recurse(0);
+}
+
+std::string describe(const Region& region) {
+    std::string text = "offset (";
+    for (std::size_t k = 0; k < region.dimensions(); ++k) {
+        text += (k ? ", " : "") + std::to_string(region.offset()[k]);
+    }
+    text += ") size (";
+    for (std::size_t k = 0; k < region.dimensions(); ++k) {
+        text += (k ? ", " : "") + std::to_string(region.size()[k]);
+    }
+    return text + ")";
+}
+
+class RegionRead : public ::testing::TestWithParam<FrameLayout> {
+protected:
+    void SetUp() override {
+        const FrameLayout& layout = GetParam();
+        ImageSpec spec;
+        spec.dataType = layout.code;
+        spec.dimensions = layout.dimensions;
+        spec.pixels = ramp(pixelCount(layout.dimensions) * layout.storedSize);
+        m_stored = spec.pixels;
+        m_file = singleImageFile(spec);
+        m_extractor = openFile(m_file);
+        m_frame = m_extractor->frame(0);
+    }
+
+    Bytes m_stored;
+    DmFile m_file;
+    ExtractorPtr m_extractor;
+    FramePtr m_frame;
+};
+
+} // namespace
+
+TEST_P(RegionRead, EveryRegionMatchesANaiveCopy) {
+    const FrameLayout& layout = GetParam();
+    ASSERT_EQ(m_frame->dataType().elementSize(), layout.elementSize);
+    std::size_t checked = 0;
+    forEachRegion(m_frame->shape(), [&](const Region& region) {
+        ++checked;
+        EXPECT_EQ(readRegion(*m_frame, region), naiveRegion(m_stored, layout, region)) << describe(region);
+    });
+    // An axis of length n has n(n + 1) / 2 ranges.
+    std::size_t regions = 1;
+    for (std::uint32_t length : layout.dimensions) {
+        regions *= std::size_t{length} * (length + 1) / 2;
+    }
+    EXPECT_EQ(checked, regions);
+}
+
+TEST_P(RegionRead, EachElementReadsAsOneElement) {
+    const FrameLayout& layout = GetParam();
+    forEachRegion(m_frame->shape(), [&](const Region& region) {
+        if (region.elementCount() != 1) {
+            return;
+        }
+        const Bytes expected = naiveRegion(m_stored, layout, region);
+        Bytes single(layout.elementSize + 16, 0xC7);
+        m_frame->read(region.offset(), single.data());
+        EXPECT_EQ(Bytes(single.begin(), single.begin() + static_cast<std::ptrdiff_t>(layout.elementSize)),
+                  expected)
+            << describe(region);
+        EXPECT_EQ(Bytes(single.begin() + static_cast<std::ptrdiff_t>(layout.elementSize), single.end()),
+                  Bytes(16, 0xC7))
+            << describe(region);
+    });
+}
+
+TEST_P(RegionRead, RegionsWithAnEmptyAxisCopyNothing) {
+    Shape offset(m_frame->shape().size(), 0);
+    Shape size = m_frame->shape();
+    size[size.size() - 1] = 0;
+    EXPECT_TRUE(readRegion(*m_frame, Region(offset, size)).empty());
+}
+
+TEST_P(RegionRead, RegionsOutsideTheFrameAreRefused) {
+    const Shape& shape = m_frame->shape();
+    const std::size_t axes = shape.size();
+    std::vector<Region> outside;
+    for (std::size_t k = 0; k < axes; ++k) {
+        Shape offset(axes, 0);
+        Shape size = shape;
+        size[k] = shape[k] + 1;
+        outside.emplace_back(offset, size); // one past the end on axis k
+        size = Shape(axes, 1);
+        offset[k] = shape[k];
+        outside.emplace_back(offset, size); // starts at the end on axis k
+        offset[k] = std::numeric_limits<std::size_t>::max();
+        size[k] = 2;
+        outside.emplace_back(offset, size); // end overflows
+    }
+    outside.emplace_back(Shape(axes + 1, 0), Shape(axes + 1, 1)); // one axis too many
+    outside.emplace_back(Shape(axes - 1, 0), Shape(axes - 1, 1)); // one axis too few
+    outside.emplace_back(Shape(axes, 0), Shape(axes + 1, 1));     // offsets and sizes disagree
+
+    for (const Region& region : outside) {
+        Bytes destination(64, 0xC7);
+        EXPECT_THROW(m_frame->readRegion(region, destination.data()), velmora::InvalidArgument)
+            << describe(region);
+        EXPECT_EQ(destination, Bytes(64, 0xC7)) << describe(region);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, RegionRead,
+                         ::testing::Values(FrameLayout{"Int16ThreeAxes", 1, {5, 4, 3}, 2, 2},
+                                           FrameLayout{"Uint8TwoAxes", 6, {7, 5}, 1, 1},
+                                           FrameLayout{"Float32FourAxes", 2, {3, 2, 2, 2}, 4, 4},
+                                           FrameLayout{"Complex128OneAxis", 13, {6}, 16, 16},
+                                           FrameLayout{"ColourThreeAxes", 8, {4, 3, 2}, 4, 3},
+                                           FrameLayout{"ColourTwoAxes", 23, {5, 3}, 4, 3}),
+                         [](const ::testing::TestParamInfo<FrameLayout>& info) { return info.param.name; });
+
+namespace {
+
+/// A file whose last bytes are the "Data" array of its only image, cut after `kept` pixel bytes:
+/// the walk skips the array without reading it, so the cut only shows in the pixels.
+struct CutFile {
+    Bytes bytes;
+    Bytes pixels;
+    std::uint64_t dataOffset = 0;
+};
+
+CutFile cutInsidePixels(std::uint32_t width, std::uint32_t height, std::size_t kept) {
+    CutFile cut;
+    cut.pixels = ramp(std::size_t{width} * height * 4, 3);
+    DmFile file;
+    Directory& imageData = file.root().addDirectory("ImageList").addDirectory().addDirectory("ImageData");
+    Directory& dimensions = imageData.addDirectory("Dimensions");
+    dimensions.addTag(Tag::uint32(width));
+    dimensions.addTag(Tag::uint32(height));
+    imageData.addTag("DataType", Tag::uint32(7));
+    const Tag& data = imageData.addTag(
+        "Data", Tag::array(code(ElementType::Int32), std::int64_t{width} * height, cut.pixels));
+    cut.bytes = file.toBytes();
+    cut.dataOffset = data.valueOffset();
+    if (data.endOffset() != cut.bytes.size()) {
+        throw std::logic_error("the pixel array is not at the end of the file");
+    }
+    cut.bytes.resize(static_cast<std::size_t>(cut.dataOffset + kept));
+    return cut;
+}
+
+/// Leaves freed heap blocks of `size` bytes filled with a non-zero pattern, so that a buffer the
+/// reader takes from malloc without clearing it shows the pattern instead of zeros.
+void leaveDirtyFreedBlocks(std::size_t size) {
+    static void* (*volatile s_allocate)(std::size_t) = std::malloc;
+    static void (*volatile s_release)(void*) = std::free;
+    std::vector<void*> blocks;
+    for (int i = 0; i < 8; ++i) {
+        void* block = s_allocate(size);
+        if (block != nullptr) {
+            std::memset(block, 0xA5, size);
+            blocks.push_back(block);
+        }
+    }
+    for (void* block : blocks) {
+        s_release(block);
+    }
+}
+
+struct Truncation {
+    std::string name;
+    std::uint32_t width;
+    std::uint32_t height;
+    std::size_t kept;
+    bool fromPath;
+};
+
+std::ostream& operator<<(std::ostream& out, const Truncation& truncation) {
+    return out << truncation.name;
+}
+
+class TruncatedPixels : public ::testing::TestWithParam<Truncation> {};
+
+} // namespace
+
+TEST_P(TruncatedPixels, FileOpensAndMissingPixelsReadAsZero) {
+    const Truncation& truncation = GetParam();
+    const CutFile cut = cutInsidePixels(truncation.width, truncation.height, truncation.kept);
+    const std::size_t total = cut.pixels.size();
+    ASSERT_LT(truncation.kept, total);
+
+    ExtractorPtr extractor;
+    TempFile temp(".dm4");
+    if (truncation.fromPath) {
+        std::ofstream(temp.path(), std::ios::binary)
+            .write(reinterpret_cast<const char*>(cut.bytes.data()),
+                   static_cast<std::streamsize>(cut.bytes.size()));
+        ASSERT_EQ(std::filesystem::file_size(temp.path()), cut.bytes.size());
+        leaveDirtyFreedBlocks(total);
+        extractor = openPath(temp.path());
+    } else {
+        leaveDirtyFreedBlocks(total);
+        extractor = openBytes(cut.bytes);
+    }
+    const FramePtr frame = extractor->frame(0);
+    ASSERT_EQ(frame->shape(), (Shape{truncation.width, truncation.height}));
+
+    const Bytes served = readWhole(*frame);
+    ASSERT_EQ(served.size(), total);
+    Bytes expected(cut.pixels.begin(), cut.pixels.begin() + static_cast<std::ptrdiff_t>(truncation.kept));
+    expected.resize(total, 0);
+    // Compared in pieces so that a failure shows where the bytes differ, not megabytes of them.
+    constexpr std::size_t piece = 4096;
+    for (std::size_t at = 0; at < total; at += piece) {
+        const std::size_t end = std::min(total, at + piece);
+        ASSERT_TRUE(std::equal(served.begin() + static_cast<std::ptrdiff_t>(at),
+                               served.begin() + static_cast<std::ptrdiff_t>(end),
+                               expected.begin() + static_cast<std::ptrdiff_t>(at)))
+            << "pixel bytes " << at << " to " << end << " of " << total << ", " << truncation.kept
+            << " of them in the file";
+    }
+}
+
+// 1000 bytes come from malloc; 4 MiB and more from fresh anonymous mappings.
+INSTANTIATE_TEST_SUITE_P(
+    SmallAndLargeBuffers, TruncatedPixels,
+    ::testing::Values(Truncation{"SmallCutInsideAnElement", 25, 10, 613, false},
+                      Truncation{"SmallCutAtTheStart", 25, 10, 0, false},
+                      Truncation{"SmallFromPath", 25, 10, 613, true},
+                      Truncation{"FourMiBCutInsideAnElement", 1024, 1024, (std::size_t{2} << 20) + 3, false},
+                      Truncation{"FourMiBLastByteMissing", 1024, 1024, (std::size_t{4} << 20) - 1, false},
+                      Truncation{"SixMiBFromPath", 1536, 1024, (std::size_t{5} << 20) + 1, true}),
+    [](const ::testing::TestParamInfo<Truncation>& info) { return info.param.name; });
+
+namespace {
+
+/// Passes every call to another stream and records reads and seeks; refuses both once closed.
+class RecordingStream final : public velmora::StreamAccess {
+public:
+    explicit RecordingStream(std::shared_ptr<velmora::StreamAccess> inner) : m_inner(std::move(inner)) {}
+
+    std::uint64_t capabilities() const override { return m_inner->capabilities(); }
+    std::uint64_t read(std::uint64_t count, void* destination) override {
+        refuseWhenClosed();
+        m_events.push_back({Event::Read, count});
+        return m_inner->read(count, destination);
+    }
+    std::uint64_t tell() const override { return m_inner->tell(); }
+    void seek(std::int64_t offset, velmora::SeekOrigin origin) override {
+        refuseWhenClosed();
+        if (origin == velmora::SeekOrigin::Begin) {
+            m_events.push_back({Event::SeekFromStart, static_cast<std::uint64_t>(offset)});
+        }
+        m_inner->seek(offset, origin);
+    }
+    std::optional<std::uint64_t> size() const override { return m_inner->size(); }
+
+    void close() { m_closed = true; }
+
+    struct Event {
+        enum Kind { Read, SeekFromStart } kind;
+        std::uint64_t value;
+        bool operator==(const Event&) const = default;
+        friend std::ostream& operator<<(std::ostream& out, const Event& event) {
+            return out << (event.kind == Read ? "read " : "seek to ") << event.value;
+        }
+    };
+    const std::vector<Event>& events() const { return m_events; }
+
+private:
+    void refuseWhenClosed() const {
+        if (m_closed) {
+            throw std::logic_error("the stream was used after the file was opened");
+        }
+    }
+
+    std::shared_ptr<velmora::StreamAccess> m_inner;
+    std::vector<Event> m_events;
+    bool m_closed = false;
+};
+
+} // namespace
+
+TEST(FrameLoad, EachFrameIsOneSeekToItsDataOffsetAndOneReadOfItsPixels) {
+    DmFile file;
+    Directory& list = file.root().addDirectory("ImageList");
+    ImageSpec first;
+    first.dataType = 10;
+    first.dimensions = {6, 5};
+    first.pixels = ramp(60);
+    ImageSpec second;
+    second.dataType = 8;
+    second.dimensions = {3, 3};
+    second.pixels = ramp(36, 9);
+    const Tag& firstData = addImage(list, first).data;
+    const Tag& secondData = addImage(list, second).data;
+    const Bytes bytes = file.toBytes();
+
+    auto stream = std::make_shared<RecordingStream>(
+        velmora::StreamAccessFactory::fromMemory(std::make_shared<const std::vector<std::uint8_t>>(bytes)));
+    quietPluginLogger();
+    auto extractor = std::make_shared<GatanExtractor>(stream, "DM", trestan::OptionMap{});
+    using Event = RecordingStream::Event;
+    const std::vector<Event> loads{{Event::SeekFromStart, firstData.valueOffset()},
+                                   {Event::Read, 60},
+                                   {Event::SeekFromStart, secondData.valueOffset()},
+                                   {Event::Read, 36}};
+    // The frames are loaded after the walk, one after the other; a colour pixel takes 4 bytes.
+    const auto& events = stream->events();
+    ASSERT_GE(events.size(), loads.size());
+    EXPECT_EQ(std::vector<Event>(events.end() - static_cast<std::ptrdiff_t>(loads.size()), events.end()),
+              loads);
+}
+
+TEST(FrameLoad, RegionsAreServedWithoutTheStream) {
+    ImageSpec spec;
+    spec.dataType = 12;
+    spec.dimensions = {4, 4};
+    spec.pixels = ramp(128);
+    DmFile file = singleImageFile(spec, Version::Dm3);
+    const Bytes bytes = file.toBytes();
+    auto stream = std::make_shared<RecordingStream>(
+        velmora::StreamAccessFactory::fromMemory(std::make_shared<const std::vector<std::uint8_t>>(bytes)));
+    quietPluginLogger();
+    auto extractor = std::make_shared<GatanExtractor>(stream, "DM", trestan::OptionMap{});
+    stream->close();
+    const FramePtr frame = extractor->frame(0);
+    EXPECT_EQ(readWhole(*frame), spec.pixels);
+    EXPECT_EQ(readRegion(*frame, Region({1, 2}, {2, 1})),
+              Bytes(spec.pixels.begin() + 72, spec.pixels.begin() + 88));
+}
+
+TEST(FrameLifetime, FrameKeptAfterTheExtractorIsReleasedStillReads) {
+    ImageSpec spec;
+    spec.dataType = 11;
+    spec.dimensions = {3, 4};
+    spec.pixels = ramp(48);
+    TempFile temp(".dm3");
+    DmFile file = singleImageFile(spec, Version::Dm3);
+    file.writeFile(temp.path());
+
+    auto extractor = openPath(temp.path());
+    FramePtr frame = extractor->frame(0);
+    const std::weak_ptr<GatanExtractor> watch = extractor;
+    extractor.reset();
+    ASSERT_TRUE(watch.expired());
+    std::filesystem::remove(temp.path());
+
+    EXPECT_EQ(readWhole(*frame), spec.pixels);
+    ASSERT_TRUE(frame->metadata());
+    EXPECT_EQ(frame->metadata()->name(), "root");
+    EXPECT_TRUE(frame->metadata()->child("GATAN"));
+    const auto origin = frame->viewOrigin();
+    ASSERT_EQ(origin->parentCount(), 1U);
+    EXPECT_EQ(origin->parent(0)->displayName(), "GatanPlugin Extractor");
+}
