@@ -42,7 +42,8 @@ void ExportCommand::configure(CLI::App& app) {
     m_subcommand->add_option("file", m_file, "File to read")->required();
     m_subcommand->add_option("-o,--output", m_output, "Output file; its extension chooses the format")
         ->required();
-    m_subcommand->add_option("--frame", m_frame, "Index of the frame to write (default: the largest)");
+    m_subcommand->add_option("--frame", m_frame, "Index of the frame to write (default: the largest)")
+        ->check(CLI::NonNegativeNumber);
 }
 
 int ExportCommand::run(PluginHost& host) {
