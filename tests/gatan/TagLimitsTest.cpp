@@ -60,6 +60,8 @@ TEST(TagLimits, ProbeSeesLargeAllocations) {
     AllocationProbe probe;
     auto buffer = std::make_unique<std::vector<std::uint8_t>>(4 * s_smallAllocation);
     EXPECT_GE(probe.largest(), 4 * s_smallAllocation);
+    // Requests above the probe's cap fail at once rather than exhaust the machine.
+    EXPECT_THROW(std::vector<std::uint8_t>(std::size_t{1} << 40), std::bad_alloc);
 }
 
 TEST(TagLimits, Dm4FileWithTwoHundredThousandTagsOpens) {

@@ -5,45 +5,88 @@
 #include <new>
 
 // Replaces the global allocation functions of the test program so that a probe can see how large
-// an allocation the code under test attempted, including ones that would fail. Array, nothrow and
-// sized forms reach these two through the standard library's defaults.
+// an allocation the code under test attempted, including ones it refuses. Every form but the aligned
+// ones is replaced, so that each allocation is released by its own family (which sanitizers check);
+// the aligned forms stay the runtime's, paired among themselves.
 
 namespace {
 
 std::atomic<bool> s_armed{false};
 std::atomic<std::size_t> s_largest{0};
+std::atomic<std::size_t> s_refuseAbove{0};
 
-void record(std::size_t size) {
+/// False when the probe refuses the allocation.
+bool record(std::size_t size) {
     if (!s_armed.load(std::memory_order_relaxed)) {
-        return;
+        return true;
     }
     std::size_t seen = s_largest.load(std::memory_order_relaxed);
     while (size > seen && !s_largest.compare_exchange_weak(seen, size, std::memory_order_relaxed)) {
     }
+    return size <= s_refuseAbove.load(std::memory_order_relaxed);
 }
 
 } // namespace
 
-void* operator new(std::size_t size) {
-    record(size);
+namespace {
+
+void* allocate(std::size_t size) {
+    if (!record(size)) {
+        throw std::bad_alloc();
+    }
     if (void* memory = std::malloc(size == 0 ? 1 : size)) {
         return memory;
     }
     throw std::bad_alloc();
 }
 
+void* allocateNoThrow(std::size_t size) noexcept {
+    try {
+        return allocate(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+} // namespace
+
+void* operator new(std::size_t size) {
+    return allocate(size);
+}
+void* operator new[](std::size_t size) {
+    return allocate(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return allocateNoThrow(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return allocateNoThrow(size);
+}
+
 void operator delete(void* memory) noexcept {
     std::free(memory);
 }
-
+void operator delete[](void* memory) noexcept {
+    std::free(memory);
+}
 void operator delete(void* memory, std::size_t) noexcept {
+    std::free(memory);
+}
+void operator delete[](void* memory, std::size_t) noexcept {
+    std::free(memory);
+}
+void operator delete(void* memory, const std::nothrow_t&) noexcept {
+    std::free(memory);
+}
+void operator delete[](void* memory, const std::nothrow_t&) noexcept {
     std::free(memory);
 }
 
 namespace testsupport {
 
-AllocationProbe::AllocationProbe() {
+AllocationProbe::AllocationProbe(std::size_t refuseAbove) {
     s_largest.store(0);
+    s_refuseAbove.store(refuseAbove);
     s_armed.store(true);
 }
 

@@ -4,11 +4,13 @@
 
 namespace testsupport {
 
-/// Records the largest single allocation through operator new made while a probe lives. Only
-/// available in test programs that link AllocationProbe.cpp, which replaces the global operator new.
+/// Records the largest single allocation through operator new made while a probe lives, and refuses
+/// (with std::bad_alloc) any above `refuseAbove` bytes, so that code that would allocate what a file
+/// declares fails fast instead of exhausting the machine. Only available in test programs that link
+/// AllocationProbe.cpp, which replaces the global operator new.
 class AllocationProbe {
 public:
-    AllocationProbe();
+    explicit AllocationProbe(std::size_t refuseAbove = std::size_t{256} << 20);
     ~AllocationProbe();
     AllocationProbe(const AllocationProbe&) = delete;
     AllocationProbe& operator=(const AllocationProbe&) = delete;
