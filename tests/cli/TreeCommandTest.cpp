@@ -37,6 +37,13 @@ std::string writeTagFile(const ScratchDirectory& scratch) {
         ramp[i] = static_cast<std::int32_t>(i);
     }
     values.addTag("Ramp", Tag::array(ElementType::Int32, std::span<const std::int32_t>(ramp)));
+    std::vector<std::int16_t> pairs(20);
+    for (std::size_t i = 0; i < pairs.size(); ++i) {
+        pairs[i] = static_cast<std::int16_t>(i);
+    }
+    values.addTag("Pairs",
+                  Tag::groupArray({dmwriter::code(ElementType::Int16), dmwriter::code(ElementType::Int16)},
+                                  10, dmwriter::littleEndian(std::span<const std::int16_t>(pairs))));
     values.addTag("Text", Tag::utf16Array(u"5\u00B5m grid"));
     values.addTag("LongText", Tag::utf16Array(std::u16string(300, u'a')));
     // A name in Latin-1, as old files have them: the byte 0xB5 alone is not UTF-8.
@@ -86,6 +93,11 @@ TEST(TreeJson, FollowsTheDocumentShape) {
     EXPECT_EQ(data(tree, "GATAN/Values/Ramp").size(), 1000U);
     EXPECT_EQ(data(tree, "GATAN/Values/Ramp")[999], 999);
     EXPECT_EQ(data(tree, "GATAN/Values/Text"), "5\u00B5m grid");
+    const nlohmann::json* pairs = findNode(tree, "GATAN/Values/Pairs");
+    ASSERT_NE(pairs, nullptr);
+    EXPECT_FALSE(pairs->contains("value"));
+    ASSERT_EQ((*pairs)["children"].size(), 10U) << "JSON holds every group";
+    EXPECT_EQ(data(tree, "GATAN/Values/Pairs/item009/Field1"), 19);
     EXPECT_EQ(data(tree, "GATAN/Values/\xEF\xBF\xBDm"), 1) << "invalid UTF-8 bytes become U+FFFD";
     EXPECT_EQ(data(tree, "GATAN/Values/item000/item000"), 5);
 }
@@ -128,6 +140,16 @@ TEST(TreeText, ShowsNameTypeAndValueAndShortensLongValues) {
     EXPECT_NE(out.find("\n      Pair: int16[2] = [-3, 4]\n"), std::string::npos) << out;
     EXPECT_NE(out.find("\n      Empty: uint32[0] = []\n"), std::string::npos) << out;
     EXPECT_NE(out.find("\n      Ramp: int32[1000] = [0, 1, 2, 3, 4, 5, 6, 7, ...]\n"), std::string::npos)
+        << out;
+    // An array of groups shows its first three groups.
+    EXPECT_NE(
+        out.find(
+            "\n      Pairs\n        item000\n          Field0: int16 = 0\n          Field1: int16 = 1\n"),
+        std::string::npos)
+        << out;
+    EXPECT_NE(out.find("\n        item002\n          Field0: int16 = 4\n          Field1: int16 = 5\n"
+                       "        ... (7 more of 10 groups)\n"),
+              std::string::npos)
         << out;
     EXPECT_NE(out.find("\n      Text: string = \"5\u00B5m grid\"\n"), std::string::npos) << out;
     EXPECT_NE(out.find("\n      LongText: string[300 bytes] = \"" + std::string(64, 'a') + "\"...\n"),

@@ -2,6 +2,7 @@
 
 #include "NumberFormatter.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace trestan::cli {
@@ -49,17 +50,27 @@ void JsonDocumentWriter::writeValue(std::ostream& out, const nlohmann::ordered_j
             out << "[]";
             return;
         }
+        // A short run of scalars ("shape": [512, 256]) reads best on one line.
+        const bool scalars =
+            std::none_of(value.begin(), value.end(),
+                         [](const nlohmann::ordered_json& element) { return element.is_structured(); });
+        const bool oneLine = m_layout == Layout::Compact || scalars;
+        const char* separator = m_layout == Layout::Indented && oneLine ? ", " : ",";
         out << '[';
         bool first = true;
         for (const auto& element : value) {
             if (!first) {
-                out << ',';
+                out << separator;
             }
             first = false;
-            newLine(out, level + 1);
+            if (!oneLine) {
+                newLine(out, level + 1);
+            }
             writeValue(out, element, level + 1);
         }
-        newLine(out, level);
+        if (!oneLine) {
+            newLine(out, level);
+        }
         out << ']';
         return;
     }

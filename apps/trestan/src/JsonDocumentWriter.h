@@ -14,7 +14,7 @@ class JsonDocumentWriter {
 public:
     enum class Layout {
         Compact,  ///< no white space at all
-        Indented, ///< two spaces per level, one member or element per line
+        Indented, ///< two spaces per level, one member per line; arrays of numbers and strings on one line
     };
 
     explicit JsonDocumentWriter(Layout layout) : m_layout(layout) {}

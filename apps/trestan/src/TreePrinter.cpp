@@ -56,6 +56,21 @@ std::string printableName(const std::string& name) {
     return quoted.substr(1, quoted.size() - 2);
 }
 
+// True for the node of an array of groups: no value of its own, children named item000, item001, ...
+bool isGroupArray(const velmora::MetadataNode& node) {
+    if (node.value() || node.childCount() == 0) {
+        return false;
+    }
+    for (const auto& child : node) {
+        const std::string& name = child->name();
+        if (name.size() < 7 || name.compare(0, 4, "item") != 0 ||
+            name.find_first_not_of("0123456789", 4) != std::string::npos) {
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 std::string TreePrinter::describeValue(const velmora::VariantDataValue& value) {
@@ -97,10 +112,17 @@ void TreePrinter::printNode(std::ostream& out, const velmora::MetadataNode& node
             << " not shown)";
     }
     out << '\n';
-    if (deeper) {
-        for (const auto& child : node) {
-            printNode(out, *child, depth + 1);
-        }
+    if (!deeper) {
+        return;
+    }
+    const std::size_t shown =
+        isGroupArray(node) && node.childCount() > ShownGroups + 1 ? ShownGroups : node.childCount();
+    for (std::size_t i = 0; i < shown; ++i) {
+        printNode(out, *node.childAt(i), depth + 1);
+    }
+    if (shown < node.childCount()) {
+        out << std::string((depth + 1) * 2, ' ') << "... (" << node.childCount() - shown << " more of "
+            << node.childCount() << " groups)\n";
     }
 }
 

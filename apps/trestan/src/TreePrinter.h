@@ -11,7 +11,9 @@ namespace trestan::cli {
 
 /// Prints a metadata tree for people: one node per line, indented two spaces per level, with its
 /// name, value type and value. Arrays show their first elements and strings their first characters,
-/// each with the full length, so that a line stays readable whatever the tree holds.
+/// each with the full length, so that a line stays readable whatever the tree holds. An array of
+/// groups (a node without value whose children are the generated "item000", "item001", ...) shows
+/// its first groups and how many more it holds.
 ///
 ///     ImageData
 ///       Calibrations
@@ -22,6 +24,7 @@ class TreePrinter {
 public:
     static constexpr std::size_t ShownElements = 8;
     static constexpr std::size_t ShownTextBytes = 64;
+    static constexpr std::size_t ShownGroups = 3;
 
     /// `maxDepth`: levels below the given node to print; none for the whole tree. A node whose
     /// children are cut off says how many it has.
