@@ -206,7 +206,8 @@ TEST(ExportTiff, CalibratedImageCarriesPixelSizeAndUnit) {
     ASSERT_TRUE(page.xResolution && page.yResolution);
     EXPECT_NEAR(*page.xResolution, 4e7, 4e7 * 1e-6);
     EXPECT_NEAR(*page.yResolution, 2e7, 2e7 * 1e-6);
-    EXPECT_NE(page.description.find("unit=nm\n"), std::string::npos) << page.description;
+    // ImageJ reads centimetre resolution correctly only with the unit "um" in its description.
+    EXPECT_NE(page.description.find("unit=um\n"), std::string::npos) << page.description;
 }
 
 TEST(ExportTiff, UnitThatIsNoLengthKeepsPixelsPerUnit) {
@@ -236,7 +237,10 @@ TEST(ExportTiff, ThreeAxesBecomePages) {
     }
     const Bytes pixels = pixelBytes(values);
     const std::string input = scratch.file("stack.dm4");
-    writeDmFile(input, {imageSpec(2, {4, 3, 2}, pixels)});
+    dmwriter::ImageSpec stack = imageSpec(2, {4, 3, 2}, pixels);
+    stack.calibrations =
+        std::vector<dmwriter::AxisCalibration>{{0.0F, 0.5F, u"nm"}, {0.0F, 0.5F, u"nm"}, {0.0F, 2.0F, u"nm"}};
+    writeDmFile(input, {stack});
     const std::string output = scratch.file("stack.tiff");
     ASSERT_EQ(runTrestan({"export", input, "-o", output}).exitCode, 0);
 
@@ -253,6 +257,8 @@ TEST(ExportTiff, ThreeAxesBecomePages) {
                                          pixels.begin() + static_cast<std::ptrdiff_t>((i + 1) * pageBytes)));
     }
     EXPECT_NE(pages[0].description.find("images=2\n"), std::string::npos) << pages[0].description;
+    // The distance between slices, 2 nm, in the description's micrometres.
+    EXPECT_NE(pages[0].description.find("spacing=0.002\n"), std::string::npos) << pages[0].description;
 }
 
 TEST(ExportTiff, ColourFrameIsRgbAndSignedFrameIsSigned) {

@@ -60,11 +60,17 @@ std::uint16_t sampleFormat(velmora::DataType type) {
     }
 }
 
-// ImageJ reads its calibration from a description of "key=value" lines; the unit must be ASCII.
+// ImageJ reads its calibration from a description of "key=value" lines and takes the pixel size
+// from XResolution in the description's unit. Length units are written with centimetre resolution
+// for every other viewer; ImageJ converts that resolution only for the unit "um", so lengths are
+// described in micrometres (0.25 nm shows as 0.00025 um, which is the same size). Other units keep
+// pixels per unit and their own name.
 std::string imageJDescription(const velmora::SpatialCalibrationProperty& calibration, std::size_t pages) {
     std::string unit = calibration.unit();
-    if (unit == "\xC2\xB5m" || unit == "\xCE\xBCm") {
+    double zSpacing = calibration.spacing()[2];
+    if (const std::optional<double> micrometres = TiffWriter::micrometresPerUnit(unit)) {
         unit = "um";
+        zSpacing *= *micrometres;
     }
     std::string description = "ImageJ=1.11a\n";
     if (pages > 1) {
@@ -74,7 +80,7 @@ std::string imageJDescription(const velmora::SpatialCalibrationProperty& calibra
         description += "unit=" + unit + "\n";
     }
     if (pages > 1) {
-        description += "spacing=" + NumberFormatter::shortest(calibration.spacing()[2]) + "\n";
+        description += "spacing=" + NumberFormatter::shortest(zSpacing) + "\n";
     }
     description += "loop=false\n";
     return description;
@@ -95,8 +101,8 @@ std::optional<Resolution> resolution(const velmora::SpatialCalibrationProperty& 
     if (unit.empty() && spacingX == 1.0 && spacingY == 1.0) {
         return std::nullopt;
     }
-    const std::optional<double> centimetres = TiffWriter::centimetresPerUnit(unit);
-    const double scale = centimetres ? *centimetres : 1.0;
+    const std::optional<double> micrometres = TiffWriter::micrometresPerUnit(unit);
+    const double scale = micrometres ? *micrometres * 1e-4 : 1.0; // centimetres per unit for lengths
     const double x = 1.0 / (std::fabs(spacingX) * scale);
     const double y = 1.0 / (std::fabs(spacingY) * scale);
     constexpr double Largest = std::numeric_limits<std::uint32_t>::max();
@@ -104,32 +110,32 @@ std::optional<Resolution> resolution(const velmora::SpatialCalibrationProperty& 
         return std::nullopt;
     }
     return Resolution{static_cast<float>(x), static_cast<float>(y),
-                      static_cast<std::uint16_t>(centimetres ? RESUNIT_CENTIMETER : RESUNIT_NONE)};
+                      static_cast<std::uint16_t>(micrometres ? RESUNIT_CENTIMETER : RESUNIT_NONE)};
 }
 
 } // namespace
 
-std::optional<double> TiffWriter::centimetresPerUnit(const std::string& unit) {
+std::optional<double> TiffWriter::micrometresPerUnit(const std::string& unit) {
     if (unit == "pm") {
-        return 1e-10;
+        return 1e-6;
     }
     if (unit == "\xC3\x85" || unit == "\xE2\x84\xAB") { // Å as a letter and as the angstrom sign
-        return 1e-8;
-    }
-    if (unit == "nm") {
-        return 1e-7;
-    }
-    if (unit == "um" || unit == "\xC2\xB5m" || unit == "\xCE\xBCm") { // micro sign and Greek mu
         return 1e-4;
     }
-    if (unit == "mm") {
-        return 0.1;
+    if (unit == "nm") {
+        return 1e-3;
     }
-    if (unit == "cm") {
+    if (unit == "um" || unit == "\xC2\xB5m" || unit == "\xCE\xBCm") { // micro sign and Greek mu
         return 1.0;
     }
+    if (unit == "mm") {
+        return 1e3;
+    }
+    if (unit == "cm") {
+        return 1e4;
+    }
     if (unit == "m") {
-        return 100.0;
+        return 1e6;
     }
     return std::nullopt;
 }
