@@ -123,6 +123,16 @@ TEST(FileErrors, ExtensionIsMatchedWithoutRegardToCase) {
     EXPECT_EQ(result.exitCode, 0) << result.err;
 }
 
+TEST(FileErrors, OutputThatCannotBeWrittenExitsWithOne) {
+    ScratchDirectory scratch;
+    const std::string file = scratch.file("image.dm4");
+    writeDmFile(file, {imageSpec(6, {2, 2}, {1, 2, 3, 4})});
+    const ProcessResult result =
+        runProcess("/bin/sh", {"-c", "exec \"$0\" tree --json \"$1\" >/dev/full", trestanPath(), file});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.err, "trestan: cannot write to standard output\n");
+}
+
 TEST(LogLevel, PluginLogLinesAppearOnlyWhenAskedFor) {
     ScratchDirectory scratch;
     const std::string file = scratch.file("image.dm4");

@@ -58,7 +58,13 @@ int main(int argc, char** argv) {
     try {
         for (Command* command : commands) {
             if (command->selected()) {
-                return command->run(host);
+                const int exitCode = command->run(host);
+                // Output lost to a full disk or a closed pipe is a failure, not a success.
+                if (!std::cout.flush()) {
+                    std::cerr << "trestan: cannot write to standard output\n";
+                    return ExitFileError;
+                }
+                return exitCode;
             }
         }
     } catch (const UsageError& error) {
