@@ -234,11 +234,11 @@ TEST(DmWriterImage, DataArraysUseDmElementCodesPerImageType) {
     };
     for (const Case& c : cases) {
         Directory list;
-        ImageSpec spec;
-        spec.dataType = c.dataType;
-        spec.dimensions = {2};
-        spec.pixels = Bytes(2 * c.pixelDepth, 0x11);
-        ImageEntry image = addImage(list, spec);
+        ImageSpec description;
+        description.dataType = c.dataType;
+        description.dimensions = {2};
+        description.pixels = Bytes(2 * c.pixelDepth, 0x11);
+        ImageEntry image = addImage(list, description);
         EXPECT_EQ(image.data.info(), c.info) << c.dataType;
         EXPECT_EQ(image.imageData.tag("PixelDepth").value(), littleEndian(c.pixelDepth)) << c.dataType;
         EXPECT_EQ(image.imageData.tag("DataType").value(),
@@ -248,12 +248,12 @@ TEST(DmWriterImage, DataArraysUseDmElementCodesPerImageType) {
 
 TEST(DmWriterImage, EntryFollowsDmOrderAndCalibrationRules) {
     Directory list;
-    ImageSpec spec;
-    spec.dataType = 1;
-    spec.dimensions = {3, 2};
-    spec.pixels = Bytes(12, 0);
-    spec.calibrations = std::vector<AxisCalibration>{{1.5F, 0.25F, u"nm"}};
-    ImageEntry image = addImage(list, spec);
+    ImageSpec description;
+    description.dataType = 1;
+    description.dimensions = {3, 2};
+    description.pixels = Bytes(12, 0);
+    description.calibrations = std::vector<AxisCalibration>{{1.5F, 0.25F, u"nm"}};
+    ImageEntry image = addImage(list, description);
 
     const auto names = [](const Directory& directory) {
         std::vector<std::string> result;
@@ -276,15 +276,16 @@ TEST(DmWriterImage, EntryFollowsDmOrderAndCalibrationRules) {
     ASSERT_EQ(dimensions.size(), 2U);
     EXPECT_EQ(dimensions.entry(1).tag().value(), littleEndian(std::uint32_t{2}));
 
-    spec.calibrations.reset();
-    spec.dimensions = {3, 2, 1};
-    spec.pixels = Bytes(12, 0);
-    EXPECT_EQ(addImage(list, spec).imageData.directory("Calibrations").directory("Dimension").size(), 3U);
+    description.calibrations.reset();
+    description.dimensions = {3, 2, 1};
+    description.pixels = Bytes(12, 0);
+    EXPECT_EQ(addImage(list, description).imageData.directory("Calibrations").directory("Dimension").size(),
+              3U);
 
-    spec.withoutCalibrations = true;
-    EXPECT_EQ(names(addImage(list, spec).imageData),
+    description.withoutCalibrations = true;
+    EXPECT_EQ(names(addImage(list, description).imageData),
               (std::vector<std::string>{"Data", "DataType", "Dimensions", "PixelDepth"}));
 
-    spec.pixels = Bytes(13, 0); // not a whole number of int16 pixels
-    EXPECT_THROW(addImage(list, spec), std::invalid_argument);
+    description.pixels = Bytes(13, 0); // not a whole number of int16 pixels
+    EXPECT_THROW(addImage(list, description), std::invalid_argument);
 }

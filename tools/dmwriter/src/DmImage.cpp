@@ -49,25 +49,27 @@ void addCalibration(Directory& directory, const AxisCalibration& calibration) {
     directory.addTag("Units", Tag::utf16Array(calibration.units));
 }
 
-Tag dataTag(const ImageSpec& spec) {
-    const DataLayout layout = dataLayout(spec.dataType);
+Tag dataTag(const ImageSpec& description) {
+    const DataLayout layout = dataLayout(description.dataType);
     std::uint64_t elementBytes = 0;
     for (std::int64_t fieldCode : layout.codes) {
         elementBytes += elementSize(fieldCode);
     }
-    const std::uint64_t byteCount = spec.generatedPixels ? spec.generatedPixels->size : spec.pixels.size();
+    const std::uint64_t byteCount =
+        description.generatedPixels ? description.generatedPixels->size : description.pixels.size();
     if (byteCount % elementBytes != 0) {
         throw std::invalid_argument(
             "pixel bytes are not a whole number of elements of the image's data type");
     }
     const auto count = static_cast<std::int64_t>(byteCount / elementBytes);
     if (layout.groups) {
-        return spec.generatedPixels ? Tag::generatedGroupArray(layout.codes, count, *spec.generatedPixels)
-                                    : Tag::groupArray(layout.codes, count, spec.pixels);
+        return description.generatedPixels
+                   ? Tag::generatedGroupArray(layout.codes, count, *description.generatedPixels)
+                   : Tag::groupArray(layout.codes, count, description.pixels);
     }
-    return spec.generatedPixels
-               ? Tag::generated({ArrayCode, layout.codes.front(), count}, *spec.generatedPixels)
-               : Tag::array(layout.codes.front(), count, spec.pixels);
+    return description.generatedPixels
+               ? Tag::generated({ArrayCode, layout.codes.front(), count}, *description.generatedPixels)
+               : Tag::array(layout.codes.front(), count, description.pixels);
 }
 
 Tag dimensionTag(ElementType type, std::uint32_t length) {
@@ -91,41 +93,41 @@ Tag dimensionTag(ElementType type, std::uint32_t length) {
 
 } // namespace
 
-ImageEntry addImage(Directory& imageList, const ImageSpec& spec) {
+ImageEntry addImage(Directory& imageList, const ImageSpec& description) {
     Directory& entry = imageList.addDirectory();
     entry.flags(1, 0);
 
     Directory& imageData = entry.addDirectory("ImageData");
     imageData.flags(1, 0);
-    if (!spec.withoutCalibrations) {
+    if (!description.withoutCalibrations) {
         Directory& calibrations = imageData.addDirectory("Calibrations");
         calibrations.flags(1, 0);
-        addCalibration(calibrations.addDirectory("Brightness"), spec.brightness);
+        addCalibration(calibrations.addDirectory("Brightness"), description.brightness);
         Directory& dimension = calibrations.addDirectory("Dimension");
-        if (spec.calibrations) {
-            for (const AxisCalibration& axis : *spec.calibrations) {
+        if (description.calibrations) {
+            for (const AxisCalibration& axis : *description.calibrations) {
                 addCalibration(dimension.addDirectory(), axis);
             }
         } else {
-            for (std::size_t axis = 0; axis < spec.dimensions.size(); ++axis) {
+            for (std::size_t axis = 0; axis < description.dimensions.size(); ++axis) {
                 addCalibration(dimension.addDirectory(), AxisCalibration{});
             }
         }
         calibrations.addTag("DisplayCalibratedUnits", Tag::boolean(true));
     }
-    Tag& data = imageData.addTag("Data", dataTag(spec));
-    imageData.addTag("DataType", Tag::uint32(static_cast<std::uint32_t>(spec.dataType)));
+    Tag& data = imageData.addTag("Data", dataTag(description));
+    imageData.addTag("DataType", Tag::uint32(static_cast<std::uint32_t>(description.dataType)));
     Directory& dimensions = imageData.addDirectory("Dimensions");
-    for (std::uint32_t length : spec.dimensions) {
-        dimensions.addTag(dimensionTag(spec.dimensionType, length));
+    for (std::uint32_t length : description.dimensions) {
+        dimensions.addTag(dimensionTag(description.dimensionType, length));
     }
-    imageData.addTag("PixelDepth", Tag::uint32(dataLayout(spec.dataType).pixelDepth));
+    imageData.addTag("PixelDepth", Tag::uint32(dataLayout(description.dataType).pixelDepth));
 
     Directory& imageTags = entry.addDirectory("ImageTags");
     imageTags.flags(1, 0);
-    entry.addTag("Name", Tag::utf16Array(spec.name));
+    entry.addTag("Name", Tag::utf16Array(description.name));
     Directory& uniqueId = entry.addDirectory("UniqueID");
-    for (std::uint32_t part : spec.uniqueId) {
+    for (std::uint32_t part : description.uniqueId) {
         uniqueId.addTag(Tag::uint32(part));
     }
     return ImageEntry{entry, imageData, imageTags, data};

@@ -66,6 +66,6 @@ struct ImageEntry {
 /// Appends one image as an unnamed directory to `imageList`, in DM's order: ImageData
 /// (Calibrations, Data, DataType, Dimensions, PixelDepth), ImageTags, Name, UniqueID. The element
 /// count of "Data" is the pixel byte count divided by the element (or group) size.
-ImageEntry addImage(Directory& imageList, const ImageSpec& spec);
+ImageEntry addImage(Directory& imageList, const ImageSpec& description);
 
 } // namespace dmwriter
