@@ -19,20 +19,20 @@ using Vector3 = velmora::Vector<double, 3>;
 namespace {
 
 ImageSpec image(std::vector<std::uint32_t> dimensions, std::optional<std::vector<AxisCalibration>> axes) {
-    ImageSpec spec;
-    spec.dataType = 6;
-    spec.dimensions = std::move(dimensions);
+    ImageSpec written;
+    written.dataType = 6;
+    written.dimensions = std::move(dimensions);
     std::size_t pixels = 1;
-    for (std::uint32_t length : spec.dimensions) {
+    for (std::uint32_t length : written.dimensions) {
         pixels *= length;
     }
-    spec.pixels = ramp(pixels);
-    spec.calibrations = std::move(axes);
-    return spec;
+    written.pixels = ramp(pixels);
+    written.calibrations = std::move(axes);
+    return written;
 }
 
-velmora::SpatialCalibrationProperty calibrationOf(const ImageSpec& spec) {
-    DmFile file = singleImageFile(spec);
+velmora::SpatialCalibrationProperty calibrationOf(const ImageSpec& written) {
+    DmFile file = singleImageFile(written);
     return openFile(file)->frame(0)->properties()->calibration();
 }
 
@@ -49,9 +49,9 @@ Directory& dimensionEntry(ImageEntry& entry, std::size_t index) {
 } // namespace
 
 TEST(Calibration, ImageWithoutCalibrationsKeepsTheDefaults) {
-    ImageSpec spec = image({4, 3}, std::nullopt);
-    spec.withoutCalibrations = true;
-    expectDefaults(calibrationOf(spec));
+    ImageSpec written = image({4, 3}, std::nullopt);
+    written.withoutCalibrations = true;
+    expectDefaults(calibrationOf(written));
 }
 
 TEST(Calibration, CalibrationsWithoutDimensionKeepTheDefaults) {
@@ -67,9 +67,10 @@ TEST(Calibration, EmptyDimensionDirectoryGivesTheDefaults) {
 }
 
 TEST(Calibration, EachAxisTakesItsOwnEntryAndOnlyAxisZeroGivesTheUnit) {
-    ImageSpec spec = image({4, 3}, std::vector<AxisCalibration>{{1.5F, 0.25F, u"nm"}, {-2.0F, 4.0F, u"um"}});
-    spec.brightness = AxisCalibration{77.0F, 9.0F, u"counts"};
-    const auto calibration = calibrationOf(spec);
+    ImageSpec written =
+        image({4, 3}, std::vector<AxisCalibration>{{1.5F, 0.25F, u"nm"}, {-2.0F, 4.0F, u"um"}});
+    written.brightness = AxisCalibration{77.0F, 9.0F, u"counts"};
+    const auto calibration = calibrationOf(written);
     EXPECT_EQ(calibration.origin(), (Vector3{1.5, -2.0, 0.0}));
     EXPECT_EQ(calibration.spacing(), (Vector3{0.25, 4.0, 1.0}));
     EXPECT_EQ(calibration.unit(), "nm");

@@ -68,21 +68,21 @@ std::string acceptedName(const ::testing::TestParamInfo<std::tuple<AcceptedCode,
 
 /// An image of shape (5, 3) with ramp pixels of `storedSize` bytes each.
 ImageSpec rampImage(std::int32_t code, std::size_t storedSize) {
-    ImageSpec spec;
-    spec.dataType = code;
-    spec.dimensions = {5, 3};
-    spec.pixels = ramp(15 * storedSize);
-    return spec;
+    ImageSpec written;
+    written.dataType = code;
+    written.dimensions = {5, 3};
+    written.pixels = ramp(15 * storedSize);
+    return written;
 }
 
 /// An image whose "DataType" tag is the signed 32-bit `code`.
 DmFile fileWithDataType(std::int32_t code) {
-    ImageSpec spec;
-    spec.dataType = code;
-    spec.dimensions = {2, 2};
-    spec.pixels = Bytes(16, 0);
+    ImageSpec written;
+    written.dataType = code;
+    written.dimensions = {2, 2};
+    written.pixels = Bytes(16, 0);
     DmFile file;
-    Directory& imageData = addImage(file.root().addDirectory("ImageList"), spec).imageData;
+    Directory& imageData = addImage(file.root().addDirectory("ImageList"), written).imageData;
     imageData.remove("DataType");
     imageData.addTag("DataType", Tag::int32(code));
     return file;
@@ -109,14 +109,14 @@ TEST_P(AcceptedDataType, GivesItsElementTypeAndProperties) {
 
 TEST_P(AcceptedDataType, WholeFrameReadServesTheStoredPixels) {
     const auto& [expected, version] = GetParam();
-    const ImageSpec spec = rampImage(expected.code, expected.storedSize);
-    DmFile file = singleImageFile(spec, version);
+    const ImageSpec written = rampImage(expected.code, expected.storedSize);
+    DmFile file = singleImageFile(written, version);
     const FramePtr frame = openFile(file)->frame(0);
     const Bytes served = readWhole(*frame);
     if (expected.storedSize == expected.elementSize) {
-        EXPECT_EQ(served, spec.pixels);
+        EXPECT_EQ(served, written.pixels);
     } else {
-        EXPECT_EQ(served, dropFourthBytes(spec.pixels));
+        EXPECT_EQ(served, dropFourthBytes(written.pixels));
     }
 }
 
@@ -151,12 +151,12 @@ class ColourFrame : public ::testing::TestWithParam<std::int32_t> {
 protected:
     /// A colour image of the given shape whose stored pixels are a ramp.
     FramePtr open(std::vector<std::uint32_t> dimensions, std::size_t pixelCount) {
-        ImageSpec spec;
-        spec.dataType = GetParam();
-        spec.dimensions = std::move(dimensions);
-        spec.pixels = ramp(4 * pixelCount);
-        m_stored = spec.pixels;
-        m_file = singleImageFile(spec);
+        ImageSpec written;
+        written.dataType = GetParam();
+        written.dimensions = std::move(dimensions);
+        written.pixels = ramp(4 * pixelCount);
+        m_stored = written.pixels;
+        m_file = singleImageFile(written);
         m_extractor = openFile(m_file);
         return m_extractor->frame(0);
     }
@@ -207,23 +207,23 @@ INSTANTIATE_TEST_SUITE_P(Codes8And23, ColourFrame, ::testing::Values(8, 23),
                          });
 
 TEST(BinaryFrame, ServesEachStoredByteUnchanged) {
-    ImageSpec spec;
-    spec.dataType = 14;
-    spec.dimensions = {3, 2};
-    spec.pixels = {0, 1, 1, 0, 2, 255};
-    DmFile file = singleImageFile(spec);
+    ImageSpec written;
+    written.dataType = 14;
+    written.dimensions = {3, 2};
+    written.pixels = {0, 1, 1, 0, 2, 255};
+    DmFile file = singleImageFile(written);
     const FramePtr frame = openFile(file)->frame(0);
     EXPECT_EQ(frame->dataType().id(), DataTypeId::UInt8);
-    EXPECT_EQ(readWhole(*frame), spec.pixels);
+    EXPECT_EQ(readWhole(*frame), written.pixels);
 }
 
 TEST(ComplexFrame, SinglePrecisionPairsAreServedAsStored) {
     const std::vector<float> values{1.5F, -2.25F, 0.0F, -0.0F, 3e38F, -1e-38F};
-    ImageSpec spec;
-    spec.dataType = 3;
-    spec.dimensions = {3};
-    spec.pixels = littleEndian(std::span<const float>(values));
-    DmFile file = singleImageFile(spec);
+    ImageSpec written;
+    written.dataType = 3;
+    written.dimensions = {3};
+    written.pixels = littleEndian(std::span<const float>(values));
+    DmFile file = singleImageFile(written);
     const FramePtr frame = openFile(file)->frame(0);
     const Bytes served = readWhole(*frame);
     ASSERT_EQ(served.size(), values.size() * sizeof(float));
@@ -232,19 +232,20 @@ TEST(ComplexFrame, SinglePrecisionPairsAreServedAsStored) {
     for (std::size_t i = 0; i < values.size(); ++i) {
         EXPECT_EQ(std::memcmp(&pairs[i], &values[i], sizeof(float)), 0) << "component " << i;
     }
-    EXPECT_EQ(readRegion(*frame, Region({1}, {1})), Bytes(spec.pixels.begin() + 8, spec.pixels.begin() + 16));
+    EXPECT_EQ(readRegion(*frame, Region({1}, {1})),
+              Bytes(written.pixels.begin() + 8, written.pixels.begin() + 16));
 }
 
 TEST(ComplexFrame, DoublePrecisionPairsAreServedAsStored) {
     const std::vector<double> values{0.1, -7.0, 1e300, -1e-300};
-    ImageSpec spec;
-    spec.dataType = 13;
-    spec.dimensions = {1, 2};
-    spec.pixels = littleEndian(std::span<const double>(values));
-    DmFile file = singleImageFile(spec);
+    ImageSpec written;
+    written.dataType = 13;
+    written.dimensions = {1, 2};
+    written.pixels = littleEndian(std::span<const double>(values));
+    DmFile file = singleImageFile(written);
     const FramePtr frame = openFile(file)->frame(0);
     EXPECT_EQ(frame->dataType().id(), DataTypeId::Complex128);
     EXPECT_EQ(readRegion(*frame, Region({0, 1}, {1, 1})),
-              Bytes(spec.pixels.begin() + 16, spec.pixels.begin() + 32));
-    EXPECT_EQ(readWhole(*frame), spec.pixels);
+              Bytes(written.pixels.begin() + 16, written.pixels.begin() + 32));
+    EXPECT_EQ(readWhole(*frame), written.pixels);
 }

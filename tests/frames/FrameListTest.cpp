@@ -19,15 +19,15 @@ namespace {
 
 ImageSpec image(std::int32_t dataType, std::vector<std::uint32_t> dimensions, std::size_t storedSize,
                 std::uint8_t seed = 1) {
-    ImageSpec spec;
-    spec.dataType = dataType;
-    spec.dimensions = std::move(dimensions);
+    ImageSpec written;
+    written.dataType = dataType;
+    written.dimensions = std::move(dimensions);
     std::size_t pixels = 1;
-    for (std::uint32_t length : spec.dimensions) {
+    for (std::uint32_t length : written.dimensions) {
         pixels *= length;
     }
-    spec.pixels = ramp(pixels * storedSize, seed);
-    return spec;
+    written.pixels = ramp(pixels * storedSize, seed);
+    return written;
 }
 
 /// A file with two small images, the second of which the test may break.

@@ -45,29 +45,29 @@ std::size_t product(const std::vector<std::uint32_t>& lengths) {
 } // namespace
 
 TEST(FrameShape, DimensionsGiveTheShapeWithAxisZeroFastest) {
-    ImageSpec spec;
-    spec.dataType = 7;
-    spec.dimensions = {512, 256};
-    spec.pixels = int32Ramp(512 * 256);
-    DmFile file = singleImageFile(spec);
+    ImageSpec written;
+    written.dataType = 7;
+    written.dimensions = {512, 256};
+    written.pixels = int32Ramp(512 * 256);
+    DmFile file = singleImageFile(written);
     const FramePtr frame = openFile(file)->frame(0);
 
     EXPECT_EQ(frame->shape(), (Shape{512, 256}));
     EXPECT_EQ(frame->dataType().id(), velmora::DataTypeId::Int32);
     const Bytes whole = readWhole(*frame);
     ASSERT_EQ(whole.size(), 524288U);
-    EXPECT_EQ(whole, spec.pixels);
+    EXPECT_EQ(whole, written.pixels);
     EXPECT_EQ(int32At(*frame, {1, 0}), 4);
     EXPECT_EQ(int32At(*frame, {0, 1}), 3 * 512 + 1);
     EXPECT_EQ(int32At(*frame, {511, 255}), 3 * (512 * 256 - 1) + 1);
 }
 
 TEST(FrameShape, ThreeAxesKeepTheirFileOrder) {
-    ImageSpec spec;
-    spec.dataType = 7;
-    spec.dimensions = {4, 3, 2};
-    spec.pixels = int32Ramp(24);
-    DmFile file = singleImageFile(spec);
+    ImageSpec written;
+    written.dataType = 7;
+    written.dimensions = {4, 3, 2};
+    written.pixels = int32Ramp(24);
+    DmFile file = singleImageFile(written);
     const FramePtr frame = openFile(file)->frame(0);
     EXPECT_EQ(frame->shape(), (Shape{4, 3, 2}));
     // Element (x, y, z) is stored at x + 4y + 12z.
@@ -77,21 +77,21 @@ TEST(FrameShape, ThreeAxesKeepTheirFileOrder) {
 }
 
 TEST(FrameShape, AxesOfLengthOneStay) {
-    ImageSpec spec;
-    spec.dataType = 6;
-    spec.dimensions = {1, 7, 1};
-    spec.pixels = ramp(7);
-    DmFile file = singleImageFile(spec);
+    ImageSpec written;
+    written.dataType = 6;
+    written.dimensions = {1, 7, 1};
+    written.pixels = ramp(7);
+    DmFile file = singleImageFile(written);
     const FramePtr frame = openFile(file)->frame(0);
     EXPECT_EQ(frame->shape(), (Shape{1, 7, 1}));
-    EXPECT_EQ(readWhole(*frame), spec.pixels);
+    EXPECT_EQ(readWhole(*frame), written.pixels);
 }
 
 TEST(FrameShape, AnAxisOfLengthZeroGivesAnEmptyFrame) {
-    ImageSpec spec;
-    spec.dataType = 10;
-    spec.dimensions = {0, 4};
-    DmFile file = singleImageFile(spec);
+    ImageSpec written;
+    written.dataType = 10;
+    written.dimensions = {0, 4};
+    DmFile file = singleImageFile(written);
     const FramePtr frame = openFile(file)->frame(0);
     EXPECT_EQ(frame->shape(), (Shape{0, 4}));
     EXPECT_TRUE(readWhole(*frame).empty());
@@ -100,15 +100,15 @@ TEST(FrameShape, AnAxisOfLengthZeroGivesAnEmptyFrame) {
 class DimensionElementType : public ::testing::TestWithParam<ElementType> {};
 
 TEST_P(DimensionElementType, LengthsOfAnyIntegerTypeAreRead) {
-    ImageSpec spec;
-    spec.dataType = 9;
-    spec.dimensions = {6, 5};
-    spec.dimensionType = GetParam();
-    spec.pixels = ramp(30);
-    DmFile file = singleImageFile(spec, Version::Dm3);
+    ImageSpec written;
+    written.dataType = 9;
+    written.dimensions = {6, 5};
+    written.dimensionType = GetParam();
+    written.pixels = ramp(30);
+    DmFile file = singleImageFile(written, Version::Dm3);
     const FramePtr frame = openFile(file)->frame(0);
     EXPECT_EQ(frame->shape(), (Shape{6, 5}));
-    EXPECT_EQ(readWhole(*frame), spec.pixels);
+    EXPECT_EQ(readWhole(*frame), written.pixels);
 }
 
 INSTANTIATE_TEST_SUITE_P(IntegerCodes, DimensionElementType,
@@ -121,14 +121,14 @@ INSTANTIATE_TEST_SUITE_P(IntegerCodes, DimensionElementType,
 class AxesInterpretation : public ::testing::TestWithParam<std::vector<std::uint32_t>> {};
 
 TEST_P(AxesInterpretation, OnlyTwoAxisFramesAreImages) {
-    ImageSpec spec;
-    spec.dataType = 2;
-    spec.dimensions = GetParam();
-    spec.pixels = ramp(4 * product(spec.dimensions));
-    DmFile file = singleImageFile(spec);
+    ImageSpec written;
+    written.dataType = 2;
+    written.dimensions = GetParam();
+    written.pixels = ramp(4 * product(written.dimensions));
+    DmFile file = singleImageFile(written);
     const FramePtr frame = openFile(file)->frame(0);
-    ASSERT_EQ(frame->shape().size(), spec.dimensions.size());
-    const ImageTypeId expected = spec.dimensions.size() == 2 ? ImageTypeId::IMAGE : ImageTypeId::UNKNOWN;
+    ASSERT_EQ(frame->shape().size(), written.dimensions.size());
+    const ImageTypeId expected = written.dimensions.size() == 2 ? ImageTypeId::IMAGE : ImageTypeId::UNKNOWN;
     EXPECT_EQ(frame->properties()->imageInfo().axes(), expected);
 }
 
@@ -146,44 +146,44 @@ INSTANTIATE_TEST_SUITE_P(ZeroToFourAxes, AxesInterpretation,
                          });
 
 TEST(AxesInterpretationOfColour, TwoAxisColourFramesAreImagesToo) {
-    ImageSpec spec;
-    spec.dataType = 23;
-    spec.dimensions = {2, 2};
-    spec.pixels = ramp(16);
-    DmFile file = singleImageFile(spec);
+    ImageSpec written;
+    written.dataType = 23;
+    written.dimensions = {2, 2};
+    written.pixels = ramp(16);
+    DmFile file = singleImageFile(written);
     const FramePtr frame = openFile(file)->frame(0);
     EXPECT_EQ(frame->properties()->imageInfo().axes(), ImageTypeId::IMAGE);
     EXPECT_EQ(frame->properties()->imageInfo().interpretation(), velmora::ImageInterpretation::RGB);
 }
 
 TEST(AxisCount, TwoHundredFiftyFiveAxesAreAccepted) {
-    ImageSpec spec;
-    spec.dataType = 6;
-    spec.dimensions = std::vector<std::uint32_t>(255, 1);
-    spec.pixels = {0x5A};
-    DmFile file = singleImageFile(spec);
+    ImageSpec written;
+    written.dataType = 6;
+    written.dimensions = std::vector<std::uint32_t>(255, 1);
+    written.pixels = {0x5A};
+    DmFile file = singleImageFile(written);
     const FramePtr frame = openFile(file)->frame(0);
     EXPECT_EQ(frame->shape(), Shape(255, 1));
-    EXPECT_EQ(readWhole(*frame), spec.pixels);
+    EXPECT_EQ(readWhole(*frame), written.pixels);
 }
 
 TEST(AxisCount, TwoHundredFiftySixAxesAreRefused) {
-    ImageSpec spec;
-    spec.dataType = 6;
-    spec.dimensions = std::vector<std::uint32_t>(256, 1);
-    spec.pixels = {0x5A};
-    DmFile file = singleImageFile(spec);
+    ImageSpec written;
+    written.dataType = 6;
+    written.dimensions = std::vector<std::uint32_t>(256, 1);
+    written.pixels = {0x5A};
+    DmFile file = singleImageFile(written);
     const std::string message = openError<velmora::Error>(file);
     EXPECT_THAT(message, HasSubstr("Image 0"));
     EXPECT_THAT(message, HasSubstr("256 dimensions"));
 }
 
 TEST(AxisLength, NegativeLengthIsRefused) {
-    ImageSpec spec;
-    spec.dataType = 6;
-    spec.dimensionType = ElementType::Int32;
-    spec.dimensions = {4, 0xFFFFFFFFU}; // written as the signed 32-bit value -1
-    DmFile file = singleImageFile(spec);
+    ImageSpec written;
+    written.dataType = 6;
+    written.dimensionType = ElementType::Int32;
+    written.dimensions = {4, 0xFFFFFFFFU}; // written as the signed 32-bit value -1
+    DmFile file = singleImageFile(written);
     const std::string message = openError<velmora::Error>(file);
     EXPECT_THAT(message, HasSubstr("Image 0"));
     EXPECT_THAT(message, HasSubstr("negative length -1 on axis 1"));

@@ -89,10 +89,10 @@ inline Bytes ramp(std::size_t size, std::uint8_t seed = 1) {
 }
 
 /// A file whose root holds one "ImageList" with one image.
-inline dmwriter::DmFile singleImageFile(const dmwriter::ImageSpec& spec,
+inline dmwriter::DmFile singleImageFile(const dmwriter::ImageSpec& written,
                                         dmwriter::Version version = dmwriter::Version::Dm4) {
     dmwriter::DmFile file(version);
-    dmwriter::addImage(file.root().addDirectory("ImageList"), spec);
+    dmwriter::addImage(file.root().addDirectory("ImageList"), written);
     return file;
 }
 

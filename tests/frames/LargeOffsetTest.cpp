@@ -28,11 +28,11 @@ TEST_P(LargeOffset, PixelsBeyondFourGiBAreReadFromTheirOffset) {
         "Data",
         Tag::generated({ArrayCode, code(ElementType::Float64), static_cast<std::int64_t>(HugeBytes / 8)},
                        GeneratedValue{HugeBytes, {}}));
-    ImageSpec spec;
-    spec.dataType = 10;
-    spec.dimensions = {16, 8};
-    spec.pixels = ramp(256, 5);
-    const Tag& data = addImage(file.root().addDirectory("ImageList"), spec).data;
+    ImageSpec written;
+    written.dataType = 10;
+    written.dimensions = {16, 8};
+    written.pixels = ramp(256, 5);
+    const Tag& data = addImage(file.root().addDirectory("ImageList"), written).data;
 
     TempFile temp(GetParam() == Version::Dm3 ? ".dm3" : ".dm4");
     file.writeFile(temp.path());
@@ -53,7 +53,7 @@ TEST_P(LargeOffset, PixelsBeyondFourGiBAreReadFromTheirOffset) {
     ASSERT_EQ(extractor->frameCount(), 1U);
     const FramePtr frame = extractor->frame(0);
     EXPECT_EQ(frame->shape(), (Shape{16, 8}));
-    EXPECT_EQ(readWhole(*frame), spec.pixels);
+    EXPECT_EQ(readWhole(*frame), written.pixels);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothVersions, LargeOffset, ::testing::Values(Version::Dm3, Version::Dm4),

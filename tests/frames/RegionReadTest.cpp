@@ -107,12 +107,12 @@ class RegionRead : public ::testing::TestWithParam<FrameLayout> {
 protected:
     void SetUp() override {
         const FrameLayout& layout = GetParam();
-        ImageSpec spec;
-        spec.dataType = layout.code;
-        spec.dimensions = layout.dimensions;
-        spec.pixels = ramp(pixelCount(layout.dimensions) * layout.storedSize);
-        m_stored = spec.pixels;
-        m_file = singleImageFile(spec);
+        ImageSpec written;
+        written.dataType = layout.code;
+        written.dimensions = layout.dimensions;
+        written.pixels = ramp(pixelCount(layout.dimensions) * layout.storedSize);
+        m_stored = written.pixels;
+        m_file = singleImageFile(written);
         m_extractor = openFile(m_file);
         m_frame = m_extractor->frame(0);
     }
@@ -397,11 +397,11 @@ TEST(FrameLoad, EachFrameIsOneSeekToItsDataOffsetAndOneReadOfItsPixels) {
 }
 
 TEST(FrameLoad, RegionsAreServedWithoutTheStream) {
-    ImageSpec spec;
-    spec.dataType = 12;
-    spec.dimensions = {4, 4};
-    spec.pixels = ramp(128);
-    DmFile file = singleImageFile(spec, Version::Dm3);
+    ImageSpec written;
+    written.dataType = 12;
+    written.dimensions = {4, 4};
+    written.pixels = ramp(128);
+    DmFile file = singleImageFile(written, Version::Dm3);
     const Bytes bytes = file.toBytes();
     auto stream = std::make_shared<RecordingStream>(
         velmora::StreamAccessFactory::fromMemory(std::make_shared<const std::vector<std::uint8_t>>(bytes)));
@@ -409,18 +409,18 @@ TEST(FrameLoad, RegionsAreServedWithoutTheStream) {
     auto extractor = std::make_shared<GatanExtractor>(stream, "DM", trestan::OptionMap{});
     stream->close();
     const FramePtr frame = extractor->frame(0);
-    EXPECT_EQ(readWhole(*frame), spec.pixels);
+    EXPECT_EQ(readWhole(*frame), written.pixels);
     EXPECT_EQ(readRegion(*frame, Region({1, 2}, {2, 1})),
-              Bytes(spec.pixels.begin() + 72, spec.pixels.begin() + 88));
+              Bytes(written.pixels.begin() + 72, written.pixels.begin() + 88));
 }
 
 TEST(FrameLifetime, FrameKeptAfterTheExtractorIsReleasedStillReads) {
-    ImageSpec spec;
-    spec.dataType = 11;
-    spec.dimensions = {3, 4};
-    spec.pixels = ramp(48);
+    ImageSpec written;
+    written.dataType = 11;
+    written.dimensions = {3, 4};
+    written.pixels = ramp(48);
     TempFile temp(".dm3");
-    DmFile file = singleImageFile(spec, Version::Dm3);
+    DmFile file = singleImageFile(written, Version::Dm3);
     file.writeFile(temp.path());
 
     auto extractor = openPath(temp.path());
@@ -430,7 +430,7 @@ TEST(FrameLifetime, FrameKeptAfterTheExtractorIsReleasedStillReads) {
     ASSERT_TRUE(watch.expired());
     std::filesystem::remove(temp.path());
 
-    EXPECT_EQ(readWhole(*frame), spec.pixels);
+    EXPECT_EQ(readWhole(*frame), written.pixels);
     ASSERT_TRUE(frame->metadata());
     EXPECT_EQ(frame->metadata()->name(), "root");
     EXPECT_TRUE(frame->metadata()->child("GATAN"));

@@ -28,11 +28,11 @@ DmFile twoImageFile() {
     DmFile file;
     Directory& list = file.root().addDirectory("ImageList");
     for (std::int32_t code : {6, 2}) {
-        ImageSpec spec;
-        spec.dataType = code;
-        spec.dimensions = {2, 2};
-        spec.pixels = ramp(code == 6 ? 4 : 16);
-        addImage(list, spec);
+        ImageSpec written;
+        written.dataType = code;
+        written.dimensions = {2, 2};
+        written.pixels = ramp(code == 6 ? 4 : 16);
+        addImage(list, written);
     }
     return file;
 }
