@@ -87,5 +87,41 @@ private:
     }
 };
 
-/// A pixel buffer: the bytes of one image as stored.
-using PixelBuffer = std::vector<std::uint8_t, PixelBufferAllocator<std::uint8_t>>;
+/// A pixel buffer: the bytes of one image as stored, from PixelBufferAllocator.
+///
+/// Not a std::vector: resizing a vector with a custom allocator constructs its elements one at a
+/// time. The loop does nothing for bytes and optimised builds drop it, but in debug and sanitizer
+/// builds it visits every byte, so a small file declaring an image of terabytes (legitimately: its
+/// pixels past the end of the data read as zeros) would hold the open for minutes.
+class PixelBuffer {
+public:
+    PixelBuffer() = default;
+    ~PixelBuffer() { release(); }
+    PixelBuffer(const PixelBuffer&) = delete;
+    PixelBuffer& operator=(const PixelBuffer&) = delete;
+
+    /// Replaces the buffer by one of `size` bytes whose content is not initialised (empty for 0).
+    void allocate(std::size_t size) {
+        std::uint8_t* data = size == 0 ? nullptr : PixelBufferAllocator<std::uint8_t>().allocate(size);
+        release();
+        m_data = data;
+        m_size = size;
+    }
+
+    std::size_t size() const noexcept { return m_size; }
+    bool empty() const noexcept { return m_size == 0; }
+    std::uint8_t* data() noexcept { return m_data; }
+    const std::uint8_t* data() const noexcept { return m_data; }
+
+private:
+    void release() noexcept {
+        if (m_data != nullptr) {
+            PixelBufferAllocator<std::uint8_t>().deallocate(m_data, m_size);
+        }
+        m_data = nullptr;
+        m_size = 0;
+    }
+
+    std::uint8_t* m_data = nullptr;
+    std::size_t m_size = 0;
+};

@@ -186,7 +186,7 @@ void GatanFrameExtractor::readCalibration(const std::shared_ptr<velmora::Metadat
 void GatanFrameExtractor::loadPixels() {
     // The buffer is not zero-filled on allocation: the read overwrites it, and only the bytes a
     // truncated file does not deliver are cleared afterwards.
-    m_buffer.resize(m_indexer.byteCount());
+    m_buffer.allocate(m_indexer.byteCount());
     seekFromStart(*m_handle, m_dataOffset);
     const std::uint64_t delivered =
         m_buffer.empty() ? 0 : readAvailable(*m_handle, m_buffer.size(), m_buffer.data());
