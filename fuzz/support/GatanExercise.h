@@ -1,0 +1,73 @@
+#pragma once
+
+// What the fuzzer, the hostile-input sweeps and the fuzz regression test do with one input: open it
+// as a host would, walk the whole metadata tree, and read every frame. One definition, so that a
+// finding replays in the test suite exactly as the fuzzer met it.
+
+#include "GatanExtractor.h"
+#include "velmora/StreamAccess.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace gatanfuzz {
+
+/// Largest whole-frame read made. A file of a few bytes may declare an image of terabytes: its pixels
+/// past the end of the data read as zeros, so such a frame opens legitimately, but copying all of it
+/// would only measure the machine. Frames above the budget are read one element at their first and
+/// at their last index instead, which still touches both ends of the pixel buffer.
+inline constexpr std::size_t RegionBudget = std::size_t{64} << 20;
+
+/// The length error message that the reader's rules allow (a negative or absurd count).
+inline constexpr const char* AllowedLengthError = "cannot create std::vector larger than max_size()";
+
+/// How an open ended. Every other ending (another exception type, another length error message, a
+/// crash) is a finding and is not represented here.
+enum class Outcome {
+    Opened,      ///< opened; the whole tree was walked and every frame read
+    Refused,     ///< velmora::Error or one of its kinds
+    LengthError, ///< std::length_error with the allowed message
+    OutOfMemory, ///< std::bad_alloc (a pixel buffer that cannot be allocated)
+};
+
+const char* outcomeName(Outcome outcome);
+
+/// What one input gave.
+struct Report {
+    Outcome outcome = Outcome::Opened;
+    std::string message;           ///< the refusal's message
+    std::size_t nodes = 0;         ///< metadata nodes walked
+    std::size_t frames = 0;        ///< frames of an opened file
+    std::size_t framesRead = 0;    ///< frames read whole
+    std::size_t framesSampled = 0; ///< frames above RegionBudget, read at two elements
+    std::uint64_t checksum = 0;    ///< of every name, value and pixel byte seen
+};
+
+/// An opened file that breaks a rule every opened file keeps (thrown after a successful open).
+class BrokenInvariant : public std::logic_error {
+public:
+    using std::logic_error::logic_error;
+};
+
+/// Creates the plugin's logger once per process at debug level with its console sink muted: every
+/// log message of the reader is formatted (so hostile names pass through the formatting), none is
+/// printed.
+void prepareLogger();
+
+/// Opens `stream` as the plugin does. Returns the extractor, or an empty pointer with the outcome
+/// recorded in `report` when the open failed with an allowed exception. Any other exception
+/// propagates.
+std::shared_ptr<GatanExtractor> open(std::shared_ptr<velmora::StreamAccess> stream, Report& report);
+
+/// Walks the whole tree of an opened file, touching every name and value byte, and reads every frame
+/// (whole, or sampled above RegionBudget). Throws BrokenInvariant, or whatever the host or the
+/// reader throws, when an opened file does not behave as one.
+void inspect(GatanExtractor& extractor, Report& report);
+
+/// open() through a memory stream over `data`, then inspect().
+Report exercise(const std::uint8_t* data, std::size_t size);
+
+} // namespace gatanfuzz
