@@ -227,7 +227,7 @@ TEST(TagDecisionsDm4, CountsWhoseSizeOverflowsAreRefused) {
 }
 
 TEST_P(TagDecisions, EmptyGroupsAreBoundedPerFile) {
-    constexpr std::int64_t bound = std::int64_t{1} << 20;
+    constexpr std::int64_t bound = GatanExtractor::MaxEmptyGroupNodes;
     EXPECT_EQ(errorOf(Tag::groupArray({}, bound + 1, {})),
               fmt::format("Tag \"Broken\" declares {0} empty groups; at most {1} are accepted per file",
                           bound + 1, bound));

@@ -168,6 +168,7 @@ std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseDirectory3(const std
         if (nameLength <= 0) {
             entryName = fmt::format("item{0:0>3}", unnamed++);
         } else {
+            requireAvailable(handle, static_cast<std::uint64_t>(nameLength));
             entryName.resize(static_cast<std::size_t>(nameLength));
             readRaw(handle, entryName.size(), entryName.data());
         }
@@ -205,6 +206,7 @@ std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseDirectory4(const std
         if (nameLength <= 0) {
             entryName = fmt::format("item{0:0>3}", unnamed++);
         } else {
+            requireAvailable(handle, static_cast<std::uint64_t>(nameLength));
             entryName.resize(static_cast<std::size_t>(nameLength));
             readRaw(handle, entryName.size(), entryName.data());
         }

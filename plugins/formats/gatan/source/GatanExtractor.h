@@ -29,8 +29,10 @@ public:
     /// Deepest directory nesting accepted; real files nest about ten levels.
     static constexpr int MaxDirectoryDepth = 256;
     /// Most nodes that arrays of groups may create without consuming bytes (groups without fields),
-    /// in one tag and in the whole file.
-    static constexpr std::int64_t MaxEmptyGroupNodes = std::int64_t{1} << 20;
+    /// in one tag and in the whole file. They are the only nodes the file does not pay for with
+    /// bytes; at 256 the largest allocation they cause (the array node's list of children) stays at
+    /// 4 KiB, where 2^20 let a file of a hundred bytes make the walk allocate 16 MiB at once.
+    static constexpr std::int64_t MaxEmptyGroupNodes = 256;
 
     GatanExtractor(const std::string& filePath, const std::string& format, const trestan::OptionMap& options);
     GatanExtractor(std::shared_ptr<velmora::StreamAccess> stream, const std::string& format,

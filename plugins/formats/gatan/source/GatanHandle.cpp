@@ -3,6 +3,7 @@
 #include "velmora/Error.h"
 
 #include <fmt/format.h>
+#include <optional>
 
 void readRaw(GatanHandle& handle, std::uint64_t count, void* destination) {
     const std::uint64_t delivered = handle.stream->read(count, destination);
@@ -10,6 +11,19 @@ void readRaw(GatanHandle& handle, std::uint64_t count, void* destination) {
         const std::uint64_t offset = handle.stream->tell() - delivered;
         throw velmora::Error(fmt::format("DM data ended early at offset {0}: {1} bytes needed, {2} available",
                                          offset, count, delivered));
+    }
+}
+
+void requireAvailable(GatanHandle& handle, std::uint64_t count) {
+    const std::optional<std::uint64_t> size = handle.stream->size();
+    if (!size) {
+        return;
+    }
+    const std::uint64_t offset = handle.stream->tell();
+    const std::uint64_t available = offset < *size ? *size - offset : 0;
+    if (count > available) {
+        throw velmora::Error(fmt::format("DM data ended early at offset {0}: {1} bytes needed, {2} available",
+                                         offset, count, available));
     }
 }
 

@@ -22,6 +22,10 @@ struct GatanHandle {
 /// the walk never goes on with bytes the file did not deliver.
 void readRaw(GatanHandle& handle, std::uint64_t count, void* destination);
 
+/// Fails exactly as readRaw(count) would when the stream knows it holds fewer than `count` bytes
+/// from its position: called before allocating room for bytes the file declares.
+void requireAvailable(GatanHandle& handle, std::uint64_t count);
+
 /// Reads up to `count` bytes and returns how many the stream delivered.
 std::uint64_t readAvailable(GatanHandle& handle, std::uint64_t count, void* destination);
 
