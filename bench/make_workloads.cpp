@@ -1,0 +1,68 @@
+// Writes the DM files that bench/compare times:
+//   trestan-bench-workloads pixels FILE MIB   a DM4 file with a float32 stack of MIB x 1 MiB frames
+//   trestan-bench-workloads tags FILE COUNT   a DM4 file with COUNT tags of mixed kinds and a small image
+// and prints what the file holds as key=value lines.
+
+#include "BenchWorkloads.h"
+
+#include <charconv>
+#include <cstdint>
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <string_view>
+
+namespace {
+
+// A 512 x 512 float32 frame is exactly 1 MiB.
+constexpr std::uint32_t FrameSide = 512;
+
+std::uint64_t parseCount(std::string_view text) {
+    std::uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || value == 0) {
+        throw std::invalid_argument("not a positive whole number: " + std::string(text));
+    }
+    return value;
+}
+
+int usage() {
+    std::cerr << "usage: trestan-bench-workloads pixels FILE MIB\n"
+                 "       trestan-bench-workloads tags FILE COUNT\n";
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 4) {
+        return usage();
+    }
+    const std::string_view kind = argv[1];
+    const std::string path = argv[2];
+    try {
+        const std::uint64_t amount = parseCount(argv[3]);
+        bench::WorkloadStats stats;
+        dmwriter::DmFile file;
+        if (kind == "pixels") {
+            file = bench::pixelStackFile(FrameSide, static_cast<std::uint32_t>(amount),
+                                         dmwriter::Version::Dm4, &stats);
+        } else if (kind == "tags") {
+            file = bench::tagHeavyFile(static_cast<std::size_t>(amount), 64, dmwriter::Version::Dm4, &stats);
+        } else {
+            return usage();
+        }
+        file.writeFile(path);
+        std::cout << "file=" << path << '\n'
+                  << "fileBytes=" << std::filesystem::file_size(path) << '\n'
+                  << "tags=" << stats.tags << '\n'
+                  << "directories=" << stats.directories << '\n'
+                  << "pixelBytes=" << stats.pixelBytes << '\n';
+    } catch (const std::exception& error) {
+        std::cerr << "trestan-bench-workloads: " << error.what() << '\n';
+        return 1;
+    }
+    return 0;
+}
