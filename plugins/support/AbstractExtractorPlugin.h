@@ -3,6 +3,7 @@
 #include "InternalPluginLogger.h"
 #include "trestan/Plugin.h"
 #include "trestan/UnsupportedFormat.h"
+#include "velmora/MetadataArena.h"
 
 #include <fmt/format.h>
 #include <memory>
@@ -10,7 +11,9 @@
 
 /// Implements a plugin's identity, logging and the three forms of open for an extractor class T.
 /// T provides `PluginName` and `PluginVersionText` and constructors from (path | stream | source,
-/// format, options). A derived class adds the format set and the extension map.
+/// format, options). A derived class adds the format set and the extension map. Each open builds
+/// its metadata in an arena of its own (velmora::MetadataArena): one file's tree is made in one go
+/// and released as a whole.
 template <typename T> class AbstractExtractorPlugin : public trestan::ExtractorPlugin {
 public:
     const std::string& name() const override { return s_name; }
@@ -24,6 +27,7 @@ public:
     std::shared_ptr<velmora::MultiImageView> open(const std::string& filePath, const std::string& format,
                                                   const trestan::OptionMap& options) override {
         checkFormat(format);
+        const velmora::MetadataArena::Scope metadataMemory;
         return std::make_shared<T>(filePath, format, options);
     }
 
@@ -31,6 +35,7 @@ public:
                                                   const std::string& format,
                                                   const trestan::OptionMap& options) override {
         checkFormat(format);
+        const velmora::MetadataArena::Scope metadataMemory;
         return std::make_shared<T>(stream, format, options);
     }
 
@@ -38,6 +43,7 @@ public:
                                                   const std::string& format,
                                                   const trestan::OptionMap& options) override {
         checkFormat(format);
+        const velmora::MetadataArena::Scope metadataMemory;
         return std::make_shared<T>(source, format, options);
     }
 

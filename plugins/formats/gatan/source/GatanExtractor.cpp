@@ -254,15 +254,34 @@ std::shared_ptr<velmora::MetadataNode> GatanExtractor::dispatchTag(const std::st
         }
     }
 
+    // Every kind is checked for the entries it uses before its value parser runs.
     checkInfoLength(name, info, 1);
     if (info[0] == 18) {
+        checkInfoLength(name, info, 2);
         return parseString(name, info);
     }
     if (info[0] == 20) {
         checkInfoLength(name, info, 2);
-        return info[1] == 15 ? parseGroupArray(name, info) : parseArray(name, info);
+        if (info[1] == 15) {
+            // I[3] = n fields; a count too large for any vector is the parser's length error.
+            checkInfoLength(name, info, 4);
+            const std::int64_t fieldCount = info[3];
+            if (fieldCount >= 0 && fieldCount < (std::int64_t{1} << 60)) {
+                checkInfoLength(name, info, 5 + 2 * static_cast<std::uint64_t>(fieldCount));
+            }
+            return parseGroupArray(name, info);
+        }
+        checkInfoLength(name, info, 3);
+        return parseArray(name, info);
     }
     if (info[0] == 15) {
+        checkInfoLength(name, info, 3);
+        const std::int64_t fieldCount = info[2];
+        if (fieldCount > 0 && static_cast<std::uint64_t>(fieldCount) > (info.size() - 3) / 2) {
+            throw velmora::Error(fmt::format(
+                "Tag \"{0}\" has an info array of {1} entries, too short for a group of {2} fields", name,
+                info.size(), fieldCount));
+        }
         return parseGroup(name, info);
     }
     return parseScalar(name, info);
@@ -314,8 +333,3 @@ void GatanExtractor::checkInfoLength(const std::string& tagName, const std::vect
                         tagName, info.size(), needed));
     }
 }
-
-template void GatanExtractor::checkInfoLength<int>(const std::string&, const std::vector<int>&,
-                                                   std::uint64_t);
-template void GatanExtractor::checkInfoLength<long>(const std::string&, const std::vector<long>&,
-                                                    std::uint64_t);

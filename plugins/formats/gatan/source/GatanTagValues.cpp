@@ -125,7 +125,6 @@ template <typename T>
 std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseString(const std::string& name,
                                                                    const std::vector<T>& info) {
     TRESTAN_PLUGIN_DEBUG("Parsing string value of tag \"{0}\"", name);
-    checkInfoLength(name, info, 2);
     // A negative length widens to 2^62 or more and is refused as too long.
     const auto length = static_cast<unsigned long>(static_cast<std::int64_t>(info[1]));
     auto text = extractString(length, name);
@@ -137,13 +136,7 @@ std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseGroup(const std::str
                                                                   const std::vector<T>& info) {
     auto group = velmora::MetadataNodeFactory::create(name, nullptr);
     TRESTAN_PLUGIN_DEBUG("Parsing group value of tag \"{0}\"", name);
-    checkInfoLength(name, info, 3);
     const std::int64_t fieldCount = info[2];
-    if (fieldCount > 0 && static_cast<std::uint64_t>(fieldCount) > (info.size() - 3) / 2) {
-        throw velmora::Error(
-            fmt::format("Tag \"{0}\" has an info array of {1} entries, too short for a group of {2} fields",
-                        name, info.size(), fieldCount));
-    }
     for (std::int64_t i = 0; i < fieldCount; ++i) {
         const velmora::DataType type = convertTagDataType(info[static_cast<std::size_t>(4 + 2 * i)]);
         std::uint64_t element = 0;
@@ -158,7 +151,6 @@ template <typename T>
 std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseArray(const std::string& name,
                                                                   const std::vector<T>& info) {
     TRESTAN_PLUGIN_DEBUG("Parse array value of tag \"{0}\"", name);
-    checkInfoLength(name, info, 3);
     const velmora::DataType type = convertTagDataType(info[1]);
     const std::int64_t count = info[2];
     std::int64_t totalSize = 0;
@@ -202,12 +194,10 @@ template <typename T>
 std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseGroupArray(const std::string& name,
                                                                        const std::vector<T>& info) {
     TRESTAN_PLUGIN_DEBUG("Parse array of groups value of tag \"{0}\"", name);
-    checkInfoLength(name, info, 4);
     const std::int64_t fieldCount = info[3];
     if (fieldCount < 0 || fieldCount >= (std::int64_t{1} << 60)) {
         throwVectorLengthError();
     }
-    checkInfoLength(name, info, 5 + 2 * static_cast<std::uint64_t>(fieldCount));
 
     std::vector<velmora::DataType> fieldTypes;
     fieldTypes.reserve(static_cast<std::size_t>(fieldCount));
