@@ -39,7 +39,7 @@ TEST(FormatsCommand, JsonListsEachPluginWithSortedExtensions) {
 TEST(UsageErrors, ExitWithCodeTwoAndAMessageOnStandardError) {
     ScratchDirectory scratch;
     const std::string good = scratch.file("good.dm4");
-    writeDmFile(good, {imageSpec(6, {2, 2}, {1, 2, 3, 4})});
+    writeDmFile(good, {dmImage(6, {2, 2}, {1, 2, 3, 4})});
 
     const std::vector<std::vector<std::string>> cases = {
         {},                                 // no subcommand
@@ -105,7 +105,7 @@ TEST(FileErrors, UnsupportedVersionIsReportedWithTheVersion) {
 TEST(FileErrors, ExtensionWithoutPluginIsRefusedByName) {
     ScratchDirectory scratch;
     const std::string file = scratch.file("image.xyz");
-    writeDmFile(file, {imageSpec(6, {2, 2}, {1, 2, 3, 4})});
+    writeDmFile(file, {dmImage(6, {2, 2}, {1, 2, 3, 4})});
     const ProcessResult result = runTrestan({"info", file});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.err, "trestan: " + file + ": no plugin reads '.xyz' files\n");
@@ -118,7 +118,7 @@ TEST(FileErrors, ExtensionWithoutPluginIsRefusedByName) {
 TEST(FileErrors, ExtensionIsMatchedWithoutRegardToCase) {
     ScratchDirectory scratch;
     const std::string file = scratch.file("IMAGE.DM4");
-    writeDmFile(file, {imageSpec(6, {2, 2}, {1, 2, 3, 4})});
+    writeDmFile(file, {dmImage(6, {2, 2}, {1, 2, 3, 4})});
     const ProcessResult result = runTrestan({"info", file});
     EXPECT_EQ(result.exitCode, 0) << result.err;
 }
@@ -126,7 +126,7 @@ TEST(FileErrors, ExtensionIsMatchedWithoutRegardToCase) {
 TEST(FileErrors, OutputThatCannotBeWrittenExitsWithOne) {
     ScratchDirectory scratch;
     const std::string file = scratch.file("image.dm4");
-    writeDmFile(file, {imageSpec(6, {2, 2}, {1, 2, 3, 4})});
+    writeDmFile(file, {dmImage(6, {2, 2}, {1, 2, 3, 4})});
     const ProcessResult result =
         runProcess("/bin/sh", {"-c", "exec \"$0\" tree --json \"$1\" >/dev/full", trestanPath(), file});
     EXPECT_EQ(result.exitCode, 1);
@@ -136,7 +136,7 @@ TEST(FileErrors, OutputThatCannotBeWrittenExitsWithOne) {
 TEST(LogLevel, PluginLogLinesAppearOnlyWhenAskedFor) {
     ScratchDirectory scratch;
     const std::string file = scratch.file("image.dm4");
-    writeDmFile(file, {imageSpec(6, {2, 2}, {1, 2, 3, 4})});
+    writeDmFile(file, {dmImage(6, {2, 2}, {1, 2, 3, 4})});
 
     const ProcessResult quiet = runTrestan({"info", "--json", file});
     ASSERT_EQ(quiet.exitCode, 0) << quiet.err;

@@ -4,13 +4,13 @@
 
 namespace trestan::clitest {
 
-dmwriter::ImageSpec imageSpec(std::int32_t dataType, std::vector<std::uint32_t> dimensions,
-                              dmwriter::Bytes pixels) {
-    dmwriter::ImageSpec spec;
-    spec.dataType = dataType;
-    spec.dimensions = std::move(dimensions);
-    spec.pixels = std::move(pixels);
-    return spec;
+dmwriter::ImageSpec dmImage(std::int32_t dataType, std::vector<std::uint32_t> dimensions,
+                            dmwriter::Bytes pixels) {
+    dmwriter::ImageSpec image;
+    image.dataType = dataType;
+    image.dimensions = std::move(dimensions);
+    image.pixels = std::move(pixels);
+    return image;
 }
 
 void writeDmFile(const std::string& path, const std::vector<dmwriter::ImageSpec>& images,

@@ -60,7 +60,7 @@ TEST(ExportNpy, GreyFrameHasReversedShapeAndTheRegionBytes) {
     ScratchDirectory scratch;
     const Bytes pixels = pixelBytes(ramp16(12));
     const std::string input = scratch.file("grey.dm4");
-    writeDmFile(input, {imageSpec(10, {4, 3}, pixels)});
+    writeDmFile(input, {dmImage(10, {4, 3}, pixels)});
     const std::string output = scratch.file("grey.npy");
     const ProcessResult result = runTrestan({"export", input, "-o", output});
     ASSERT_EQ(result.exitCode, 0) << result.err;
@@ -92,7 +92,7 @@ TEST(ExportNpy, EveryElementTypeGetsItsNumPyType) {
             pixels[i] = static_cast<std::uint8_t>(c.code == 14 ? i % 2 : i * 7 + 3);
         }
         const std::string input = scratch.file("type" + std::to_string(c.code) + ".dm3");
-        writeDmFile(input, {imageSpec(c.code, {2, 3, 2}, pixels)}, dmwriter::Version::Dm3);
+        writeDmFile(input, {dmImage(c.code, {2, 3, 2}, pixels)}, dmwriter::Version::Dm3);
         const std::string output = scratch.file("type" + std::to_string(c.code) + ".npy");
         const ProcessResult result = runTrestan({"export", input, "-o", output});
         ASSERT_EQ(result.exitCode, 0) << result.err;
@@ -107,7 +107,7 @@ TEST(ExportNpy, ColourFrameHasATrailingAxisOfThreeBytes) {
     ScratchDirectory scratch;
     const ColourPixels pixels = colourPixels(6);
     const std::string input = scratch.file("colour.dm4");
-    writeDmFile(input, {imageSpec(8, {3, 2}, pixels.stored)});
+    writeDmFile(input, {dmImage(8, {3, 2}, pixels.stored)});
     const std::string output = scratch.file("colour.npy");
     const ProcessResult result = runTrestan({"export", input, "-o", output});
     ASSERT_EQ(result.exitCode, 0) << result.err;
@@ -123,8 +123,7 @@ TEST(ExportFrameChoice, DefaultIsTheFrameWithTheMostBytes) {
     const Bytes largest = pixelBytes(std::vector<float>(9, 2.5F)); // 36 bytes
     const Bytes middle = pixelBytes(ramp16(16));                   // 32 bytes
     const std::string input = scratch.file("three.dm4");
-    writeDmFile(input,
-                {imageSpec(6, {2, 2}, small), imageSpec(2, {3, 3}, largest), imageSpec(10, {4, 4}, middle)});
+    writeDmFile(input, {dmImage(6, {2, 2}, small), dmImage(2, {3, 3}, largest), dmImage(10, {4, 4}, middle)});
 
     const std::string output = scratch.file("default.raw");
     ASSERT_EQ(runTrestan({"export", input, "-o", output}).exitCode, 0);
@@ -138,7 +137,7 @@ TEST(ExportFrameChoice, DefaultIsTheFrameWithTheMostBytes) {
 TEST(ExportFrameChoice, FrameThatDoesNotExistIsAUsageError) {
     ScratchDirectory scratch;
     const std::string input = scratch.file("one.dm4");
-    writeDmFile(input, {imageSpec(6, {2, 2}, {1, 2, 3, 4})});
+    writeDmFile(input, {dmImage(6, {2, 2}, {1, 2, 3, 4})});
     const std::string output = scratch.file("out.npy");
     const ProcessResult result = runTrestan({"export", input, "-o", output, "--frame", "1"});
     EXPECT_EQ(result.exitCode, 2);
@@ -159,7 +158,7 @@ TEST(ExportOutput, UnknownExtensionIsAUsageErrorBeforeAnythingIsRead) {
 TEST(ExportOutput, UnwritableOutputExitsWithOneNamingTheOutput) {
     ScratchDirectory scratch;
     const std::string input = scratch.file("one.dm4");
-    writeDmFile(input, {imageSpec(6, {2, 2}, {1, 2, 3, 4})});
+    writeDmFile(input, {dmImage(6, {2, 2}, {1, 2, 3, 4})});
     for (const char* extension : {".npy", ".tif", ".png", ".raw"}) {
         SCOPED_TRACE(extension);
         const std::string output = scratch.file(std::string("no/such/directory/out") + extension);
@@ -174,7 +173,7 @@ TEST(ExportRaw, ColourFrameIsWrittenAsPackedBytes) {
     ScratchDirectory scratch;
     const ColourPixels pixels = colourPixels(4);
     const std::string input = scratch.file("colour.dm4");
-    writeDmFile(input, {imageSpec(23, {2, 2}, pixels.stored)});
+    writeDmFile(input, {dmImage(23, {2, 2}, pixels.stored)});
     const std::string output = scratch.file("colour.raw");
     ASSERT_EQ(runTrestan({"export", input, "-o", output}).exitCode, 0);
     EXPECT_EQ(readFile(output), pixels.packed);
@@ -183,7 +182,7 @@ TEST(ExportRaw, ColourFrameIsWrittenAsPackedBytes) {
 TEST(ExportTiff, CalibratedImageCarriesPixelSizeAndUnit) {
     ScratchDirectory scratch;
     const Bytes pixels = pixelBytes(ramp16(12));
-    dmwriter::ImageSpec image = imageSpec(10, {4, 3}, pixels);
+    dmwriter::ImageSpec image = dmImage(10, {4, 3}, pixels);
     image.calibrations = std::vector<dmwriter::AxisCalibration>{{0.0F, 0.25F, u"nm"}, {0.0F, 0.5F, u"nm"}};
     const std::string input = scratch.file("calibrated.dm4");
     writeDmFile(input, {image});
@@ -212,7 +211,7 @@ TEST(ExportTiff, CalibratedImageCarriesPixelSizeAndUnit) {
 
 TEST(ExportTiff, UnitThatIsNoLengthKeepsPixelsPerUnit) {
     ScratchDirectory scratch;
-    dmwriter::ImageSpec spectrum = imageSpec(2, {5}, pixelBytes(std::vector<float>{1, 2, 3, 4, 5}));
+    dmwriter::ImageSpec spectrum = dmImage(2, {5}, pixelBytes(std::vector<float>{1, 2, 3, 4, 5}));
     spectrum.calibrations = std::vector<dmwriter::AxisCalibration>{{100.0F, 0.125F, u"eV"}};
     const std::string input = scratch.file("spectrum.dm4");
     writeDmFile(input, {spectrum});
@@ -237,7 +236,7 @@ TEST(ExportTiff, ThreeAxesBecomePages) {
     }
     const Bytes pixels = pixelBytes(values);
     const std::string input = scratch.file("stack.dm4");
-    dmwriter::ImageSpec stack = imageSpec(2, {4, 3, 2}, pixels);
+    dmwriter::ImageSpec stack = dmImage(2, {4, 3, 2}, pixels);
     stack.calibrations =
         std::vector<dmwriter::AxisCalibration>{{0.0F, 0.5F, u"nm"}, {0.0F, 0.5F, u"nm"}, {0.0F, 2.0F, u"nm"}};
     writeDmFile(input, {stack});
@@ -266,7 +265,7 @@ TEST(ExportTiff, ColourFrameIsRgbAndSignedFrameIsSigned) {
     const ColourPixels colour = colourPixels(6);
     const Bytes signedPixels = pixelBytes(std::vector<std::int32_t>{-5, 7, -100000, 3, 0, 1});
     const std::string input = scratch.file("two.dm4");
-    writeDmFile(input, {imageSpec(8, {3, 2}, colour.stored), imageSpec(7, {3, 2}, signedPixels)});
+    writeDmFile(input, {dmImage(8, {3, 2}, colour.stored), dmImage(7, {3, 2}, signedPixels)});
 
     const std::string colourOutput = scratch.file("colour.tif");
     ASSERT_EQ(runTrestan({"export", input, "-o", colourOutput, "--frame", "0"}).exitCode, 0);
@@ -290,7 +289,7 @@ TEST(ExportTiff, ColourFrameIsRgbAndSignedFrameIsSigned) {
 TEST(ExportTiff, ComplexFrameIsRefusedWithAHintAtNpy) {
     ScratchDirectory scratch;
     const std::string input = scratch.file("complex.dm4");
-    writeDmFile(input, {imageSpec(3, {2, 2}, pixelBytes(std::vector<float>{1, 0, 0, 1, 3, 4, -1, -1}))});
+    writeDmFile(input, {dmImage(3, {2, 2}, pixelBytes(std::vector<float>{1, 0, 0, 1, 3, 4, -1, -1}))});
     const std::string output = scratch.file("complex.tif");
     const ProcessResult result = runTrestan({"export", input, "-o", output});
     EXPECT_EQ(result.exitCode, 2);
@@ -309,7 +308,7 @@ TEST(ExportPng, GreyScaleIgnoresRareOutliers) {
     }
     values[37] = 1e6F;
     const std::string input = scratch.file("ramp.dm4");
-    writeDmFile(input, {imageSpec(2, {20, 10}, pixelBytes(values))});
+    writeDmFile(input, {dmImage(2, {20, 10}, pixelBytes(values))});
     const std::string output = scratch.file("ramp.png");
     const ProcessResult result = runTrestan({"export", input, "-o", output});
     ASSERT_EQ(result.exitCode, 0) << result.err;
@@ -334,8 +333,7 @@ TEST(ExportPng, ColourIsKeptAndComplexIsShownByMagnitude) {
     // Magnitudes 5, 0, 10, 1, 2, 13.
     const std::vector<float> complexValues = {3, 4, 0, 0, -6, 8, 0, 1, 2, 0, 5, -12};
     const std::string input = scratch.file("two.dm4");
-    writeDmFile(input,
-                {imageSpec(23, {3, 2}, colour.stored), imageSpec(3, {3, 2}, pixelBytes(complexValues))});
+    writeDmFile(input, {dmImage(23, {3, 2}, colour.stored), dmImage(3, {3, 2}, pixelBytes(complexValues))});
 
     const std::string colourOutput = scratch.file("colour.png");
     ASSERT_EQ(runTrestan({"export", input, "-o", colourOutput, "--frame", "0"}).exitCode, 0);
@@ -361,7 +359,7 @@ TEST(ExportPng, ThreeAxesShowTheFirstSlice) {
         values[i] = static_cast<std::int16_t>(100 - 10 * static_cast<int>(i)); // falling ramp in slice 0
     }
     const std::string input = scratch.file("stack.dm4");
-    writeDmFile(input, {imageSpec(1, {4, 3, 2}, pixelBytes(values))});
+    writeDmFile(input, {dmImage(1, {4, 3, 2}, pixelBytes(values))});
     const std::string output = scratch.file("stack.png");
     ASSERT_EQ(runTrestan({"export", input, "-o", output}).exitCode, 0);
     const PngImage image = readPng(output);
@@ -375,7 +373,7 @@ TEST(ExportPng, ThreeAxesShowTheFirstSlice) {
 TEST(ExportPng, OneAxisIsRefused) {
     ScratchDirectory scratch;
     const std::string input = scratch.file("spectrum.dm4");
-    writeDmFile(input, {imageSpec(2, {5}, pixelBytes(std::vector<float>{1, 2, 3, 4, 5}))});
+    writeDmFile(input, {dmImage(2, {5}, pixelBytes(std::vector<float>{1, 2, 3, 4, 5}))});
     const std::string output = scratch.file("spectrum.png");
     const ProcessResult result = runTrestan({"export", input, "-o", output});
     EXPECT_EQ(result.exitCode, 2);

@@ -25,10 +25,10 @@ TwoFrameFile writeTwoFrameFile(const ScratchDirectory& scratch, const std::strin
     file.imagePixels = pixelBytes(image);
     file.spectrumPixels = pixelBytes(std::vector<float>{0.5F, -1.25F, 3.0F, 1e-3F, 2.0F});
 
-    dmwriter::ImageSpec calibrated = imageSpec(10, {4, 3}, file.imagePixels);
+    dmwriter::ImageSpec calibrated = dmImage(10, {4, 3}, file.imagePixels);
     calibrated.calibrations =
         std::vector<dmwriter::AxisCalibration>{{1.5F, 0.25F, u"nm"}, {-2.0F, 0.5F, u"nm"}};
-    dmwriter::ImageSpec spectrum = imageSpec(2, {5}, file.spectrumPixels);
+    dmwriter::ImageSpec spectrum = dmImage(2, {5}, file.spectrumPixels);
     spectrum.calibrations = std::vector<dmwriter::AxisCalibration>{{100.0F, 0.125F, u"eV"}};
     writeDmFile(file.path, {calibrated, spectrum});
     return file;
@@ -97,7 +97,7 @@ TEST(InfoJson, ColourAndBinaryFramesCarryTheirOwnSettings) {
     const Bytes stored = {1,  2,  3,  99, 4,  5,  6,  99, 7,  8,  9,  99,
                           10, 11, 12, 99, 13, 14, 15, 99, 16, 17, 18, 99};
     const Bytes packed = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18};
-    writeDmFile(path, {imageSpec(23, {3, 2}, stored), imageSpec(14, {3, 2}, {0, 1, 1, 0, 0, 1})},
+    writeDmFile(path, {dmImage(23, {3, 2}, stored), dmImage(14, {3, 2}, {0, 1, 1, 0, 0, 1})},
                 dmwriter::Version::Dm3);
 
     const ProcessResult result = runTrestan({"info", "--json", "--checksum", path});
@@ -141,7 +141,7 @@ TEST(InfoSeveralFiles, AFailingFileDoesNotStopTheOthers) {
     const std::string version5 = scratch.file("version5.dm3");
     writeHeaderOnlyFile(version5, 5);
     const std::string last = scratch.file("last.dm3");
-    writeDmFile(last, {imageSpec(9, {2}, {0xFF, 0x01})}, dmwriter::Version::Dm3);
+    writeDmFile(last, {dmImage(9, {2}, {0xFF, 0x01})}, dmwriter::Version::Dm3);
 
     const ProcessResult result = runTrestan({"info", "--json", first.path, missing, version5, last});
     EXPECT_EQ(result.exitCode, 1);
