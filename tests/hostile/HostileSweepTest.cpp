@@ -1,0 +1,324 @@
+// Hostile-input sweeps: damaged versions of writer-made files, of the committed samples and of real
+// files (when ../shared/corpus exists) go through the reader as the fuzzer runs them; every outcome
+// must be one the reader's rules allow (see Sweep.h). Each sweep prints a summary line.
+//
+//   every prefix:            the file cut at every length from 0 to its whole size, except inside
+//                            pixel arrays, which the walk skips unread: there only the first and the
+//                            last EdgeCuts lengths
+//   structural byte changes: every byte of every structural field set to 00, FF, 80, 7F and to its
+//                            value plus one
+//   random byte changes:     2 to 8 bytes changed at once, half of them in structural fields, from a
+//                            fixed seed
+
+#include "DmLayout.h"
+#include "Sweep.h"
+#include "WriterSeeds.h"
+#include "dmwriter/DmWriter.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <random>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+using namespace hostile;
+
+namespace {
+
+struct NamedFile {
+    std::string name;
+    Bytes bytes;
+    bool opens = true; ///< whether the unchanged file opens
+};
+
+Bytes readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+/// Writer seeds chosen to cover every kind of structure at a few kilobytes at most: all tag kinds,
+/// plain and grouped (complex) pixel arrays, colour strides, two frames, and a refused data type.
+std::vector<NamedFile> writerFiles() {
+    const std::set<std::string> chosen = {
+        "tag-kinds.dm3",    "tag-kinds.dm4",    "thumbnail-and-image.dm3", "thumbnail-and-image.dm4",
+        "image-type3.dm3",  "image-type13.dm4", "image-type23.dm4",        "image-type14.dm3",
+        "image-4-axes.dm4", "image-0-axes.dm3", "image-refused-type5.dm4",
+    };
+    std::vector<NamedFile> files;
+    for (auto& seed : gatanfuzz::writerSeeds()) {
+        if (chosen.count(seed.name) != 0) {
+            const bool opens = seed.name.find("refused") == std::string::npos;
+            files.push_back(NamedFile{seed.name, std::move(seed.bytes), opens});
+        }
+    }
+    if (files.size() != chosen.size()) {
+        throw std::logic_error("a chosen writer seed no longer exists");
+    }
+    return files;
+}
+
+std::vector<NamedFile> sampleFiles() {
+    const std::filesystem::path samples = std::filesystem::path(TRESTAN_TEST_SOURCE_DIR) / "samples";
+    std::vector<NamedFile> files;
+    for (const char* name : {"sample.dm3", "sample.dm4"}) {
+        files.push_back(NamedFile{name, readFile(samples / name)});
+        if (files.back().bytes.empty()) {
+            throw std::logic_error(std::string("cannot read samples/") + name);
+        }
+    }
+    return files;
+}
+
+/// The `perVersion` smallest real files of each version, or nothing without the corpus.
+std::vector<NamedFile> smallRealFiles(std::size_t perVersion) {
+    const std::filesystem::path corpus(TRESTAN_TEST_CORPUS_DIR);
+    std::vector<NamedFile> files;
+    if (!std::filesystem::is_directory(corpus)) {
+        return files;
+    }
+    for (const char* extension : {".dm3", ".dm4"}) {
+        std::vector<std::pair<std::uintmax_t, std::filesystem::path>> found;
+        for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
+            if (entry.is_regular_file() && entry.path().extension() == extension) {
+                found.emplace_back(entry.file_size(), entry.path());
+            }
+        }
+        std::sort(found.begin(), found.end());
+        for (std::size_t i = 0; i < std::min(perVersion, found.size()); ++i) {
+            files.push_back(NamedFile{found[i].second.filename().string(), readFile(found[i].second)});
+        }
+    }
+    return files;
+}
+
+std::string hexByte(std::uint8_t value) {
+    static const char* digits = "0123456789abcdef";
+    return std::string("0x") + digits[value >> 4] + digits[value & 15];
+}
+
+/// The unchanged file opens (or, for a file of a refused data type, is refused), so that a sweep
+/// starts from what it means to start from.
+void expectBaseline(const NamedFile& file) {
+    Sweep baseline(file.name + " unchanged");
+    baseline.run(file.bytes, [&file] { return file.name; });
+    EXPECT_EQ(baseline.opened(), file.opens ? 1U : 0U) << file.name << " unchanged";
+    EXPECT_EQ(baseline.failures(), 0U) << file.name;
+}
+
+/// Cuts kept at each end of a pixel array.
+constexpr std::uint64_t EdgeCuts = 16;
+
+/// Whether a cut at `length` falls inside a pixel array, away from its ends.
+bool insidePixels(const DmLayout& layout, std::uint64_t length) {
+    for (const DataRange& data : layout.data) {
+        if (length > data.offset + EdgeCuts && length + EdgeCuts < data.offset + data.size) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void sweepPrefixes(const NamedFile& file) {
+    expectBaseline(file);
+    const DmLayout layout = scanLayout(file.bytes);
+    std::vector<std::size_t> lengths;
+    for (std::size_t length = 0; length <= file.bytes.size(); ++length) {
+        if (!insidePixels(layout, length)) {
+            lengths.push_back(length);
+        }
+    }
+    Sweep sweep("every prefix of " + file.name + " (" + std::to_string(file.bytes.size()) + " bytes; " +
+                std::to_string(file.bytes.size() + 1 - lengths.size()) +
+                " cuts inside pixel arrays left out)");
+    for (std::size_t length : lengths) {
+        const Bytes prefix(file.bytes.begin(), file.bytes.begin() + static_cast<std::ptrdiff_t>(length));
+        sweep.run(prefix, [&] { return file.name + " cut to " + std::to_string(length) + " bytes"; });
+    }
+    sweep.finish();
+    EXPECT_EQ(sweep.inputs(), lengths.size());
+    EXPECT_EQ(lengths.back(), file.bytes.size());
+    EXPECT_EQ(sweep.opened() >= 1U, file.opens) << "the whole file is among the prefixes";
+}
+
+void sweepStructuralBytes(const NamedFile& file) {
+    expectBaseline(file);
+    const std::vector<StructuralField> fields = scanLayout(file.bytes).fields;
+    const std::vector<std::uint64_t> offsets = structuralOffsets(fields);
+    Sweep sweep("structural byte changes of " + file.name + " (" + std::to_string(offsets.size()) +
+                " structural bytes of " + std::to_string(file.bytes.size()) + ")");
+    Bytes changed = file.bytes;
+    for (std::uint64_t offset : offsets) {
+        const std::uint8_t original = file.bytes[offset];
+        std::set<std::uint8_t> values = {0x00, 0xFF, 0x80, 0x7F, static_cast<std::uint8_t>(original + 1)};
+        values.erase(original);
+        for (std::uint8_t value : values) {
+            changed[offset] = value;
+            sweep.run(changed, [&] {
+                const StructuralField* field = fieldAt(fields, offset);
+                return file.name + ", byte " + std::to_string(offset) + " (" + (field ? field->what : "?") +
+                       ") " + hexByte(original) + " -> " + hexByte(value);
+            });
+        }
+        changed[offset] = original;
+    }
+    sweep.finish();
+    EXPECT_GT(sweep.opened(), 0U);
+    EXPECT_GT(sweep.inputs() - sweep.opened(), 0U);
+}
+
+void sweepRandomChanges(const NamedFile& file, std::size_t mutants, std::uint64_t seed) {
+    expectBaseline(file);
+    const std::vector<std::uint64_t> offsets = structuralOffsets(scanLayout(file.bytes).fields);
+    std::mt19937_64 random(seed);
+    Sweep sweep(std::to_string(mutants) + " random multi-byte changes of " + file.name + " (seed " +
+                std::to_string(seed) + ")");
+    for (std::size_t m = 0; m < mutants; ++m) {
+        Bytes changed = file.bytes;
+        std::string changes;
+        const std::size_t count = 2 + random() % 7;
+        for (std::size_t c = 0; c < count; ++c) {
+            const std::uint64_t offset =
+                random() % 2 == 0 ? offsets[random() % offsets.size()] : random() % file.bytes.size();
+            std::uint8_t value = 0;
+            switch (random() % 3) {
+            case 0:
+                value = static_cast<std::uint8_t>(random());
+                break;
+            case 1:
+                value = std::vector<std::uint8_t>{0x00, 0xFF, 0x80, 0x7F}[random() % 4];
+                break;
+            default:
+                value = static_cast<std::uint8_t>(changed[offset] + (random() % 2 == 0 ? 1 : -1));
+                break;
+            }
+            changed[offset] = value;
+            changes += (changes.empty() ? "" : ", ") + std::to_string(offset) + "=" + hexByte(value);
+        }
+        sweep.run(changed, [&] { return file.name + " mutant " + std::to_string(m) + " {" + changes + "}"; });
+    }
+    sweep.finish();
+    EXPECT_EQ(sweep.inputs(), mutants);
+}
+
+} // namespace
+
+TEST(DmLayout, FindsTheFieldsTheWriterLaidOut) {
+    // The sweeps aim at the scanner's fields, so the scanner must find them: every directory entry's
+    // type byte and every tag's separator where the writer put them, each info array ending where
+    // the tag's value begins, and the value bytes of both "Data" arrays.
+    for (dmwriter::Version version : {dmwriter::Version::Dm3, dmwriter::Version::Dm4}) {
+        dmwriter::DmFile file = gatanfuzz::tagKindsFile(version);
+        const Bytes bytes = file.toBytes();
+        const DmLayout layout = scanLayout(bytes);
+        const std::vector<StructuralField>& fields = layout.fields;
+        std::set<std::uint64_t> starts;
+        std::set<std::uint64_t> ends;
+        for (const StructuralField& field : fields) {
+            starts.insert(field.offset);
+            ends.insert(field.offset + field.size);
+        }
+        std::size_t tags = 0;
+        std::size_t dataTags = 0;
+        std::vector<const dmwriter::Directory*> pending{&file.root()};
+        while (!pending.empty()) {
+            const dmwriter::Directory* directory = pending.back();
+            pending.pop_back();
+            EXPECT_EQ(starts.count(directory->offset()), 1U) << "directory at " << directory->offset();
+            for (std::size_t i = 0; i < directory->size(); ++i) {
+                const dmwriter::Entry& entry = directory->entry(i);
+                EXPECT_EQ(starts.count(entry.offset), 1U) << "entry \"" << entry.name << "\"";
+                if (entry.isDirectory()) {
+                    pending.push_back(&std::get<dmwriter::Directory>(entry.body));
+                } else {
+                    const dmwriter::Tag& tag = std::get<dmwriter::Tag>(entry.body);
+                    EXPECT_EQ(starts.count(tag.offset()), 1U) << "tag \"" << entry.name << "\"";
+                    EXPECT_EQ(ends.count(tag.valueOffset()), 1U) << "tag \"" << entry.name << "\"";
+                    if (entry.name == "Data") {
+                        const bool found =
+                            std::any_of(layout.data.begin(), layout.data.end(), [&tag](auto data) {
+                                return data.offset == tag.valueOffset() && data.size == tag.valueSize();
+                            });
+                        EXPECT_TRUE(found) << "pixels of the \"Data\" tag at " << tag.valueOffset();
+                        ++dataTags;
+                    }
+                    ++tags;
+                }
+            }
+        }
+        EXPECT_GT(tags, 50U);
+        EXPECT_EQ(dataTags, 2U);
+        EXPECT_EQ(layout.data.size(), dataTags);
+        EXPECT_EQ(fields.front().offset, 0U);
+    }
+}
+
+TEST(HostileSweep, EveryPrefixOfWriterFiles) {
+    for (const NamedFile& file : writerFiles()) {
+        sweepPrefixes(file);
+    }
+}
+
+TEST(HostileSweep, EveryPrefixOfSampleFiles) {
+    for (const NamedFile& file : sampleFiles()) {
+        sweepPrefixes(file);
+    }
+}
+
+TEST(HostileSweep, EveryPrefixOfSmallRealFiles) {
+    const std::vector<NamedFile> files = smallRealFiles(1);
+    if (files.empty()) {
+        GTEST_SKIP() << "no real files at " << TRESTAN_TEST_CORPUS_DIR;
+    }
+    for (const NamedFile& file : files) {
+        sweepPrefixes(file);
+    }
+}
+
+TEST(HostileSweep, StructuralByteChangesOfWriterFiles) {
+    for (const NamedFile& file : writerFiles()) {
+        sweepStructuralBytes(file);
+    }
+}
+
+TEST(HostileSweep, StructuralByteChangesOfSampleFiles) {
+    for (const NamedFile& file : sampleFiles()) {
+        sweepStructuralBytes(file);
+    }
+}
+
+TEST(HostileSweep, StructuralByteChangesOfSmallRealFiles) {
+    const std::vector<NamedFile> files = smallRealFiles(1);
+    if (files.empty()) {
+        GTEST_SKIP() << "no real files at " << TRESTAN_TEST_CORPUS_DIR;
+    }
+    for (const NamedFile& file : files) {
+        sweepStructuralBytes(file);
+    }
+}
+
+TEST(HostileSweep, RandomMultiByteChangesOfWriterAndSampleFiles) {
+    std::uint64_t seed = 0x5EED0001;
+    for (const NamedFile& file : writerFiles()) {
+        sweepRandomChanges(file, 2000, seed++);
+    }
+    for (const NamedFile& file : sampleFiles()) {
+        sweepRandomChanges(file, 2000, seed++);
+    }
+}
+
+TEST(HostileSweep, RandomMultiByteChangesOfRealFiles) {
+    const std::vector<NamedFile> files = smallRealFiles(3);
+    if (files.empty()) {
+        GTEST_SKIP() << "no real files at " << TRESTAN_TEST_CORPUS_DIR;
+    }
+    std::uint64_t seed = 0x5EED1001;
+    for (const NamedFile& file : files) {
+        sweepRandomChanges(file, 1000, seed++);
+    }
+}
