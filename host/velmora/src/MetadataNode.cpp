@@ -1,5 +1,6 @@
 #include "velmora/MetadataNode.h"
 
+#include "ArenaAllocation.h"
 #include "velmora/Error.h"
 
 namespace velmora {
@@ -45,7 +46,7 @@ std::shared_ptr<MetadataNode> MetadataNode::child(const std::string& name) const
 
 std::shared_ptr<MetadataNode> MetadataNodeFactory::create(const std::string& name,
                                                           std::shared_ptr<VariantDataValue> value) {
-    return std::make_shared<MetadataNode>(name, std::move(value));
+    return detail::makeShared<MetadataNode>(name, std::move(value));
 }
 
 std::shared_ptr<MetadataNode> MetadataNodeHelper::getNode(const std::shared_ptr<MetadataNode>& node,

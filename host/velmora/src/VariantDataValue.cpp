@@ -1,5 +1,6 @@
 #include "velmora/VariantDataValue.h"
 
+#include "ArenaAllocation.h"
 #include "velmora/Error.h"
 
 #include <fmt/format.h>
@@ -100,7 +101,7 @@ namespace {
 template <typename T>
 std::shared_ptr<VariantDataValue> makeRun(ValueType type, const T* data, unsigned long count) {
     static_assert(sizeof(T) <= sizeof(std::uint64_t));
-    return std::make_shared<VariantDataValue>(type, data, count);
+    return detail::makeShared<VariantDataValue>(type, data, count);
 }
 
 } // namespace
@@ -152,7 +153,7 @@ std::shared_ptr<VariantDataValue> VariantDataValueFactory::create(const double* 
 }
 
 std::shared_ptr<VariantDataValue> VariantDataValueFactory::create(const std::string& text) {
-    return std::make_shared<VariantDataValue>(text);
+    return detail::makeShared<VariantDataValue>(text);
 }
 
 std::shared_ptr<VariantDataValue> VariantDataValueFactory::create(int value) {
