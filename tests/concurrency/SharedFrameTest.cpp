@@ -1,0 +1,208 @@
+// Frames of opened files are shared by many threads that read regions of them at the same time, ask
+// for their shape, type, properties and view origin, and walk the file's metadata tree, while the
+// thread that opened the files lets go of them. Every region must hold the bytes that one thread
+// alone reads. Run under ThreadSanitizer by the tsan preset.
+
+#include "ConcurrencySupport.h"
+#include "dmwriter/DmImage.h"
+#include "dmwriter/DmWriter.h"
+#include "velmora/Extension.h"
+#include "velmora/MetadataNode.h"
+#include "velmora/StreamAccessFactory.h"
+
+#include <algorithm>
+#include <atomic>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace concurrency;
+using Region = velmora::RegionX<std::size_t>;
+using Shape = velmora::VectorX<std::size_t>;
+
+namespace {
+
+constexpr unsigned Threads = 8;
+
+struct Request {
+    std::size_t frame;
+    Region region;
+    Bytes expected;
+};
+
+/// A larger image than the seeds hold, so that whole-frame reads take a while: 512 x 384 float32.
+Input largeImage() {
+    dmwriter::DmFile file(dmwriter::Version::Dm4);
+    dmwriter::ImageSpec spec;
+    spec.dataType = 2;
+    spec.dimensions = {512, 384};
+    spec.pixels.resize(512 * 384 * 4);
+    for (std::size_t i = 0; i < spec.pixels.size(); ++i) {
+        spec.pixels[i] = static_cast<std::uint8_t>(i * 31 + i / 509);
+    }
+    dmwriter::addImage(file.root().addDirectory("ImageList"), spec);
+    return Input{"large float image", file.toBytes(), {}};
+}
+
+/// Whole frames, the first and last elements, rows along axis 0, and random boxes.
+std::vector<Request> requestsFor(const std::vector<std::shared_ptr<velmora::ImageView>>& frames) {
+    std::vector<Request> requests;
+    std::mt19937_64 random(0xC0FFEE);
+    for (std::size_t f = 0; f < frames.size(); ++f) {
+        const Shape shape = frames[f]->shape();
+        requests.push_back(Request{f, Region::whole(shape), {}});
+        if (std::find(shape.begin(), shape.end(), 0U) != shape.end()) {
+            continue;
+        }
+        const std::size_t axes = shape.size();
+        Shape last(axes);
+        for (std::size_t a = 0; a < axes; ++a) {
+            last[a] = shape[a] - 1;
+        }
+        requests.push_back(Request{f, Region(Shape(axes, 0), Shape(axes, 1)), {}});
+        requests.push_back(Request{f, Region(last, Shape(axes, 1)), {}});
+        if (axes >= 2) {
+            for (std::size_t y = 0; y < shape[1]; y += std::max<std::size_t>(1, shape[1] / 6)) {
+                Shape offset(axes, 0);
+                Shape size(axes, 1);
+                offset[1] = y;
+                size[0] = shape[0];
+                requests.push_back(Request{f, Region(offset, size), {}});
+            }
+        }
+        for (int box = 0; box < 12; ++box) {
+            Shape offset(axes);
+            Shape size(axes);
+            for (std::size_t a = 0; a < axes; ++a) {
+                offset[a] = random() % shape[a];
+                size[a] = 1 + random() % (shape[a] - offset[a]);
+            }
+            requests.push_back(Request{f, Region(offset, size), {}});
+        }
+    }
+    return requests;
+}
+
+Bytes read(velmora::ImageView& frame, const Region& region) {
+    Bytes bytes(region.elementCount() * frame.dataType().elementSize());
+    frame.readRegion(region, bytes.data());
+    return bytes;
+}
+
+std::uint64_t treeDigest(const velmora::MetadataNode& root) {
+    std::uint64_t sum = 0;
+    std::vector<const velmora::MetadataNode*> pending{&root};
+    while (!pending.empty()) {
+        const velmora::MetadataNode* node = pending.back();
+        pending.pop_back();
+        mix(sum, node->name().data(), node->name().size());
+        if (const auto& value = node->value()) {
+            if (value->isString()) {
+                mix(sum, value->text().data(), value->text().size());
+            } else if (value->count() > 0) {
+                mix(sum, value->data(), value->count() * velmora::valueTypeSize(value->type()));
+            }
+        }
+        for (const auto& child : *node) {
+            pending.push_back(child.get());
+        }
+    }
+    return sum;
+}
+
+} // namespace
+
+TEST(SharedFrames, ThreadsReadingRegionsOfSharedFramesGetWhatOneThreadReads) {
+    // Every image data type, several shapes, two-frame samples, a large image and the real files
+    // with their thumbnails.
+    std::vector<Input> own{largeImage()};
+    std::vector<const Input*> inputs{&own.front()};
+    for (const Input& input : openableInputs()) {
+        if (input.name.rfind("image-", 0) == 0 || input.name.rfind("sample", 0) == 0 ||
+            input.name.rfind("real/dm3_3D", 0) == 0 || input.name.rfind("real/dm4_2D", 0) == 0) {
+            inputs.push_back(&input);
+        }
+    }
+    std::vector<std::shared_ptr<velmora::MultiImageView>> views;
+    std::vector<std::shared_ptr<velmora::ImageView>> frames;
+    std::vector<std::uint64_t> trees;
+    for (const Input* input : inputs) {
+        views.push_back(open(*input, Source::Stream));
+        for (std::size_t f = 0; f < views.back()->frameCount(); ++f) {
+            frames.push_back(views.back()->frame(f));
+            trees.push_back(treeDigest(*views.back()->metadata()));
+        }
+    }
+    ASSERT_GE(frames.size(), 20U);
+
+    std::vector<Request> requests = requestsFor(frames);
+    for (Request& request : requests) {
+        request.expected = read(*frames[request.frame], request.region);
+    }
+    EXPECT_EQ(requests.front().expected.size(), 512U * 384 * 4);
+
+    std::atomic<unsigned> ready{0};
+    std::atomic<bool> released{false};
+    std::atomic<std::size_t> reads{0};
+    std::mutex mutex;
+    std::vector<std::string> problems;
+    const auto problem = [&](std::string text) {
+        const std::lock_guard<std::mutex> lock(mutex);
+        if (problems.size() < 20) {
+            problems.push_back(std::move(text));
+        }
+    };
+    std::vector<std::thread> threads;
+    for (unsigned t = 0; t < Threads; ++t) {
+        threads.emplace_back([&, t] {
+            // Each thread holds the frames itself; the views are released while it reads.
+            const std::vector<std::shared_ptr<velmora::ImageView>> held = frames;
+            std::vector<std::size_t> order(requests.size());
+            for (std::size_t i = 0; i < order.size(); ++i) {
+                order[i] = i;
+            }
+            std::shuffle(order.begin(), order.end(), std::mt19937_64(t));
+            ++ready;
+            while (!released.load()) {
+                std::this_thread::yield();
+            }
+            for (std::size_t i : order) {
+                const Request& request = requests[i];
+                velmora::ImageView& frame = *held[request.frame];
+                if (read(frame, request.region) != request.expected) {
+                    problem("frame " + std::to_string(request.frame) + " request " + std::to_string(i) +
+                            " in thread " + std::to_string(t) + " differs from the single-threaded read");
+                }
+                if (i % 8 == t) {
+                    const auto origin = std::dynamic_pointer_cast<velmora::ViewOriginExtension>(
+                        frame.extension(velmora::VIEW_ORIGIN_EXTENSION));
+                    if (!origin || origin->parentCount() != 1 || frame.properties() == nullptr ||
+                        frame.shape().size() != request.region.dimensions() ||
+                        treeDigest(*frame.metadata()) != trees[request.frame]) {
+                        problem("frame " + std::to_string(request.frame) + " answers differently in thread " +
+                                std::to_string(t));
+                    }
+                }
+                ++reads;
+            }
+        });
+    }
+    while (ready.load() < Threads) {
+        std::this_thread::yield();
+    }
+    // The opening thread lets go of the views and of its own frame references; the threads' frames
+    // keep what they need alive.
+    views.clear();
+    frames.clear();
+    released = true;
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    for (const std::string& text : problems) {
+        ADD_FAILURE() << text;
+    }
+    EXPECT_EQ(reads.load(), Threads * requests.size());
+}
