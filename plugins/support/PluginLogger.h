@@ -9,16 +9,21 @@ public:
     /// The plugin's logger, or an empty pointer before the host called initLog; messages logged
     /// then are dropped.
     static std::shared_ptr<spdlog::logger> logger();
+    /// True when the logger exists and takes messages at `level` (or keeps a backtrace). Costs a
+    /// level comparison and no reference counting: the tag walk logs below the level for every tag.
+    static bool enabled(spdlog::level::level_enum level);
 };
 
 /// Logs through the plugin's logger with the source location of the call and the bare name of the
-/// calling function. The message is a fmt format string, formatted only when the level passes.
+/// calling function. The message is a fmt format string; below the level nothing is done.
 #define TRESTAN_PLUGIN_LOG(level, ...)                                                                       \
     do {                                                                                                     \
-        if (auto trestanPluginLogger_ = ::PluginLogger::logger()) {                                          \
-            trestanPluginLogger_->log(                                                                       \
-                ::spdlog::source_loc{__FILE__, __LINE__, static_cast<const char*>(__func__)}, level,         \
-                __VA_ARGS__);                                                                                \
+        if (::PluginLogger::enabled(level)) {                                                                \
+            if (auto trestanPluginLogger_ = ::PluginLogger::logger()) {                                      \
+                trestanPluginLogger_->log(                                                                   \
+                    ::spdlog::source_loc{__FILE__, __LINE__, static_cast<const char*>(__func__)}, level,     \
+                    __VA_ARGS__);                                                                            \
+            }                                                                                                \
         }                                                                                                    \
     } while (false)
 
