@@ -15,6 +15,7 @@
 #include "WholeFileRead.h"
 #include "trestan/OptionMap.h"
 #include "velmora/ImageView.h"
+#include "velmora/MetadataArena.h"
 #include "velmora/MetadataNode.h"
 #include "velmora/StreamAccessFactory.h"
 
@@ -36,12 +37,15 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr std::uint32_t FrameSide = 2048;
 constexpr std::uint64_t FrameBytes = std::uint64_t{FrameSide} * FrameSide * sizeof(float);
 
+// Both open as the plugin's open does: the metadata of one file in an arena of its own.
 std::shared_ptr<velmora::MultiImageView> openBytes(const Bytes& bytes) {
+    const velmora::MetadataArena::Scope metadataMemory;
     return std::make_shared<GatanExtractor>(
         velmora::StreamAccessFactory::fromMemory(bytes.data(), bytes.size()), "DM", trestan::OptionMap{});
 }
 
 std::shared_ptr<velmora::MultiImageView> openPath(const std::string& path) {
+    const velmora::MetadataArena::Scope metadataMemory;
     return std::make_shared<GatanExtractor>(path, "DM", trestan::OptionMap{});
 }
 
