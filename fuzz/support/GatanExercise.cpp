@@ -6,6 +6,7 @@
 #include "velmora/Extension.h"
 #include "velmora/ImageProperties.h"
 #include "velmora/ImageView.h"
+#include "velmora/MetadataArena.h"
 #include "velmora/MetadataNode.h"
 #include "velmora/StreamAccessFactory.h"
 #include "velmora/VariantDataValue.h"
@@ -232,6 +233,8 @@ void prepareLogger() {
 
 std::shared_ptr<GatanExtractor> open(std::shared_ptr<velmora::StreamAccess> stream, Report& report) {
     try {
+        // As the plugin's open does: the file's metadata lives in an arena of its own.
+        const velmora::MetadataArena::Scope metadataMemory;
         return std::make_shared<GatanExtractor>(std::move(stream), "DM", trestan::OptionMap{});
     } catch (const velmora::Error& error) {
         report.outcome = Outcome::Refused;

@@ -57,7 +57,7 @@ public:
 /// printed.
 void prepareLogger();
 
-/// Opens `stream` as the plugin does. Returns the extractor, or an empty pointer with the outcome
+/// Opens `stream` as the plugin does (inside a velmora::MetadataArena::Scope). Returns the extractor, or an empty pointer with the outcome
 /// recorded in `report` when the open failed with an allowed exception. Any other exception
 /// propagates.
 std::shared_ptr<GatanExtractor> open(std::shared_ptr<velmora::StreamAccess> stream, Report& report);
