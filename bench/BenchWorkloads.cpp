@@ -166,8 +166,8 @@ dmwriter::DmFile tagHeavyFile(std::size_t tagCount, std::uint32_t imageSide, dmw
     return file;
 }
 
-dmwriter::DmFile pixelStackFile(std::uint32_t side, std::uint32_t depth, dmwriter::Version version,
-                                WorkloadStats* stats) {
+dmwriter::DmFile pixelFile(const std::vector<std::uint32_t>& dimensions, dmwriter::Version version,
+                           WorkloadStats* stats) {
     dmwriter::DmFile file(version);
     Directory& root = file.root();
     root.flags(1, 0);
@@ -175,17 +175,22 @@ dmwriter::DmFile pixelStackFile(std::uint32_t side, std::uint32_t depth, dmwrite
     Directory& imageList = root.addDirectory("ImageList");
 
     dmwriter::ImageSpec image;
-    image.name = u"Float32 stack";
+    image.name = dimensions.size() > 2 ? u"Float32 stack" : u"Float32 image";
     image.dataType = 2; // float32
-    image.dimensions = {side, side, depth};
-    const std::uint64_t bytes = std::uint64_t{side} * side * depth * sizeof(float);
+    image.dimensions = dimensions;
+    std::uint64_t bytes = sizeof(float);
+    std::vector<dmwriter::AxisCalibration> calibrations;
+    for (const std::uint32_t length : dimensions) {
+        bytes *= length;
+        calibrations.push_back(calibrations.size() < 2 ? dmwriter::AxisCalibration{0.0F, 0.25F, u"nm"}
+                                                       : dmwriter::AxisCalibration{0.0F, 1.0F, u"frame"});
+    }
     image.generatedPixels = dmwriter::GeneratedValue{bytes, fillPixelPattern};
-    image.calibrations = std::vector<dmwriter::AxisCalibration>{
-        {0.0F, 0.25F, u"nm"}, {0.0F, 0.25F, u"nm"}, {0.0F, 1.0F, u"frame"}};
+    image.calibrations = calibrations;
     const dmwriter::ImageEntry entry = dmwriter::addImage(imageList, image);
     Directory& acquisition = entry.imageTags.addDirectory("Acquisition");
     acquisition.addTag("Exposure (s)", Tag::float32(0.01F));
-    acquisition.addTag("Frame Count", Tag::uint32(depth));
+    acquisition.addTag("Frame Count", Tag::uint32(dimensions.size() > 2 ? dimensions[2] : 1));
     file.dmFraming();
 
     if (stats != nullptr) {

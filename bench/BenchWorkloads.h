@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 /// The DM files the benchmarks and the comparison script open, built with the DM writer.
 namespace bench {
@@ -25,13 +26,14 @@ dmwriter::DmFile tagHeavyFile(std::size_t tagCount, std::uint32_t imageSide = 64
                               dmwriter::Version version = dmwriter::Version::Dm4,
                               WorkloadStats* stats = nullptr);
 
-/// A file with one float32 image of `side` x `side` x `depth` pixels whose bytes are produced while
-/// the file is written (never held whole in memory) and are not zero, so the file has no holes.
-dmwriter::DmFile pixelStackFile(std::uint32_t side, std::uint32_t depth,
-                                dmwriter::Version version = dmwriter::Version::Dm4,
-                                WorkloadStats* stats = nullptr);
+/// A file with one float32 image of the given dimensions (axis 0 first: a 2D image or a stack)
+/// whose bytes are produced while the file is written (never held whole in memory) and are not
+/// zero, so the file has no holes.
+dmwriter::DmFile pixelFile(const std::vector<std::uint32_t>& dimensions,
+                           dmwriter::Version version = dmwriter::Version::Dm4,
+                           WorkloadStats* stats = nullptr);
 
-/// Fills `out` with the float32 pattern of pixelStackFile at byte `offset` of the pixels.
+/// Fills `out` with the float32 pattern of pixelFile at byte `offset` of the pixels.
 void fillPixelPattern(std::uint64_t offset, std::span<std::uint8_t> out);
 
 } // namespace bench

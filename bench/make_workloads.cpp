@@ -47,8 +47,8 @@ int main(int argc, char** argv) {
         bench::WorkloadStats stats;
         dmwriter::DmFile file;
         if (kind == "pixels") {
-            file = bench::pixelStackFile(FrameSide, static_cast<std::uint32_t>(amount),
-                                         dmwriter::Version::Dm4, &stats);
+            file = bench::pixelFile({FrameSide, FrameSide, static_cast<std::uint32_t>(amount)},
+                                    dmwriter::Version::Dm4, &stats);
         } else if (kind == "tags") {
             file = bench::tagHeavyFile(static_cast<std::size_t>(amount), 64, dmwriter::Version::Dm4, &stats);
         } else {
