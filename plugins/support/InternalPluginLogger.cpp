@@ -15,7 +15,7 @@ void InternalPluginLogger::initialize(const std::string& name, velmora::LogLevel
     s_instance = std::make_shared<InternalPluginLogger>(name, level);
 }
 
-const std::shared_ptr<InternalPluginLogger>& InternalPluginLogger::instance() {
+std::shared_ptr<InternalPluginLogger> InternalPluginLogger::instance() {
     return s_instance;
 }
 

@@ -17,13 +17,13 @@ public:
     /// Replaces the singleton with a new instance (used by init, through the once flag).
     static void initialize(const std::string& name, velmora::LogLevel level);
     /// The singleton; empty before initialisation.
-    static const std::shared_ptr<InternalPluginLogger>& instance();
+    static std::shared_ptr<InternalPluginLogger> instance();
     /// spdlog level for a velmora level: 6 - level.
     static spdlog::level::level_enum convertLogLevel(velmora::LogLevel level);
 
     InternalPluginLogger(const std::string& name, velmora::LogLevel level);
 
-    const std::shared_ptr<spdlog::logger>& logger() const { return m_logger; }
+    std::shared_ptr<spdlog::logger> logger() const { return m_logger; }
     velmora::LogLevel logLevel() const { return m_logLevel; }
 
 private:

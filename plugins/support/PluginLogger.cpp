@@ -8,10 +8,10 @@ std::shared_ptr<spdlog::logger> PluginLogger::logger() {
 }
 
 bool PluginLogger::enabled(spdlog::level::level_enum level) {
-    const std::shared_ptr<InternalPluginLogger>& instance = InternalPluginLogger::instance();
+    const std::shared_ptr<InternalPluginLogger> instance = InternalPluginLogger::instance();
     if (!instance) {
         return false;
     }
-    const spdlog::logger& logger = *instance->logger();
-    return logger.should_log(level) || logger.should_backtrace();
+    const std::shared_ptr<spdlog::logger> logger = instance->logger();
+    return logger->should_log(level) || logger->should_backtrace();
 }

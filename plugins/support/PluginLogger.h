@@ -9,8 +9,8 @@ public:
     /// The plugin's logger, or an empty pointer before the host called initLog; messages logged
     /// then are dropped.
     static std::shared_ptr<spdlog::logger> logger();
-    /// True when the logger exists and takes messages at `level` (or keeps a backtrace). Costs a
-    /// level comparison and no reference counting: the tag walk logs below the level for every tag.
+    /// True when the logger exists and takes messages at `level` (or keeps a backtrace): below the
+    /// level a message costs this test and nothing else.
     static bool enabled(spdlog::level::level_enum level);
 };
 
