@@ -231,9 +231,12 @@ void prepareLogger() {
     });
 }
 
-std::shared_ptr<GatanExtractor> open(std::shared_ptr<velmora::StreamAccess> stream, Report& report) {
+std::shared_ptr<GatanExtractor> open(std::shared_ptr<velmora::StreamAccess> stream, Report& report,
+                                     Metadata metadata) {
     try {
-        // As the plugin's open does: the file's metadata lives in an arena of its own.
+        if (metadata == Metadata::OnHeap) {
+            return std::make_shared<GatanExtractor>(std::move(stream), "DM", trestan::OptionMap{});
+        }
         const velmora::MetadataArena::Scope metadataMemory;
         return std::make_shared<GatanExtractor>(std::move(stream), "DM", trestan::OptionMap{});
     } catch (const velmora::Error& error) {

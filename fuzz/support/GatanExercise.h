@@ -57,10 +57,20 @@ public:
 /// printed.
 void prepareLogger();
 
-/// Opens `stream` as the plugin does (inside a velmora::MetadataArena::Scope). Returns the extractor, or an empty pointer with the outcome
+/// Where an open puts the metadata it makes.
+enum class Metadata {
+    /// In a velmora::MetadataArena of its own, as the plugin's open does (the fuzzer's choice).
+    InArena,
+    /// Node by node on the heap: every node and value then goes through operator new, where the
+    /// sweeps' allocation rules see it and AddressSanitizer watches each one's lifetime.
+    OnHeap,
+};
+
+/// Opens `stream` with the reader. Returns the extractor, or an empty pointer with the outcome
 /// recorded in `report` when the open failed with an allowed exception. Any other exception
 /// propagates.
-std::shared_ptr<GatanExtractor> open(std::shared_ptr<velmora::StreamAccess> stream, Report& report);
+std::shared_ptr<GatanExtractor> open(std::shared_ptr<velmora::StreamAccess> stream, Report& report,
+                                     Metadata metadata = Metadata::InArena);
 
 /// Walks the whole tree of an opened file, touching every name and value byte, and reads every frame
 /// (whole, or sampled above RegionBudget). Throws BrokenInvariant, or whatever the host or the

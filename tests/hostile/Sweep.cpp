@@ -46,7 +46,7 @@ void Sweep::run(const Bytes& input, const std::function<std::string()>& describe
             velmora::StreamAccessFactory::fromMemory(input.data(), input.size()), AllocationSlack);
         std::optional<AllocationWatch> watch;
         watch.emplace();
-        auto extractor = gatanfuzz::open(stream, report);
+        auto extractor = gatanfuzz::open(stream, report, gatanfuzz::Metadata::OnHeap);
         largest = AllocationWatch::largest();
         watch.reset();
         overdraft = stream->overdraft();

@@ -3,8 +3,10 @@
 // Runs many damaged inputs through the reader and holds each outcome to the reader's rules: the file
 // opens (and its whole tree and every frame read), or the open fails with velmora::Error, the allowed
 // std::length_error or std::bad_alloc. Nothing else: no other exception, no input slower than
-// MaxSeconds, and two rules on what an open allocates through operator new (pixel buffers, which come
-// from malloc or mmap, are not counted: a frame may legitimately declare more than the file holds):
+// MaxSeconds, and two rules on what an open allocates through operator new. The sweeps open with the
+// metadata on the heap (gatanfuzz::Metadata::OnHeap), so that every node and value is counted; the
+// fuzzer covers the plugin's arena. Pixel buffers, which come from malloc or mmap, are not counted:
+// a frame may legitimately declare more than the file holds.
 //
 // 1. The walk never allocates room for bytes the file does not hold: no read asks for more than the
 //    bytes left (plus AllocationSlack) after an allocation at least as large as the read.
