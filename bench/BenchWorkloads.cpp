@@ -142,7 +142,7 @@ dmwriter::DmFile tagHeavyFile(std::size_t tagCount, std::uint32_t imageSide, dmw
     addFileTags(root);
     Directory& imageList = root.addDirectory("ImageList");
 
-    dmwriter::ImageSpec image;
+    dmwriter::ImageDefinition image;
     image.name = u"Tag-heavy image";
     image.dataType = 2; // float32
     image.dimensions = {imageSide, imageSide};
@@ -174,7 +174,7 @@ dmwriter::DmFile pixelFile(const std::vector<std::uint32_t>& dimensions, dmwrite
     addFileTags(root);
     Directory& imageList = root.addDirectory("ImageList");
 
-    dmwriter::ImageSpec image;
+    dmwriter::ImageDefinition image;
     image.name = dimensions.size() > 2 ? u"Float32 stack" : u"Float32 image";
     image.dataType = 2; // float32
     image.dimensions = dimensions;

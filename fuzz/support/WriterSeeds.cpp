@@ -25,22 +25,23 @@ std::string extension(Version version) {
     return version == Version::Dm3 ? ".dm3" : ".dm4";
 }
 
-ImageSpec imageSpec(std::int32_t dataType, const std::vector<std::uint32_t>& dimensions, std::uint8_t seed) {
-    ImageSpec spec;
-    spec.dataType = dataType;
-    spec.dimensions = dimensions;
+ImageDefinition imageDefinition(std::int32_t dataType, const std::vector<std::uint32_t>& dimensions,
+                                std::uint8_t seed) {
+    ImageDefinition definition;
+    definition.dataType = dataType;
+    definition.dimensions = dimensions;
     std::size_t elements = 1;
     for (std::uint32_t length : dimensions) {
         elements *= length;
     }
-    spec.pixels = ramp(elements * dataLayout(dataType).pixelDepth, seed);
+    definition.pixels = ramp(elements * dataLayout(dataType).pixelDepth, seed);
     std::vector<AxisCalibration> calibrations;
     for (std::size_t axis = 0; axis < dimensions.size(); ++axis) {
         calibrations.push_back(AxisCalibration{-1.5F * static_cast<float>(axis), 0.25F, u"nm"});
     }
-    spec.calibrations = calibrations;
-    spec.brightness = AxisCalibration{0.0F, 1.0F, u"counts"};
-    return spec;
+    definition.calibrations = calibrations;
+    definition.brightness = AxisCalibration{0.0F, 1.0F, u"counts"};
+    return definition;
 }
 
 } // namespace
@@ -107,14 +108,14 @@ DmFile tagKindsFile(Version version) {
     names.addTag("data", Tag::array<std::int16_t>(ElementType::Int16, {8}));
 
     Directory& list = root.addDirectory("ImageList");
-    addImage(list, imageSpec(7, {3, 2}, 1));
+    addImage(list, imageDefinition(7, {3, 2}, 1));
     return file;
 }
 
 DmFile imageFile(Version version, std::int32_t dataType, const std::vector<std::uint32_t>& dimensions) {
     DmFile file(version);
     Directory& list = file.root().addDirectory("ImageList");
-    addImage(list, imageSpec(dataType, dimensions, static_cast<std::uint8_t>(dataType)));
+    addImage(list, imageDefinition(dataType, dimensions, static_cast<std::uint8_t>(dataType)));
     return file;
 }
 
@@ -140,8 +141,8 @@ std::vector<Seed> writerSeeds() {
 
         DmFile pair(version);
         Directory& list = pair.root().addDirectory("ImageList");
-        addImage(list, imageSpec(8, {8, 8}, 3));
-        ImageSpec image = imageSpec(1, {16, 12}, 4);
+        addImage(list, imageDefinition(8, {8, 8}, 3));
+        ImageDefinition image = imageDefinition(1, {16, 12}, 4);
         image.dimensionType = ElementType::Int32;
         addImage(list, image);
         pair.root().addDirectory("DocumentObjectList").addDirectory().addTag("ImageSource", Tag::uint64(1));

@@ -4,16 +4,16 @@
 
 namespace trestan::clitest {
 
-dmwriter::ImageSpec dmImage(std::int32_t dataType, std::vector<std::uint32_t> dimensions,
-                            dmwriter::Bytes pixels) {
-    dmwriter::ImageSpec image;
+dmwriter::ImageDefinition dmImage(std::int32_t dataType, std::vector<std::uint32_t> dimensions,
+                                  dmwriter::Bytes pixels) {
+    dmwriter::ImageDefinition image;
     image.dataType = dataType;
     image.dimensions = std::move(dimensions);
     image.pixels = std::move(pixels);
     return image;
 }
 
-void writeDmFile(const std::string& path, const std::vector<dmwriter::ImageSpec>& images,
+void writeDmFile(const std::string& path, const std::vector<dmwriter::ImageDefinition>& images,
                  dmwriter::Version version) {
     dmwriter::DmFile file(version);
     file.dmFraming();
@@ -21,7 +21,7 @@ void writeDmFile(const std::string& path, const std::vector<dmwriter::ImageSpec>
     root.flags(1, 0);
     root.addTag("HasWindowPosition", dmwriter::Tag::boolean(false));
     dmwriter::Directory& imageList = root.addDirectory("ImageList");
-    for (const dmwriter::ImageSpec& image : images) {
+    for (const dmwriter::ImageDefinition& image : images) {
         dmwriter::addImage(imageList, image);
     }
     file.writeFile(path);

@@ -15,11 +15,11 @@ template <typename T> dmwriter::Bytes pixelBytes(const std::vector<T>& values) {
 }
 
 /// An "ImageList" entry of the given DM image data type code, shape (axis 0 first) and pixels.
-dmwriter::ImageSpec dmImage(std::int32_t dataType, std::vector<std::uint32_t> dimensions,
-                            dmwriter::Bytes pixels);
+dmwriter::ImageDefinition dmImage(std::int32_t dataType, std::vector<std::uint32_t> dimensions,
+                                  dmwriter::Bytes pixels);
 
 /// Writes a DM file whose "ImageList" holds `images`, in order, framed as DM frames its files.
-void writeDmFile(const std::string& path, const std::vector<dmwriter::ImageSpec>& images,
+void writeDmFile(const std::string& path, const std::vector<dmwriter::ImageDefinition>& images,
                  dmwriter::Version version = dmwriter::Version::Dm4);
 
 /// A file of 16 bytes that starts like a DM file but carries the version word `version`.

@@ -182,7 +182,7 @@ TEST(ExportRaw, ColourFrameIsWrittenAsPackedBytes) {
 TEST(ExportTiff, CalibratedImageCarriesPixelSizeAndUnit) {
     ScratchDirectory scratch;
     const Bytes pixels = pixelBytes(ramp16(12));
-    dmwriter::ImageSpec image = dmImage(10, {4, 3}, pixels);
+    dmwriter::ImageDefinition image = dmImage(10, {4, 3}, pixels);
     image.calibrations = std::vector<dmwriter::AxisCalibration>{{0.0F, 0.25F, u"nm"}, {0.0F, 0.5F, u"nm"}};
     const std::string input = scratch.file("calibrated.dm4");
     writeDmFile(input, {image});
@@ -211,7 +211,7 @@ TEST(ExportTiff, CalibratedImageCarriesPixelSizeAndUnit) {
 
 TEST(ExportTiff, UnitThatIsNoLengthKeepsPixelsPerUnit) {
     ScratchDirectory scratch;
-    dmwriter::ImageSpec spectrum = dmImage(2, {5}, pixelBytes(std::vector<float>{1, 2, 3, 4, 5}));
+    dmwriter::ImageDefinition spectrum = dmImage(2, {5}, pixelBytes(std::vector<float>{1, 2, 3, 4, 5}));
     spectrum.calibrations = std::vector<dmwriter::AxisCalibration>{{100.0F, 0.125F, u"eV"}};
     const std::string input = scratch.file("spectrum.dm4");
     writeDmFile(input, {spectrum});
@@ -236,7 +236,7 @@ TEST(ExportTiff, ThreeAxesBecomePages) {
     }
     const Bytes pixels = pixelBytes(values);
     const std::string input = scratch.file("stack.dm4");
-    dmwriter::ImageSpec stack = dmImage(2, {4, 3, 2}, pixels);
+    dmwriter::ImageDefinition stack = dmImage(2, {4, 3, 2}, pixels);
     stack.calibrations =
         std::vector<dmwriter::AxisCalibration>{{0.0F, 0.5F, u"nm"}, {0.0F, 0.5F, u"nm"}, {0.0F, 2.0F, u"nm"}};
     writeDmFile(input, {stack});

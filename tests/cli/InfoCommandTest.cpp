@@ -25,10 +25,10 @@ TwoFrameFile writeTwoFrameFile(const ScratchDirectory& scratch, const std::strin
     file.imagePixels = pixelBytes(image);
     file.spectrumPixels = pixelBytes(std::vector<float>{0.5F, -1.25F, 3.0F, 1e-3F, 2.0F});
 
-    dmwriter::ImageSpec calibrated = dmImage(10, {4, 3}, file.imagePixels);
+    dmwriter::ImageDefinition calibrated = dmImage(10, {4, 3}, file.imagePixels);
     calibrated.calibrations =
         std::vector<dmwriter::AxisCalibration>{{1.5F, 0.25F, u"nm"}, {-2.0F, 0.5F, u"nm"}};
-    dmwriter::ImageSpec spectrum = dmImage(2, {5}, file.spectrumPixels);
+    dmwriter::ImageDefinition spectrum = dmImage(2, {5}, file.spectrumPixels);
     spectrum.calibrations = std::vector<dmwriter::AxisCalibration>{{100.0F, 0.125F, u"eV"}};
     writeDmFile(file.path, {calibrated, spectrum});
     return file;

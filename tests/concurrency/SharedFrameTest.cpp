@@ -36,14 +36,14 @@ struct Request {
 /// A larger image than the seeds hold, so that whole-frame reads take a while: 512 x 384 float32.
 Input largeImage() {
     dmwriter::DmFile file(dmwriter::Version::Dm4);
-    dmwriter::ImageSpec spec;
-    spec.dataType = 2;
-    spec.dimensions = {512, 384};
-    spec.pixels.resize(512 * 384 * 4);
-    for (std::size_t i = 0; i < spec.pixels.size(); ++i) {
-        spec.pixels[i] = static_cast<std::uint8_t>(i * 31 + i / 509);
+    dmwriter::ImageDefinition definition;
+    definition.dataType = 2;
+    definition.dimensions = {512, 384};
+    definition.pixels.resize(512 * 384 * 4);
+    for (std::size_t i = 0; i < definition.pixels.size(); ++i) {
+        definition.pixels[i] = static_cast<std::uint8_t>(i * 31 + i / 509);
     }
-    dmwriter::addImage(file.root().addDirectory("ImageList"), spec);
+    dmwriter::addImage(file.root().addDirectory("ImageList"), definition);
     return Input{"large float image", file.toBytes(), {}};
 }
 

@@ -18,8 +18,9 @@ using Vector3 = velmora::Vector<double, 3>;
 
 namespace {
 
-ImageSpec image(std::vector<std::uint32_t> dimensions, std::optional<std::vector<AxisCalibration>> axes) {
-    ImageSpec written;
+ImageDefinition image(std::vector<std::uint32_t> dimensions,
+                      std::optional<std::vector<AxisCalibration>> axes) {
+    ImageDefinition written;
     written.dataType = 6;
     written.dimensions = std::move(dimensions);
     std::size_t pixels = 1;
@@ -31,7 +32,7 @@ ImageSpec image(std::vector<std::uint32_t> dimensions, std::optional<std::vector
     return written;
 }
 
-velmora::SpatialCalibrationProperty calibrationOf(const ImageSpec& written) {
+velmora::SpatialCalibrationProperty calibrationOf(const ImageDefinition& written) {
     DmFile file = singleImageFile(written);
     return openFile(file)->frame(0)->properties()->calibration();
 }
@@ -49,7 +50,7 @@ Directory& dimensionEntry(ImageEntry& entry, std::size_t index) {
 } // namespace
 
 TEST(Calibration, ImageWithoutCalibrationsKeepsTheDefaults) {
-    ImageSpec written = image({4, 3}, std::nullopt);
+    ImageDefinition written = image({4, 3}, std::nullopt);
     written.withoutCalibrations = true;
     expectDefaults(calibrationOf(written));
 }
@@ -67,7 +68,7 @@ TEST(Calibration, EmptyDimensionDirectoryGivesTheDefaults) {
 }
 
 TEST(Calibration, EachAxisTakesItsOwnEntryAndOnlyAxisZeroGivesTheUnit) {
-    ImageSpec written =
+    ImageDefinition written =
         image({4, 3}, std::vector<AxisCalibration>{{1.5F, 0.25F, u"nm"}, {-2.0F, 4.0F, u"um"}});
     written.brightness = AxisCalibration{77.0F, 9.0F, u"counts"};
     const auto calibration = calibrationOf(written);

@@ -45,12 +45,12 @@ std::vector<Request> requestsFor(GatanExtractor& extractor) {
 TEST(ConcurrentRead, TwoFramesReadFromManyThreadsGiveTheSingleThreadedBytes) {
     DmFile file;
     Directory& list = file.root().addDirectory("ImageList");
-    ImageSpec grey;
+    ImageDefinition grey;
     grey.dataType = 2;
     grey.dimensions = {300, 200};
     grey.pixels = ramp(300 * 200 * 4, 1);
     addImage(list, grey);
-    ImageSpec colour;
+    ImageDefinition colour;
     colour.dataType = 8;
     colour.dimensions = {97, 61};
     colour.pixels = ramp(97 * 61 * 4, 2);

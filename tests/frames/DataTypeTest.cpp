@@ -67,8 +67,8 @@ std::string acceptedName(const ::testing::TestParamInfo<std::tuple<AcceptedCode,
 }
 
 /// An image of shape (5, 3) with ramp pixels of `storedSize` bytes each.
-ImageSpec rampImage(std::int32_t code, std::size_t storedSize) {
-    ImageSpec written;
+ImageDefinition rampImage(std::int32_t code, std::size_t storedSize) {
+    ImageDefinition written;
     written.dataType = code;
     written.dimensions = {5, 3};
     written.pixels = ramp(15 * storedSize);
@@ -77,7 +77,7 @@ ImageSpec rampImage(std::int32_t code, std::size_t storedSize) {
 
 /// An image whose "DataType" tag is the signed 32-bit `code`.
 DmFile fileWithDataType(std::int32_t code) {
-    ImageSpec written;
+    ImageDefinition written;
     written.dataType = code;
     written.dimensions = {2, 2};
     written.pixels = Bytes(16, 0);
@@ -109,7 +109,7 @@ TEST_P(AcceptedDataType, GivesItsElementTypeAndProperties) {
 
 TEST_P(AcceptedDataType, WholeFrameReadServesTheStoredPixels) {
     const auto& [expected, version] = GetParam();
-    const ImageSpec written = rampImage(expected.code, expected.storedSize);
+    const ImageDefinition written = rampImage(expected.code, expected.storedSize);
     DmFile file = singleImageFile(written, version);
     const FramePtr frame = openFile(file)->frame(0);
     const Bytes served = readWhole(*frame);
@@ -151,7 +151,7 @@ class ColourFrame : public ::testing::TestWithParam<std::int32_t> {
 protected:
     /// A colour image of the given shape whose stored pixels are a ramp.
     FramePtr open(std::vector<std::uint32_t> dimensions, std::size_t pixelCount) {
-        ImageSpec written;
+        ImageDefinition written;
         written.dataType = GetParam();
         written.dimensions = std::move(dimensions);
         written.pixels = ramp(4 * pixelCount);
@@ -207,7 +207,7 @@ INSTANTIATE_TEST_SUITE_P(Codes8And23, ColourFrame, ::testing::Values(8, 23),
                          });
 
 TEST(BinaryFrame, ServesEachStoredByteUnchanged) {
-    ImageSpec written;
+    ImageDefinition written;
     written.dataType = 14;
     written.dimensions = {3, 2};
     written.pixels = {0, 1, 1, 0, 2, 255};
@@ -219,7 +219,7 @@ TEST(BinaryFrame, ServesEachStoredByteUnchanged) {
 
 TEST(ComplexFrame, SinglePrecisionPairsAreServedAsStored) {
     const std::vector<float> values{1.5F, -2.25F, 0.0F, -0.0F, 3e38F, -1e-38F};
-    ImageSpec written;
+    ImageDefinition written;
     written.dataType = 3;
     written.dimensions = {3};
     written.pixels = littleEndian(std::span<const float>(values));
@@ -238,7 +238,7 @@ TEST(ComplexFrame, SinglePrecisionPairsAreServedAsStored) {
 
 TEST(ComplexFrame, DoublePrecisionPairsAreServedAsStored) {
     const std::vector<double> values{0.1, -7.0, 1e300, -1e-300};
-    ImageSpec written;
+    ImageDefinition written;
     written.dataType = 13;
     written.dimensions = {1, 2};
     written.pixels = littleEndian(std::span<const double>(values));

@@ -17,9 +17,9 @@ using ::testing::HasSubstr;
 
 namespace {
 
-ImageSpec image(std::int32_t dataType, std::vector<std::uint32_t> dimensions, std::size_t storedSize,
-                std::uint8_t seed = 1) {
-    ImageSpec written;
+ImageDefinition image(std::int32_t dataType, std::vector<std::uint32_t> dimensions, std::size_t storedSize,
+                      std::uint8_t seed = 1) {
+    ImageDefinition written;
     written.dataType = dataType;
     written.dimensions = std::move(dimensions);
     std::size_t pixels = 1;
@@ -60,9 +60,9 @@ template <typename E> std::string frameError(GatanExtractor& extractor, std::siz
 
 TEST(FrameList, EveryEntryIsAFrameInFileOrder) {
     // DM lists the thumbnail first; it is a frame like the others.
-    const ImageSpec thumbnail = image(23, {8, 6}, 4, 11);
-    const ImageSpec second = image(2, {5, 3, 2}, 4, 22);
-    const ImageSpec third = image(9, {7}, 1, 33);
+    const ImageDefinition thumbnail = image(23, {8, 6}, 4, 11);
+    const ImageDefinition second = image(2, {5, 3, 2}, 4, 22);
+    const ImageDefinition third = image(9, {7}, 1, 33);
     DmFile file;
     Directory& list = file.root().addDirectory("ImageList");
     addImage(list, thumbnail);

@@ -45,7 +45,7 @@ std::size_t product(const std::vector<std::uint32_t>& lengths) {
 } // namespace
 
 TEST(FrameShape, DimensionsGiveTheShapeWithAxisZeroFastest) {
-    ImageSpec written;
+    ImageDefinition written;
     written.dataType = 7;
     written.dimensions = {512, 256};
     written.pixels = int32Ramp(512 * 256);
@@ -63,7 +63,7 @@ TEST(FrameShape, DimensionsGiveTheShapeWithAxisZeroFastest) {
 }
 
 TEST(FrameShape, ThreeAxesKeepTheirFileOrder) {
-    ImageSpec written;
+    ImageDefinition written;
     written.dataType = 7;
     written.dimensions = {4, 3, 2};
     written.pixels = int32Ramp(24);
@@ -77,7 +77,7 @@ TEST(FrameShape, ThreeAxesKeepTheirFileOrder) {
 }
 
 TEST(FrameShape, AxesOfLengthOneStay) {
-    ImageSpec written;
+    ImageDefinition written;
     written.dataType = 6;
     written.dimensions = {1, 7, 1};
     written.pixels = ramp(7);
@@ -88,7 +88,7 @@ TEST(FrameShape, AxesOfLengthOneStay) {
 }
 
 TEST(FrameShape, AnAxisOfLengthZeroGivesAnEmptyFrame) {
-    ImageSpec written;
+    ImageDefinition written;
     written.dataType = 10;
     written.dimensions = {0, 4};
     DmFile file = singleImageFile(written);
@@ -100,7 +100,7 @@ TEST(FrameShape, AnAxisOfLengthZeroGivesAnEmptyFrame) {
 class DimensionElementType : public ::testing::TestWithParam<ElementType> {};
 
 TEST_P(DimensionElementType, LengthsOfAnyIntegerTypeAreRead) {
-    ImageSpec written;
+    ImageDefinition written;
     written.dataType = 9;
     written.dimensions = {6, 5};
     written.dimensionType = GetParam();
@@ -121,7 +121,7 @@ INSTANTIATE_TEST_SUITE_P(IntegerCodes, DimensionElementType,
 class AxesInterpretation : public ::testing::TestWithParam<std::vector<std::uint32_t>> {};
 
 TEST_P(AxesInterpretation, OnlyTwoAxisFramesAreImages) {
-    ImageSpec written;
+    ImageDefinition written;
     written.dataType = 2;
     written.dimensions = GetParam();
     written.pixels = ramp(4 * product(written.dimensions));
@@ -146,7 +146,7 @@ INSTANTIATE_TEST_SUITE_P(ZeroToFourAxes, AxesInterpretation,
                          });
 
 TEST(AxesInterpretationOfColour, TwoAxisColourFramesAreImagesToo) {
-    ImageSpec written;
+    ImageDefinition written;
     written.dataType = 23;
     written.dimensions = {2, 2};
     written.pixels = ramp(16);
@@ -157,7 +157,7 @@ TEST(AxesInterpretationOfColour, TwoAxisColourFramesAreImagesToo) {
 }
 
 TEST(AxisCount, TwoHundredFiftyFiveAxesAreAccepted) {
-    ImageSpec written;
+    ImageDefinition written;
     written.dataType = 6;
     written.dimensions = std::vector<std::uint32_t>(255, 1);
     written.pixels = {0x5A};
@@ -168,7 +168,7 @@ TEST(AxisCount, TwoHundredFiftyFiveAxesAreAccepted) {
 }
 
 TEST(AxisCount, TwoHundredFiftySixAxesAreRefused) {
-    ImageSpec written;
+    ImageDefinition written;
     written.dataType = 6;
     written.dimensions = std::vector<std::uint32_t>(256, 1);
     written.pixels = {0x5A};
@@ -179,7 +179,7 @@ TEST(AxisCount, TwoHundredFiftySixAxesAreRefused) {
 }
 
 TEST(AxisLength, NegativeLengthIsRefused) {
-    ImageSpec written;
+    ImageDefinition written;
     written.dataType = 6;
     written.dimensionType = ElementType::Int32;
     written.dimensions = {4, 0xFFFFFFFFU}; // written as the signed 32-bit value -1

@@ -89,7 +89,7 @@ inline Bytes ramp(std::size_t size, std::uint8_t seed = 1) {
 }
 
 /// A file whose root holds one "ImageList" with one image.
-inline dmwriter::DmFile singleImageFile(const dmwriter::ImageSpec& written,
+inline dmwriter::DmFile singleImageFile(const dmwriter::ImageDefinition& written,
                                         dmwriter::Version version = dmwriter::Version::Dm4) {
     dmwriter::DmFile file(version);
     dmwriter::addImage(file.root().addDirectory("ImageList"), written);

@@ -28,7 +28,7 @@ TEST_P(LargeOffset, PixelsBeyondFourGiBAreReadFromTheirOffset) {
         "Data",
         Tag::generated({ArrayCode, code(ElementType::Float64), static_cast<std::int64_t>(HugeBytes / 8)},
                        GeneratedValue{HugeBytes, {}}));
-    ImageSpec written;
+    ImageDefinition written;
     written.dataType = 10;
     written.dimensions = {16, 8};
     written.pixels = ramp(256, 5);

@@ -107,7 +107,7 @@ class RegionRead : public ::testing::TestWithParam<FrameLayout> {
 protected:
     void SetUp() override {
         const FrameLayout& layout = GetParam();
-        ImageSpec written;
+        ImageDefinition written;
         written.dataType = layout.code;
         written.dimensions = layout.dimensions;
         written.pixels = ramp(pixelCount(layout.dimensions) * layout.storedSize);
@@ -368,11 +368,11 @@ private:
 TEST(FrameLoad, EachFrameIsOneSeekToItsDataOffsetAndOneReadOfItsPixels) {
     DmFile file;
     Directory& list = file.root().addDirectory("ImageList");
-    ImageSpec first;
+    ImageDefinition first;
     first.dataType = 10;
     first.dimensions = {6, 5};
     first.pixels = ramp(60);
-    ImageSpec second;
+    ImageDefinition second;
     second.dataType = 8;
     second.dimensions = {3, 3};
     second.pixels = ramp(36, 9);
@@ -397,7 +397,7 @@ TEST(FrameLoad, EachFrameIsOneSeekToItsDataOffsetAndOneReadOfItsPixels) {
 }
 
 TEST(FrameLoad, RegionsAreServedWithoutTheStream) {
-    ImageSpec written;
+    ImageDefinition written;
     written.dataType = 12;
     written.dimensions = {4, 4};
     written.pixels = ramp(128);
@@ -415,7 +415,7 @@ TEST(FrameLoad, RegionsAreServedWithoutTheStream) {
 }
 
 TEST(FrameLifetime, FrameKeptAfterTheExtractorIsReleasedStillReads) {
-    ImageSpec written;
+    ImageDefinition written;
     written.dataType = 11;
     written.dimensions = {3, 4};
     written.pixels = ramp(48);

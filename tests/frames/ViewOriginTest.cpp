@@ -28,7 +28,7 @@ DmFile twoImageFile() {
     DmFile file;
     Directory& list = file.root().addDirectory("ImageList");
     for (std::int32_t code : {6, 2}) {
-        ImageSpec written;
+        ImageDefinition written;
         written.dataType = code;
         written.dimensions = {2, 2};
         written.pixels = ramp(code == 6 ? 4 : 16);

@@ -113,7 +113,7 @@ TEST_P(DataSkip, DataArraysOfEveryImageTypeAreSkipped) {
     Directory& imageList = file.root().addDirectory("ImageList");
     std::vector<const Tag*> dataTags;
     for (std::int32_t dataType : {1, 2, 3, 6, 7, 9, 10, 11, 12, 13, 14, 23}) {
-        ImageSpec description;
+        ImageDefinition description;
         description.dataType = dataType;
         description.dimensions = {3, 2};
         description.pixels = ramp(6 * dataLayout(dataType).pixelDepth);

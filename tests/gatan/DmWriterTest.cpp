@@ -234,7 +234,7 @@ TEST(DmWriterImage, DataArraysUseDmElementCodesPerImageType) {
     };
     for (const Case& c : cases) {
         Directory list;
-        ImageSpec description;
+        ImageDefinition description;
         description.dataType = c.dataType;
         description.dimensions = {2};
         description.pixels = Bytes(2 * c.pixelDepth, 0x11);
@@ -248,7 +248,7 @@ TEST(DmWriterImage, DataArraysUseDmElementCodesPerImageType) {
 
 TEST(DmWriterImage, EntryFollowsDmOrderAndCalibrationRules) {
     Directory list;
-    ImageSpec description;
+    ImageDefinition description;
     description.dataType = 1;
     description.dimensions = {3, 2};
     description.pixels = Bytes(12, 0);

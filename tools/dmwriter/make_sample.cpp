@@ -192,7 +192,7 @@ DmFile buildSample() {
     behaviour.addTag("ViewDisplayID", Tag::uint32(8));
 
     Directory& imageList = root.addDirectory("ImageList");
-    ImageSpec thumbnail;
+    ImageDefinition thumbnail;
     thumbnail.name = u"Image Of Au nanoparticles";
     thumbnail.dataType = 23;
     thumbnail.dimensions = {s_thumbnailSize, s_thumbnailSize};
@@ -200,7 +200,7 @@ DmFile buildSample() {
     thumbnail.uniqueId = {1789623552U, 2054162200U, 635841365U, 993791911U};
     addImage(imageList, thumbnail);
 
-    ImageSpec image;
+    ImageDefinition image;
     image.name = u"Au nanoparticles";
     image.dataType = 1;
     image.dimensions = {s_imageSize, s_imageSize};

@@ -49,7 +49,7 @@ void addCalibration(Directory& directory, const AxisCalibration& calibration) {
     directory.addTag("Units", Tag::utf16Array(calibration.units));
 }
 
-Tag dataTag(const ImageSpec& description) {
+Tag dataTag(const ImageDefinition& description) {
     const DataLayout layout = dataLayout(description.dataType);
     std::uint64_t elementBytes = 0;
     for (std::int64_t fieldCode : layout.codes) {
@@ -93,7 +93,7 @@ Tag dimensionTag(ElementType type, std::uint32_t length) {
 
 } // namespace
 
-ImageEntry addImage(Directory& imageList, const ImageSpec& description) {
+ImageEntry addImage(Directory& imageList, const ImageDefinition& description) {
     Directory& entry = imageList.addDirectory();
     entry.flags(1, 0);
 

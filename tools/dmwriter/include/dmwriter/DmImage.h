@@ -33,7 +33,7 @@ struct AxisCalibration {
 };
 
 /// What one "ImageList" entry holds.
-struct ImageSpec {
+struct ImageDefinition {
     std::u16string name = u"Image";
     /// DM image data type code ("DataType").
     std::int32_t dataType = 7;
@@ -66,6 +66,6 @@ struct ImageEntry {
 /// Appends one image as an unnamed directory to `imageList`, in DM's order: ImageData
 /// (Calibrations, Data, DataType, Dimensions, PixelDepth), ImageTags, Name, UniqueID. The element
 /// count of "Data" is the pixel byte count divided by the element (or group) size.
-ImageEntry addImage(Directory& imageList, const ImageSpec& description);
+ImageEntry addImage(Directory& imageList, const ImageDefinition& description);
 
 } // namespace dmwriter
