@@ -1,10 +1,10 @@
 #pragma once
 
+#include "trestan/Export.h"
+
 #include <map>
 #include <optional>
 #include <string>
-
-#include "trestan/Export.h"
 
 namespace trestan {
 

@@ -1,10 +1,5 @@
 #pragma once
 
-#include <memory>
-#include <string>
-#include <unordered_map>
-#include <unordered_set>
-
 #include "trestan/Export.h"
 #include "trestan/OptionMap.h"
 #include "trestan/PluginVersion.h"
@@ -12,6 +7,11 @@
 #include "velmora/LogLevel.h"
 #include "velmora/RandomAccess.h"
 #include "velmora/StreamAccess.h"
+
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace trestan {
 
@@ -46,12 +46,14 @@ public:
     ~ExtractorPlugin() override;
     int api() const override;
 
-    virtual std::shared_ptr<velmora::MultiImageView> open(const std::string& filePath, const std::string& format,
-                                                          const OptionMap& options) = 0;
+    virtual std::shared_ptr<velmora::MultiImageView>
+    open(const std::string& filePath, const std::string& format, const OptionMap& options) = 0;
     virtual std::shared_ptr<velmora::MultiImageView> open(std::shared_ptr<velmora::StreamAccess> stream,
-                                                          const std::string& format, const OptionMap& options) = 0;
+                                                          const std::string& format,
+                                                          const OptionMap& options) = 0;
     virtual std::shared_ptr<velmora::MultiImageView> open(std::shared_ptr<velmora::RandomAccess> source,
-                                                          const std::string& format, const OptionMap& options) = 0;
+                                                          const std::string& format,
+                                                          const OptionMap& options) = 0;
 };
 
 /// Name of the data symbol through which a plugin library exports its ExtractorPlugin object.

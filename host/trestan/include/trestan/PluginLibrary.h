@@ -1,10 +1,10 @@
 #pragma once
 
-#include <memory>
-#include <string>
-
 #include "trestan/Export.h"
 #include "trestan/Plugin.h"
+
+#include <memory>
+#include <string>
 
 namespace trestan {
 

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "trestan/Export.h"
+
 #include <compare>
 #include <cstdint>
 #include <ostream>
 #include <string>
-
-#include "trestan/Export.h"
 
 namespace trestan {
 

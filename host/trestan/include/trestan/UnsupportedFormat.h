@@ -1,9 +1,9 @@
 #pragma once
 
-#include <string>
-
 #include "trestan/Export.h"
 #include "velmora/Error.h"
+
+#include <string>
 
 namespace trestan {
 
