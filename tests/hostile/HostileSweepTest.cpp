@@ -11,6 +11,7 @@
 //   random byte changes:     2 to 8 bytes changed at once, half of them in structural fields, from a
 //                            fixed seed
 
+#include "ByteSources.h"
 #include "DmLayout.h"
 #include "Sweep.h"
 #include "WriterSeeds.h"
@@ -19,9 +20,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
-#include <iterator>
 #include <random>
 #include <set>
 #include <string>
@@ -37,11 +37,6 @@ struct NamedFile {
     Bytes bytes;
     bool opens = true; ///< whether the unchanged file opens
 };
-
-Bytes readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 /// Writer seeds chosen to cover every kind of structure at a few kilobytes at most: all tag kinds,
 /// plain and grouped (complex) pixel arrays, colour strides, two frames, and a refused data type.
@@ -68,7 +63,7 @@ std::vector<NamedFile> sampleFiles() {
     const std::filesystem::path samples = std::filesystem::path(TRESTAN_TEST_SOURCE_DIR) / "samples";
     std::vector<NamedFile> files;
     for (const char* name : {"sample.dm3", "sample.dm4"}) {
-        files.push_back(NamedFile{name, readFile(samples / name)});
+        files.push_back(NamedFile{name, testsupport::readFile(samples / name)});
         if (files.back().bytes.empty()) {
             throw std::logic_error(std::string("cannot read samples/") + name);
         }
@@ -92,7 +87,8 @@ std::vector<NamedFile> smallRealFiles(std::size_t perVersion) {
         }
         std::sort(found.begin(), found.end());
         for (std::size_t i = 0; i < std::min(perVersion, found.size()); ++i) {
-            files.push_back(NamedFile{found[i].second.filename().string(), readFile(found[i].second)});
+            files.push_back(
+                NamedFile{found[i].second.filename().string(), testsupport::readFile(found[i].second)});
         }
     }
     return files;
@@ -259,61 +255,47 @@ TEST(DmLayout, FindsTheFieldsTheWriterLaidOut) {
     }
 }
 
-TEST(HostileSweep, EveryPrefixOfWriterFiles) {
-    for (const NamedFile& file : writerFiles()) {
-        sweepPrefixes(file);
+/// Sweeps each file, the random sweep from consecutive seeds; skips when there are no files (no
+/// corpus).
+void sweepEach(const std::vector<NamedFile>& files, const std::function<void(const NamedFile&)>& sweep) {
+    if (files.empty()) {
+        GTEST_SKIP() << "no real files at " << TRESTAN_TEST_CORPUS_DIR;
     }
+    for (const NamedFile& file : files) {
+        sweep(file);
+    }
+}
+
+void sweepRandomly(const std::vector<NamedFile>& files, std::size_t mutants, std::uint64_t firstSeed) {
+    sweepEach(files, [&](const NamedFile& file) { sweepRandomChanges(file, mutants, firstSeed++); });
+}
+
+TEST(HostileSweep, EveryPrefixOfWriterFiles) {
+    sweepEach(writerFiles(), sweepPrefixes);
 }
 
 TEST(HostileSweep, EveryPrefixOfSampleFiles) {
-    for (const NamedFile& file : sampleFiles()) {
-        sweepPrefixes(file);
-    }
+    sweepEach(sampleFiles(), sweepPrefixes);
 }
 
 TEST(HostileSweep, EveryPrefixOfSmallRealFiles) {
-    const std::vector<NamedFile> files = smallRealFiles(1);
-    if (files.empty()) {
-        GTEST_SKIP() << "no real files at " << TRESTAN_TEST_CORPUS_DIR;
-    }
-    for (const NamedFile& file : files) {
-        sweepPrefixes(file);
-    }
+    sweepEach(smallRealFiles(1), sweepPrefixes);
 }
 
 TEST(HostileSweep, StructuralByteChangesOfWriterFiles) {
-    for (const NamedFile& file : writerFiles()) {
-        sweepStructuralBytes(file);
-    }
+    sweepEach(writerFiles(), sweepStructuralBytes);
 }
 
 TEST(HostileSweep, StructuralByteChangesOfSmallRealFiles) {
-    const std::vector<NamedFile> files = smallRealFiles(1);
-    if (files.empty()) {
-        GTEST_SKIP() << "no real files at " << TRESTAN_TEST_CORPUS_DIR;
-    }
-    for (const NamedFile& file : files) {
-        sweepStructuralBytes(file);
-    }
+    sweepEach(smallRealFiles(1), sweepStructuralBytes);
 }
 
 TEST(HostileSweep, RandomMultiByteChangesOfWriterAndSampleFiles) {
-    std::uint64_t seed = 0x5EED0001;
-    for (const NamedFile& file : writerFiles()) {
-        sweepRandomChanges(file, 2000, seed++);
-    }
-    for (const NamedFile& file : sampleFiles()) {
-        sweepRandomChanges(file, 2000, seed++);
-    }
+    const std::vector<NamedFile> writer = writerFiles();
+    sweepRandomly(writer, 2000, 0x5EED0001);
+    sweepRandomly(sampleFiles(), 2000, 0x5EED0001 + writer.size());
 }
 
 TEST(HostileSweep, RandomMultiByteChangesOfRealFiles) {
-    const std::vector<NamedFile> files = smallRealFiles(3);
-    if (files.empty()) {
-        GTEST_SKIP() << "no real files at " << TRESTAN_TEST_CORPUS_DIR;
-    }
-    std::uint64_t seed = 0x5EED1001;
-    for (const NamedFile& file : files) {
-        sweepRandomChanges(file, 1000, seed++);
-    }
+    sweepRandomly(smallRealFiles(3), 1000, 0x5EED1001);
 }

@@ -1,6 +1,6 @@
 #include "Sweep.h"
 
-#include "AllocationWatch.h"
+#include "AllocationProbe.h"
 #include "velmora/StreamAccessFactory.h"
 
 #include <chrono>
@@ -15,6 +15,57 @@
 namespace hostile {
 
 namespace {
+
+using testsupport::AllocationProbe;
+
+/// A read of `requested` bytes at `offset` with only `left` left, after an allocation of `allocated`.
+struct Overdraft {
+    std::uint64_t offset;
+    std::uint64_t requested;
+    std::uint64_t left;
+    std::size_t allocated;
+};
+
+/// A stream that notices when the reader asks for more bytes than are left (by more than
+/// `tolerance`) after allocating room for them: for each read, the largest allocation made since
+/// the reader's previous call on the stream is the candidate buffer for that read.
+class WatchedStream final : public velmora::StreamAccess {
+public:
+    WatchedStream(std::shared_ptr<velmora::StreamAccess> inner, std::uint64_t tolerance)
+        : m_inner(std::move(inner)), m_tolerance(tolerance) {}
+
+    std::uint64_t capabilities() const override { return marked(m_inner->capabilities()); }
+    std::uint64_t tell() const override { return marked(m_inner->tell()); }
+    std::optional<std::uint64_t> size() const override { return marked(m_inner->size()); }
+    void seek(std::int64_t offset, velmora::SeekOrigin origin) override {
+        AllocationProbe::mark();
+        m_inner->seek(offset, origin);
+    }
+    std::uint64_t read(std::uint64_t count, void* destination) override {
+        const std::uint64_t offset = m_inner->tell();
+        const std::optional<std::uint64_t> size = m_inner->size();
+        const std::uint64_t left = size && offset < *size ? *size - offset : 0;
+        const std::size_t allocated = AllocationProbe::largestSinceMark();
+        if (!m_overdraft && size && count > left + m_tolerance && allocated >= count) {
+            m_overdraft = Overdraft{offset, count, left, allocated};
+        }
+        AllocationProbe::mark();
+        return m_inner->read(count, destination);
+    }
+
+    /// The first read that found a buffer allocated for bytes the file does not hold.
+    const std::optional<Overdraft>& overdraft() const { return m_overdraft; }
+
+private:
+    template <typename T> static T marked(T value) {
+        AllocationProbe::mark();
+        return value;
+    }
+
+    std::shared_ptr<velmora::StreamAccess> m_inner;
+    std::uint64_t m_tolerance;
+    std::optional<Overdraft> m_overdraft;
+};
 
 std::string typeName(const std::type_info& type) {
     int status = 0;
@@ -40,15 +91,15 @@ void Sweep::run(const Bytes& input, const std::function<std::string()>& describe
     gatanfuzz::Report report;
     std::size_t largest = 0;
     const auto start = std::chrono::steady_clock::now();
-    std::optional<WatchedStream::Overdraft> overdraft;
+    std::optional<Overdraft> overdraft;
     try {
         auto stream = std::make_shared<WatchedStream>(
             velmora::StreamAccessFactory::fromMemory(input.data(), input.size()), AllocationSlack);
-        std::optional<AllocationWatch> watch;
-        watch.emplace();
+        std::optional<AllocationProbe> probe;
+        probe.emplace();
         auto extractor = gatanfuzz::open(stream, report, gatanfuzz::Metadata::OnHeap);
-        largest = AllocationWatch::largest();
-        watch.reset();
+        largest = AllocationProbe::largest();
+        probe.reset();
         overdraft = stream->overdraft();
         if (extractor) {
             gatanfuzz::inspect(*extractor, report);

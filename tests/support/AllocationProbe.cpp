@@ -13,22 +13,24 @@ namespace {
 
 std::atomic<bool> s_armed{false};
 std::atomic<std::size_t> s_largest{0};
+std::atomic<std::size_t> s_sinceMark{0};
 std::atomic<std::size_t> s_refuseAbove{0};
+
+void raise(std::atomic<std::size_t>& maximum, std::size_t size) {
+    std::size_t seen = maximum.load(std::memory_order_relaxed);
+    while (size > seen && !maximum.compare_exchange_weak(seen, size, std::memory_order_relaxed)) {
+    }
+}
 
 /// False when the probe refuses the allocation.
 bool record(std::size_t size) {
     if (!s_armed.load(std::memory_order_relaxed)) {
         return true;
     }
-    std::size_t seen = s_largest.load(std::memory_order_relaxed);
-    while (size > seen && !s_largest.compare_exchange_weak(seen, size, std::memory_order_relaxed)) {
-    }
+    raise(s_largest, size);
+    raise(s_sinceMark, size);
     return size <= s_refuseAbove.load(std::memory_order_relaxed);
 }
-
-} // namespace
-
-namespace {
 
 void* allocate(std::size_t size) {
     if (!record(size)) {
@@ -86,6 +88,7 @@ namespace testsupport {
 
 AllocationProbe::AllocationProbe(std::size_t refuseAbove) {
     s_largest.store(0);
+    s_sinceMark.store(0);
     s_refuseAbove.store(refuseAbove);
     s_armed.store(true);
 }
@@ -94,8 +97,16 @@ AllocationProbe::~AllocationProbe() {
     s_armed.store(false);
 }
 
-std::size_t AllocationProbe::largest() const {
+std::size_t AllocationProbe::largest() {
     return s_largest.load();
+}
+
+std::size_t AllocationProbe::largestSinceMark() {
+    return s_sinceMark.load();
+}
+
+void AllocationProbe::mark() {
+    s_sinceMark.store(0);
 }
 
 } // namespace testsupport
