@@ -3,13 +3,13 @@
 // (allowed exceptions only, bounded time, no allocation beyond the input), and must end with the
 // outcome that outcomes.txt records for it.
 
+#include "ByteSources.h"
 #include "Sweep.h"
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -74,8 +74,7 @@ TEST(FuzzRegressions, EveryInputHasItsOutcomeRecorded) {
 
 TEST_P(FuzzRegression, EndsAsRecordedWithinTheRules) {
     const std::string name = GetParam();
-    std::ifstream in(s_directory / "inputs" / name, std::ios::binary);
-    const hostile::Bytes bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const hostile::Bytes bytes = testsupport::readFile(s_directory / "inputs" / name);
     ASSERT_FALSE(bytes.empty()) << name;
 
     hostile::Sweep sweep("fuzz regression " + name);

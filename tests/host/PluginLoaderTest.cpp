@@ -119,49 +119,28 @@ TEST(PluginRegistry, InitLogReachesEveryPlugin) {
     EXPECT_EQ(velmora::VariantDataValueConverter::toInt32(view->metadata()->child("logLevel")->value()), 5);
 }
 
-// Sets or clears TRESTAN_PLUGIN_PATH for one test and restores it afterwards.
-class PluginPathVariable {
-public:
-    explicit PluginPathVariable(const char* value) {
-        if (const char* old = std::getenv("TRESTAN_PLUGIN_PATH")) {
-            m_saved = old;
-        }
-        if (value != nullptr) {
-            setenv("TRESTAN_PLUGIN_PATH", value, 1);
-        } else {
-            unsetenv("TRESTAN_PLUGIN_PATH");
-        }
-    }
-    ~PluginPathVariable() {
-        if (m_saved) {
-            setenv("TRESTAN_PLUGIN_PATH", m_saved->c_str(), 1);
-        } else {
-            unsetenv("TRESTAN_PLUGIN_PATH");
-        }
-    }
-
-private:
-    std::optional<std::string> m_saved;
-};
+// The default directories with TRESTAN_PLUGIN_PATH set to `pluginPath` (or unset), which is restored
+// afterwards.
+std::vector<std::string> defaultDirectories(const char* pluginPath, const std::string& executable) {
+    const char* old = std::getenv("TRESTAN_PLUGIN_PATH");
+    const std::optional<std::string> saved = old ? std::optional<std::string>(old) : std::nullopt;
+    const auto set = [](const char* value) {
+        value ? setenv("TRESTAN_PLUGIN_PATH", value, 1) : unsetenv("TRESTAN_PLUGIN_PATH");
+    };
+    set(pluginPath);
+    auto directories = PluginRegistry::defaultDirectories(executable);
+    set(saved ? saved->c_str() : nullptr);
+    return directories;
+}
 
 TEST(PluginRegistry, DefaultDirectoriesPutThePluginPathFirst) {
     using Dirs = std::vector<std::string>;
-    {
-        PluginPathVariable path("/opt/a::/opt/b:");
-        EXPECT_EQ(PluginRegistry::defaultDirectories("/usr/local/bin/trestan"),
-                  (Dirs{"/opt/a", "/opt/b", "/usr/local/lib/trestan/plugins"}));
-    }
-    {
-        PluginPathVariable path(nullptr);
-        EXPECT_EQ(PluginRegistry::defaultDirectories("/usr/local/bin/trestan"),
-                  (Dirs{"/usr/local/lib/trestan/plugins"}));
-        EXPECT_EQ(PluginRegistry::defaultDirectories("build/bin/trestan"),
-                  (Dirs{"build/lib/trestan/plugins"}));
-    }
-    {
-        PluginPathVariable path("");
-        EXPECT_EQ(PluginRegistry::defaultDirectories("/x/bin/trestan"), (Dirs{"/x/lib/trestan/plugins"}));
-    }
+    EXPECT_EQ(defaultDirectories("/opt/a::/opt/b:", "/usr/local/bin/trestan"),
+              (Dirs{"/opt/a", "/opt/b", "/usr/local/lib/trestan/plugins"}));
+    EXPECT_EQ(defaultDirectories(nullptr, "/usr/local/bin/trestan"),
+              (Dirs{"/usr/local/lib/trestan/plugins"}));
+    EXPECT_EQ(defaultDirectories(nullptr, "build/bin/trestan"), (Dirs{"build/lib/trestan/plugins"}));
+    EXPECT_EQ(defaultDirectories("", "/x/bin/trestan"), (Dirs{"/x/lib/trestan/plugins"}));
 }
 
 } // namespace

@@ -19,13 +19,13 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::string format;
-    trestan::ExtractorPlugin* plugin = registry.findByPath("x.CNS", format);
-    if (plugin == nullptr || format != "CONSUMER" || plugin->version() != trestan::PluginVersion(0, 3, 0)) {
+    trestan::ExtractorPlugin* plugin = registry.findByPath("x.TsT", format);
+    if (plugin == nullptr || format != "TST" || plugin->version() != trestan::PluginVersion(1, 2, 3)) {
         std::cerr << "the plugin does not report what it should\n";
         return 1;
     }
     try {
-        plugin->open(velmora::StreamAccessFactory::fromMemory(nullptr, 0), format, trestan::OptionMap());
+        plugin->open(velmora::StreamAccessFactory::fromMemory(nullptr, 0), "DM", trestan::OptionMap());
     } catch (const trestan::UnsupportedFormat& e) {
         std::cout << "caught from the plugin: " << e.what() << "\n";
         return 0;

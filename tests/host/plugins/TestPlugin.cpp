@@ -1,5 +1,6 @@
 // A minimal extractor plugin for the loader tests. Compiled three times: as a working plugin, without
-// the plugin symbol (TEST_PLUGIN_WITHOUT_SYMBOL) and with another interface version (TEST_PLUGIN_API).
+// the plugin symbol (TEST_PLUGIN_WITHOUT_SYMBOL) and with another interface version (TEST_PLUGIN_API);
+// the package test (consumer/) builds it once more against the installed packages.
 
 #include "trestan/Plugin.h"
 #include "trestan/UnsupportedFormat.h"
