@@ -2,7 +2,6 @@
 #include "dmwriter/DmWriter.h"
 #include "trestan/UnsupportedFormat.h"
 #include "velmora/Error.h"
-#include "velmora/RandomAccess.h"
 #include "velmora/StreamAccessFactory.h"
 
 #include <array>
@@ -17,15 +16,10 @@
 namespace {
 
 using plugintest::gatanPlugin;
-using plugintest::TemporaryFile;
+using plugintest::minimalFile;
+using testsupport::MemorySource;
+using testsupport::TemporaryFile;
 using Bytes = std::vector<std::uint8_t>;
-
-// The smallest file the reader accepts: a header and a root directory with an empty "ImageList".
-Bytes minimalFile(dmwriter::Version version) {
-    dmwriter::DmFile file(version);
-    file.root().addDirectory("ImageList");
-    return file.toBytes();
-}
 
 Bytes bigEndianWords(std::initializer_list<std::uint32_t> words) {
     Bytes bytes;
@@ -61,23 +55,6 @@ public:
 private:
     std::shared_ptr<velmora::StreamAccess> m_inner;
     std::uint64_t m_capabilities;
-};
-
-class MemorySource : public velmora::RandomAccess {
-public:
-    explicit MemorySource(Bytes bytes) : m_bytes(std::move(bytes)) {}
-    std::uint64_t size() const override { return m_bytes.size(); }
-    std::uint64_t readAt(std::uint64_t offset, std::uint64_t count, void* destination) const override {
-        if (offset >= m_bytes.size()) {
-            return 0;
-        }
-        const std::uint64_t n = std::min<std::uint64_t>(count, m_bytes.size() - offset);
-        std::memcpy(destination, m_bytes.data() + offset, n);
-        return n;
-    }
-
-private:
-    Bytes m_bytes;
 };
 
 std::string openStreamError(const Bytes& bytes) {

@@ -1,15 +1,11 @@
 #pragma once
 
+#include "ByteSources.h"
+#include "dmwriter/DmWriter.h"
 #include "trestan/PluginLibrary.h"
 
-#include <atomic>
-#include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
-#include <unistd.h>
-#include <vector>
 
 namespace plugintest {
 
@@ -25,28 +21,11 @@ inline trestan::ExtractorPlugin& gatanPlugin() {
     return s_library->plugin();
 }
 
-/// A file in the temporary directory holding the given bytes, removed with the object.
-class TemporaryFile {
-public:
-    TemporaryFile(const std::vector<std::uint8_t>& bytes, const std::string& suffix) {
-        static std::atomic<int> s_counter{0};
-        m_path =
-            (std::filesystem::temp_directory_path() /
-             ("gatan-plugin-test-" + std::to_string(::getpid()) + "-" + std::to_string(s_counter++) + suffix))
-                .string();
-        std::ofstream out(m_path, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    }
-    ~TemporaryFile() {
-        std::error_code ignored;
-        std::filesystem::remove(m_path, ignored);
-    }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-    const std::string& path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
+/// The smallest file the reader accepts: a header and a root directory with an empty "ImageList".
+inline dmwriter::Bytes minimalFile(dmwriter::Version version) {
+    dmwriter::DmFile file(version);
+    file.root().addDirectory("ImageList");
+    return file.toBytes();
+}
 
 } // namespace plugintest

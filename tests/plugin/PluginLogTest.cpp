@@ -4,17 +4,11 @@
 #include "PluginFixture.h"
 #include "dmwriter/DmWriter.h"
 
-#include <array>
-#include <cstdio>
-#include <fcntl.h>
+#include <cstdlib>
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <string>
 #include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -24,48 +18,20 @@ struct ProbeResult {
     std::string err;
 };
 
-std::string readAll(int fd) {
-    std::string text;
-    std::array<char, 4096> buffer{};
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
-        if (n <= 0) {
-            return text;
-        }
-        text.append(buffer.data(), static_cast<std::size_t>(n));
-    }
-}
-
 ProbeResult runProbe(const std::vector<std::string>& arguments) {
     // Output goes to files rather than pipes so that neither stream can block the other.
-    plugintest::TemporaryFile out({}, ".out");
-    plugintest::TemporaryFile err({}, ".err");
-    std::vector<std::string> args{TRESTAN_TEST_LOG_PROBE};
-    args.insert(args.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& a : args) {
-        argv.push_back(a.data());
+    testsupport::TemporaryFile out({}, ".out");
+    testsupport::TemporaryFile err({}, ".err");
+    std::string command = "'" TRESTAN_TEST_LOG_PROBE "'";
+    for (const std::string& argument : arguments) {
+        command += " '" + argument + "'";
     }
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out.path().c_str(), O_WRONLY | O_TRUNC, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, err.path().c_str(), O_WRONLY | O_TRUNC, 0);
-    pid_t pid = 0;
-    ProbeResult result;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    int fd = ::open(out.path().c_str(), O_RDONLY);
-    result.out = readAll(fd);
-    ::close(fd);
-    fd = ::open(err.path().c_str(), O_RDONLY);
-    result.err = readAll(fd);
-    ::close(fd);
-    return result;
+    const int status = std::system((command + " >'" + out.path() + "' 2>'" + err.path() + "'").c_str());
+    const auto text = [](const std::string& path) {
+        const auto bytes = testsupport::readFile(path);
+        return std::string(bytes.begin(), bytes.end());
+    };
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text(out.path()), text(err.path())};
 }
 
 std::vector<std::string> lines(const std::string& text) {
@@ -103,31 +69,20 @@ bool hasRecord(const std::vector<std::string>& lines, const std::string& level, 
     return false;
 }
 
-class PluginLog : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        dmwriter::DmFile dm3(dmwriter::Version::Dm3);
-        dm3.root().addDirectory("ImageList");
-        s_dm3 = std::make_unique<plugintest::TemporaryFile>(dm3.toBytes(), ".dm3");
-        dmwriter::DmFile dm4(dmwriter::Version::Dm4);
-        dm4.root().addDirectory("ImageList");
-        s_dm4 = std::make_unique<plugintest::TemporaryFile>(dm4.toBytes(), ".dm4");
-    }
-    static void TearDownTestSuite() {
-        s_dm3.reset();
-        s_dm4.reset();
-    }
-    static std::unique_ptr<plugintest::TemporaryFile> s_dm3;
-    static std::unique_ptr<plugintest::TemporaryFile> s_dm4;
-};
-
-std::unique_ptr<plugintest::TemporaryFile> PluginLog::s_dm3;
-std::unique_ptr<plugintest::TemporaryFile> PluginLog::s_dm4;
+// The smallest DM3 and DM4 files, written once per process.
+const std::string& dm3Path() {
+    static const testsupport::TemporaryFile s_file(plugintest::minimalFile(dmwriter::Version::Dm3), ".dm3");
+    return s_file.path();
+}
+const std::string& dm4Path() {
+    static const testsupport::TemporaryFile s_file(plugintest::minimalFile(dmwriter::Version::Dm4), ".dm4");
+    return s_file.path();
+}
 
 } // namespace
 
-TEST_F(PluginLog, DebugLevelTracesTheWholeOpen) {
-    const ProbeResult r = runProbe({s_dm3->path(), "5"});
+TEST(PluginLog, DebugLevelTracesTheWholeOpen) {
+    const ProbeResult r = runProbe({dm3Path(), "5"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const auto out = lines(r.out);
     ASSERT_GE(out.size(), 6u) << r.out;
@@ -140,10 +95,10 @@ TEST_F(PluginLog, DebugLevelTracesTheWholeOpen) {
     EXPECT_TRUE(isRecord(out.back(), "debug", "End of directory \"GATAN\"")) << out.back();
 }
 
-TEST_F(PluginLog, InfoLevelWritesOnlyTheDatasetLine) {
+TEST(PluginLog, InfoLevelWritesOnlyTheDatasetLine) {
     for (const auto& [file, expected] :
-         {std::pair{s_dm3.get(), "DM3 dataset"}, std::pair{s_dm4.get(), "DM4 dataset"}}) {
-        const ProbeResult r = runProbe({file->path(), "4"});
+         {std::pair{dm3Path(), "DM3 dataset"}, std::pair{dm4Path(), "DM4 dataset"}}) {
+        const ProbeResult r = runProbe({file, "4"});
         ASSERT_EQ(r.exitCode, 0) << r.err;
         const auto out = lines(r.out);
         ASSERT_EQ(out.size(), 1u) << r.out;
@@ -151,36 +106,36 @@ TEST_F(PluginLog, InfoLevelWritesOnlyTheDatasetLine) {
     }
 }
 
-TEST_F(PluginLog, LevelsBelowInfoAndNoInitialisationWriteNothing) {
+TEST(PluginLog, LevelsBelowInfoAndNoInitialisationWriteNothing) {
     for (const std::string level : {"0", "1", "2", "3"}) {
-        const ProbeResult r = runProbe({s_dm4->path(), level});
+        const ProbeResult r = runProbe({dm4Path(), level});
         EXPECT_EQ(r.exitCode, 0) << r.err;
         EXPECT_EQ(r.out, "") << "level " << level;
     }
     // Logging before initLog is dropped; the open itself works.
-    const ProbeResult r = runProbe({s_dm4->path()});
+    const ProbeResult r = runProbe({dm4Path()});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "");
 }
 
-TEST_F(PluginLog, FirstLevelStaysInForce) {
-    const ProbeResult quiet = runProbe({s_dm3->path(), "4", "6"});
+TEST(PluginLog, FirstLevelStaysInForce) {
+    const ProbeResult quiet = runProbe({dm3Path(), "4", "6"});
     ASSERT_EQ(quiet.exitCode, 0) << quiet.err;
     EXPECT_EQ(lines(quiet.out).size(), 1u) << quiet.out;
-    const ProbeResult verbose = runProbe({s_dm3->path(), "6", "0"});
+    const ProbeResult verbose = runProbe({dm3Path(), "6", "0"});
     ASSERT_EQ(verbose.exitCode, 0) << verbose.err;
     EXPECT_GT(lines(verbose.out).size(), 5u) << verbose.out;
 }
 
-TEST_F(PluginLog, RefusesLevelsAboveSix) {
+TEST(PluginLog, RefusesLevelsAboveSix) {
     for (const std::string level : {"7", "4294967295"}) {
-        const ProbeResult r = runProbe({s_dm3->path(), level});
+        const ProbeResult r = runProbe({dm3Path(), level});
         EXPECT_EQ(r.exitCode, 1) << "one refused initLog";
         EXPECT_EQ(r.err, "unsupported log level\n");
     }
     // The refused level left the logger registered under the plugin's name, so a later
     // initialisation fails in the logging library instead of silently creating a second one.
-    const ProbeResult again = runProbe({s_dm3->path(), "7", "5"});
+    const ProbeResult again = runProbe({dm3Path(), "7", "5"});
     EXPECT_EQ(again.exitCode, 2) << "both initLog calls refused";
     EXPECT_TRUE(contains(again.err, "GatanPlugin")) << again.err;
 }
