@@ -1,5 +1,6 @@
 #include "ConcurrencySupport.h"
 
+#include "ByteSources.h"
 #include "WriterSeeds.h"
 #include "trestan/OptionMap.h"
 #include "trestan/PluginLibrary.h"
@@ -11,9 +12,7 @@
 #include "velmora/VariantDataValue.h"
 
 #include <algorithm>
-#include <cstring>
 #include <fstream>
-#include <iterator>
 #include <stdexcept>
 #include <system_error>
 #include <unistd.h>
@@ -21,11 +20,6 @@
 namespace concurrency {
 
 namespace {
-
-Bytes readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 /// The directory of the writer files, removed at exit.
 class TemporaryDirectory {
@@ -60,7 +54,7 @@ std::vector<Input> gatherInputs() {
     }
     const std::filesystem::path samples = std::filesystem::path(TRESTAN_TEST_SOURCE_DIR) / "samples";
     for (const char* name : {"sample.dm3", "sample.dm4"}) {
-        inputs.push_back(Input{name, readFile(samples / name), samples / name});
+        inputs.push_back(Input{name, testsupport::readFile(samples / name), samples / name});
     }
     const std::filesystem::path corpus(TRESTAN_TEST_CORPUS_DIR);
     if (std::filesystem::is_directory(corpus)) {
@@ -73,7 +67,7 @@ std::vector<Input> gatherInputs() {
         }
         std::sort(files.begin(), files.end());
         for (const auto& file : files) {
-            inputs.push_back(Input{"real/" + file.filename().string(), readFile(file), file});
+            inputs.push_back(Input{"real/" + file.filename().string(), testsupport::readFile(file), file});
         }
     }
     for (const Input& input : inputs) {
@@ -101,25 +95,6 @@ const std::vector<Input>& openableInputs() {
     return s_inputs;
 }
 
-std::vector<const Input*> realInputs() {
-    std::vector<const Input*> real;
-    for (const Input& input : openableInputs()) {
-        if (input.name.rfind("real/", 0) == 0) {
-            real.push_back(&input);
-        }
-    }
-    return real;
-}
-
-std::uint64_t MemoryRandomAccess::readAt(std::uint64_t offset, std::uint64_t count, void* destination) const {
-    if (offset >= m_bytes.size()) {
-        return 0;
-    }
-    const std::uint64_t available = std::min<std::uint64_t>(count, m_bytes.size() - offset);
-    std::memcpy(destination, m_bytes.data() + offset, available);
-    return available;
-}
-
 std::shared_ptr<velmora::MultiImageView> open(const Input& input, Source source) {
     trestan::ExtractorPlugin& plugin = gatanPlugin();
     switch (source) {
@@ -130,12 +105,15 @@ std::shared_ptr<velmora::MultiImageView> open(const Input& input, Source source)
                            "DM", trestan::OptionMap{});
     case Source::RandomAccess:
         return plugin.open(std::static_pointer_cast<velmora::RandomAccess>(
-                               std::make_shared<MemoryRandomAccess>(input.bytes)),
+                               std::make_shared<testsupport::MemorySource>(input.bytes)),
                            "DM", trestan::OptionMap{});
     }
     throw std::logic_error("unknown source");
 }
 
+namespace {
+
+/// FNV-1a.
 void mix(std::uint64_t& sum, const void* data, std::size_t size) {
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     for (std::size_t i = 0; i < size; ++i) {
@@ -143,13 +121,14 @@ void mix(std::uint64_t& sum, const void* data, std::size_t size) {
     }
 }
 
-namespace {
-
 template <typename T> void mixValue(std::uint64_t& sum, const T& value) {
     mix(sum, &value, sizeof value);
 }
 
-void mixTree(std::uint64_t& sum, const velmora::MetadataNode& root) {
+} // namespace
+
+std::uint64_t treeDigest(const velmora::MetadataNode& root) {
+    std::uint64_t sum = 0xCBF29CE484222325ULL;
     std::vector<const velmora::MetadataNode*> pending{&root};
     while (!pending.empty()) {
         const velmora::MetadataNode* node = pending.back();
@@ -169,20 +148,17 @@ void mixTree(std::uint64_t& sum, const velmora::MetadataNode& root) {
             pending.push_back((--it)->get());
         }
     }
+    return sum;
 }
 
-} // namespace
-
-Bytes readWhole(velmora::ImageView& frame) {
-    const auto region = velmora::RegionX<std::size_t>::whole(frame.shape());
+Bytes readRegion(velmora::ImageView& frame, const velmora::RegionX<std::size_t>& region) {
     Bytes pixels(region.elementCount() * frame.dataType().elementSize());
     frame.readRegion(region, pixels.data());
     return pixels;
 }
 
 std::uint64_t digest(velmora::MultiImageView& view) {
-    std::uint64_t sum = 0xCBF29CE484222325ULL;
-    mixTree(sum, *view.metadata());
+    std::uint64_t sum = treeDigest(*view.metadata());
     const auto origin = std::dynamic_pointer_cast<velmora::ViewOriginExtension>(
         view.extension(velmora::VIEW_ORIGIN_EXTENSION));
     const std::string name = origin->displayName();
@@ -210,7 +186,7 @@ std::uint64_t digest(velmora::MultiImageView& view) {
         mix(sum, frameName.data(), frameName.size());
         mixValue(sum, frameOrigin->dataOrigin());
         mixValue(sum, frameOrigin->parent(0)->uid() == origin->uid());
-        const Bytes pixels = readWhole(*frame);
+        const Bytes pixels = readRegion(*frame, velmora::RegionX<std::size_t>::whole(frame->shape()));
         mix(sum, pixels.data(), pixels.size());
     }
     return sum;

@@ -6,12 +6,14 @@
 
 #include "trestan/Plugin.h"
 #include "velmora/ImageView.h"
-#include "velmora/RandomAccess.h"
+#include "velmora/MetadataNode.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -35,33 +37,42 @@ struct Input {
 /// lives as long as the process.
 const std::vector<Input>& openableInputs();
 
-/// The corpus files alone (empty without the corpus).
-std::vector<const Input*> realInputs();
-
-/// A random-access source over bytes in memory.
-class MemoryRandomAccess final : public velmora::RandomAccess {
-public:
-    explicit MemoryRandomAccess(const Bytes& bytes) : m_bytes(bytes) {}
-    std::uint64_t size() const override { return m_bytes.size(); }
-    std::uint64_t readAt(std::uint64_t offset, std::uint64_t count, void* destination) const override;
-
-private:
-    const Bytes& m_bytes;
-};
-
 /// How a file reaches the plugin.
 enum class Source { Path, Stream, RandomAccess };
 
 std::shared_ptr<velmora::MultiImageView> open(const Input& input, Source source);
 
-/// FNV-1a, for digests.
-void mix(std::uint64_t& sum, const void* data, std::size_t size);
+/// A digest of a metadata tree: every node's name, child count and value.
+std::uint64_t treeDigest(const velmora::MetadataNode& root);
 
 /// Everything a host can see of an opened file: the whole metadata tree (names and values), and for
 /// every frame its shape, data type, properties, view origin and all of its pixels.
 std::uint64_t digest(velmora::MultiImageView& view);
 
-/// The pixels of a frame's whole region.
-Bytes readWhole(velmora::ImageView& frame);
+/// The pixels of a region of a frame.
+Bytes readRegion(velmora::ImageView& frame, const velmora::RegionX<std::size_t>& region);
+
+/// Problems seen by threads, reported once they have joined.
+class Problems {
+public:
+    void add(std::string problem) {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        ++m_count;
+        if (m_shown.size() < 20) {
+            m_shown.push_back(std::move(problem));
+        }
+    }
+    void report() const {
+        for (const std::string& problem : m_shown) {
+            ADD_FAILURE() << problem;
+        }
+        EXPECT_EQ(m_count, 0U) << "problems in all";
+    }
+
+private:
+    std::mutex m_mutex;
+    std::size_t m_count = 0;
+    std::vector<std::string> m_shown;
+};
 
 } // namespace concurrency

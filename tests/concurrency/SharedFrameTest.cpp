@@ -7,13 +7,10 @@
 #include "dmwriter/DmImage.h"
 #include "dmwriter/DmWriter.h"
 #include "velmora/Extension.h"
-#include "velmora/MetadataNode.h"
-#include "velmora/StreamAccessFactory.h"
 
 #include <algorithm>
 #include <atomic>
 #include <gtest/gtest.h>
-#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
@@ -86,33 +83,6 @@ std::vector<Request> requestsFor(const std::vector<std::shared_ptr<velmora::Imag
     return requests;
 }
 
-Bytes read(velmora::ImageView& frame, const Region& region) {
-    Bytes bytes(region.elementCount() * frame.dataType().elementSize());
-    frame.readRegion(region, bytes.data());
-    return bytes;
-}
-
-std::uint64_t treeDigest(const velmora::MetadataNode& root) {
-    std::uint64_t sum = 0;
-    std::vector<const velmora::MetadataNode*> pending{&root};
-    while (!pending.empty()) {
-        const velmora::MetadataNode* node = pending.back();
-        pending.pop_back();
-        mix(sum, node->name().data(), node->name().size());
-        if (const auto& value = node->value()) {
-            if (value->isString()) {
-                mix(sum, value->text().data(), value->text().size());
-            } else if (value->count() > 0) {
-                mix(sum, value->data(), value->count() * velmora::valueTypeSize(value->type()));
-            }
-        }
-        for (const auto& child : *node) {
-            pending.push_back(child.get());
-        }
-    }
-    return sum;
-}
-
 } // namespace
 
 TEST(SharedFrames, ThreadsReadingRegionsOfSharedFramesGetWhatOneThreadReads) {
@@ -140,21 +110,14 @@ TEST(SharedFrames, ThreadsReadingRegionsOfSharedFramesGetWhatOneThreadReads) {
 
     std::vector<Request> requests = requestsFor(frames);
     for (Request& request : requests) {
-        request.expected = read(*frames[request.frame], request.region);
+        request.expected = readRegion(*frames[request.frame], request.region);
     }
     EXPECT_EQ(requests.front().expected.size(), 512U * 384 * 4);
 
     std::atomic<unsigned> ready{0};
     std::atomic<bool> released{false};
     std::atomic<std::size_t> reads{0};
-    std::mutex mutex;
-    std::vector<std::string> problems;
-    const auto problem = [&](std::string text) {
-        const std::lock_guard<std::mutex> lock(mutex);
-        if (problems.size() < 20) {
-            problems.push_back(std::move(text));
-        }
-    };
+    Problems problems;
     std::vector<std::thread> threads;
     for (unsigned t = 0; t < Threads; ++t) {
         threads.emplace_back([&, t] {
@@ -172,9 +135,10 @@ TEST(SharedFrames, ThreadsReadingRegionsOfSharedFramesGetWhatOneThreadReads) {
             for (std::size_t i : order) {
                 const Request& request = requests[i];
                 velmora::ImageView& frame = *held[request.frame];
-                if (read(frame, request.region) != request.expected) {
-                    problem("frame " + std::to_string(request.frame) + " request " + std::to_string(i) +
-                            " in thread " + std::to_string(t) + " differs from the single-threaded read");
+                if (readRegion(frame, request.region) != request.expected) {
+                    problems.add("frame " + std::to_string(request.frame) + " request " + std::to_string(i) +
+                                 " in thread " + std::to_string(t) +
+                                 " differs from the single-threaded read");
                 }
                 if (i % 8 == t) {
                     const auto origin = std::dynamic_pointer_cast<velmora::ViewOriginExtension>(
@@ -182,8 +146,8 @@ TEST(SharedFrames, ThreadsReadingRegionsOfSharedFramesGetWhatOneThreadReads) {
                     if (!origin || origin->parentCount() != 1 || frame.properties() == nullptr ||
                         frame.shape().size() != request.region.dimensions() ||
                         treeDigest(*frame.metadata()) != trees[request.frame]) {
-                        problem("frame " + std::to_string(request.frame) + " answers differently in thread " +
-                                std::to_string(t));
+                        problems.add("frame " + std::to_string(request.frame) +
+                                     " answers differently in thread " + std::to_string(t));
                     }
                 }
                 ++reads;
@@ -201,8 +165,6 @@ TEST(SharedFrames, ThreadsReadingRegionsOfSharedFramesGetWhatOneThreadReads) {
     for (auto& thread : threads) {
         thread.join();
     }
-    for (const std::string& text : problems) {
-        ADD_FAILURE() << text;
-    }
+    problems.report();
     EXPECT_EQ(reads.load(), Threads * requests.size());
 }
