@@ -4,12 +4,8 @@
 #include "CountingStream.h"
 #include "GatanTestSupport.h"
 #include "Hex.h"
-#include "dmwriter/DmImage.h"
-#include "dmwriter/DmWriter.h"
-#include "velmora/StreamAccessFactory.h"
 
 #include <cstdint>
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
@@ -21,19 +17,16 @@ using velmora::ValueType;
 
 namespace {
 
-class DataSkip : public ::testing::TestWithParam<Version> {};
-
-std::string versionName(const ::testing::TestParamInfo<Version>& info) {
-    return info.param == Version::Dm3 ? "Dm3" : "Dm4";
-}
-
-Bytes ramp(std::size_t size) {
-    Bytes bytes(size);
-    for (std::size_t i = 0; i < size; ++i) {
-        bytes[i] = static_cast<std::uint8_t>(i * 7 + 1);
+class DataSkip : public TagTest {
+protected:
+    /// Opens the file with `tag`, checks that "After" was read where the value ended; returns "T".
+    NodePtr tableOf(Tag tag) const {
+        DmFile file = fileWith(std::move(tag));
+        const NodePtr gatan = gatanNode(*openDm(file));
+        EXPECT_TRUE(holdsScalar(nodeAt(gatan, "After"), ValueType::Int32, 77));
+        return nodeAt(gatan, "T");
     }
-    return bytes;
-}
+};
 
 } // namespace
 
@@ -77,28 +70,22 @@ TEST_P(DataSkip, EveryDataArrayRecordsItsOwnOffset) {
 }
 
 TEST_P(DataSkip, DataValueBytesAreSkippedNotRead) {
-    DmFile file(GetParam());
     const std::size_t pixelBytes = 1 << 20;
-    file.root().addTag("Data", Tag::array(8, static_cast<std::int64_t>(pixelBytes), ramp(pixelBytes)));
-    file.root().addTag("After", Tag::int32(5));
-    addEmptyImageList(file);
+    DmFile file = fileWith(Tag::array(8, static_cast<std::int64_t>(pixelBytes), ramp(pixelBytes)));
+    file.root().entry(1).name = "Data";
     const Bytes bytes = file.toBytes();
-
-    auto counting = std::make_shared<CountingStream>(
-        velmora::StreamAccessFactory::fromMemory(std::make_shared<const std::vector<std::uint8_t>>(bytes)));
-    ensurePluginLogger();
-    auto extractor = std::make_shared<GatanExtractor>(counting, "DM", trestan::OptionMap{});
-    EXPECT_TRUE(holdsScalar(nodeAt(gatanNode(*extractor), "After"), ValueType::Int32, 5));
+    auto counting = std::make_shared<CountingStream>(memoryStream(bytes));
+    EXPECT_TRUE(holdsScalar(nodeAt(gatanNode(*openSource(counting)), "After"), ValueType::Int32, 77));
     EXPECT_EQ(counting->bytesDelivered(), bytes.size() - pixelBytes);
     EXPECT_LT(counting->largestRequest(), 64U);
 }
 
 TEST_P(DataSkip, OnlyTheExactNameDataIsSkipped) {
     DmFile file(GetParam());
-    for (const char* name : {"data", "DATA", "Data2", " Data", "Dat", "DataOffset"}) {
+    for (const std::string& name : std::vector<std::string>{"data", "DATA", "Data2", " Data", "Dat",
+                                                            "DataOffset", std::string("Data\0", 5)}) {
         file.root().addTag(name, Tag::array(2, 2, littleEndian<std::int16_t>({-1, 2})));
     }
-    file.root().addTag(std::string("Data\0", 5), Tag::array(2, 2, littleEndian<std::int16_t>({-1, 2})));
     addEmptyImageList(file);
     const NodePtr gatan = gatanNode(*openDm(file));
     ASSERT_EQ(gatan->childCount(), 8U);
@@ -108,39 +95,9 @@ TEST_P(DataSkip, OnlyTheExactNameDataIsSkipped) {
     }
 }
 
-TEST_P(DataSkip, DataArraysOfEveryImageTypeAreSkipped) {
-    DmFile file(GetParam());
-    Directory& imageList = file.root().addDirectory("ImageList");
-    std::vector<const Tag*> dataTags;
-    for (std::int32_t dataType : {1, 2, 3, 6, 7, 9, 10, 11, 12, 13, 14, 23}) {
-        ImageDefinition description;
-        description.dataType = dataType;
-        description.dimensions = {3, 2};
-        description.pixels = ramp(6 * dataLayout(dataType).pixelDepth);
-        dataTags.push_back(&addImage(imageList, description).data);
-    }
-    auto extractor = openDm(file);
-    const NodePtr list = nodeAt(gatanNode(*extractor), "ImageList");
-    ASSERT_EQ(list->childCount(), dataTags.size());
-    for (std::size_t i = 0; i < dataTags.size(); ++i) {
-        EXPECT_TRUE(holdsScalar(nodeAt(list->childAt(i), "ImageData/DataOffset"), ValueType::UInt64,
-                                dataTags[i]->valueOffset()))
-            << i;
-        EXPECT_TRUE(
-            holds<std::uint32_t>(nodeAt(list->childAt(i), "UniqueID/item003"), ValueType::UInt32, {4U}));
-    }
-    EXPECT_EQ(extractor->frameCount(), dataTags.size());
-}
-
 TEST_P(DataSkip, ArrayOfGroupsMakesOneItemPerGroupAndOneFieldPerCode) {
-    DmFile file(GetParam());
-    file.root().addTag("Table", Tag::groupArray({3, 7}, 2,
-                                                concat({littleEndian(-1), littleEndian(0.5), littleEndian(2),
-                                                        littleEndian(-4.0)})));
-    file.root().addTag("After", Tag::int32(77));
-    addEmptyImageList(file);
-    const NodePtr gatan = gatanNode(*openDm(file));
-    const NodePtr table = nodeAt(gatan, "Table");
+    const NodePtr table = tableOf(Tag::groupArray(
+        {3, 7}, 2, concat({littleEndian(-1), littleEndian(0.5), littleEndian(2), littleEndian(-4.0)})));
     EXPECT_TRUE(hasNoValue(table));
     EXPECT_EQ(childNames(table), (std::vector<std::string>{"item000", "item001"}));
     for (const auto& item : *table) {
@@ -151,55 +108,32 @@ TEST_P(DataSkip, ArrayOfGroupsMakesOneItemPerGroupAndOneFieldPerCode) {
     EXPECT_TRUE(holdsScalar(nodeAt(table, "item000/Field1"), ValueType::Float64, 0.5));
     EXPECT_TRUE(holdsScalar(nodeAt(table, "item001/Field0"), ValueType::Int32, 2));
     EXPECT_TRUE(holdsScalar(nodeAt(table, "item001/Field1"), ValueType::Float64, -4.0));
-    EXPECT_TRUE(holdsScalar(nodeAt(gatan, "After"), ValueType::Int32, 77));
-}
 
-TEST_P(DataSkip, ArrayOfGroupsIgnoresItsNameLengthEntries) {
-    DmFile file(GetParam());
-    file.root().addTag("Table", Tag::raw({20, 15, 42, 2, -3, 10, 99, 2, 1}, hex("FF 0180")));
-    file.root().addTag("After", Tag::int32(77));
-    addEmptyImageList(file);
-    const NodePtr table = nodeAt(gatanNode(*openDm(file)), "Table");
-    EXPECT_TRUE(holdsScalar(nodeAt(table, "item000/Field0"), ValueType::Int8, std::int8_t{-1}));
-    EXPECT_TRUE(holdsScalar(nodeAt(table, "item000/Field1"), ValueType::Int16, std::int16_t{-32767}));
+    // The name length entries of the info array change nothing.
+    const NodePtr named = tableOf(Tag::raw({20, 15, 42, 2, -3, 10, 99, 2, 1}, hex("FF 0180")));
+    EXPECT_TRUE(holdsScalar(nodeAt(named, "item000/Field0"), ValueType::Int8, std::int8_t{-1}));
+    EXPECT_TRUE(holdsScalar(nodeAt(named, "item000/Field1"), ValueType::Int16, std::int16_t{-32767}));
 }
 
 TEST_P(DataSkip, ArrayOfGroupsNumbersItemsPastThreeDigits) {
-    DmFile file(GetParam());
-    file.root().addTag("Table", Tag::groupArray({8}, 1001, ramp(1001)));
-    addEmptyImageList(file);
-    const NodePtr table = nodeAt(gatanNode(*openDm(file)), "Table");
+    const NodePtr table = tableOf(Tag::groupArray({8}, 1001, ramp(1001)));
     ASSERT_EQ(table->childCount(), 1001U);
     EXPECT_EQ(table->childAt(999)->name(), "item999");
     EXPECT_EQ(table->childAt(1000)->name(), "item1000");
     EXPECT_TRUE(holdsScalar(nodeAt(table, "item1000/Field0"), ValueType::UInt8, ramp(1001)[1000]));
 }
 
-TEST_P(DataSkip, ArrayOfEmptyGroupsMakesItemsAndConsumesNothing) {
-    DmFile file(GetParam());
-    file.root().addTag("Table", Tag::groupArray({}, 5, {}));
-    file.root().addTag("After", Tag::int32(77));
-    addEmptyImageList(file);
-    const NodePtr gatan = gatanNode(*openDm(file));
-    const NodePtr table = nodeAt(gatan, "Table");
-    EXPECT_EQ(childNames(table),
+TEST_P(DataSkip, ArraysOfEmptyGroupsAndOfNoGroupsConsumeNothing) {
+    const NodePtr empty = tableOf(Tag::groupArray({}, 5, {}));
+    EXPECT_EQ(childNames(empty),
               (std::vector<std::string>{"item000", "item001", "item002", "item003", "item004"}));
-    for (const auto& item : *table) {
+    for (const auto& item : *empty) {
         EXPECT_EQ(item->childCount(), 0U);
         EXPECT_TRUE(hasNoValue(item));
     }
-    EXPECT_TRUE(holdsScalar(nodeAt(gatan, "After"), ValueType::Int32, 77));
-}
-
-TEST_P(DataSkip, ArrayOfNoGroupsHasNoItems) {
-    DmFile file(GetParam());
-    file.root().addTag("Table", Tag::groupArray({3, 3}, 0, {}));
-    file.root().addTag("After", Tag::int32(77));
-    addEmptyImageList(file);
-    const NodePtr gatan = gatanNode(*openDm(file));
-    EXPECT_EQ(nodeAt(gatan, "Table")->childCount(), 0U);
-    EXPECT_TRUE(hasNoValue(nodeAt(gatan, "Table")));
-    EXPECT_TRUE(holdsScalar(nodeAt(gatan, "After"), ValueType::Int32, 77));
+    const NodePtr none = tableOf(Tag::groupArray({3, 3}, 0, {}));
+    EXPECT_EQ(none->childCount(), 0U);
+    EXPECT_TRUE(hasNoValue(none));
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, DataSkip, ::testing::Values(Version::Dm3, Version::Dm4), versionName);

@@ -4,8 +4,6 @@
 #include "AllocationProbe.h"
 #include "CountingStream.h"
 #include "GatanTestSupport.h"
-#include "dmwriter/DmWriter.h"
-#include "velmora/StreamAccessFactory.h"
 
 #include <chrono>
 #include <cstdint>
@@ -35,8 +33,7 @@ struct ProbedOpen {
 
 ProbedOpen probedOpen(const Bytes& bytes) {
     ensurePluginLogger();
-    auto counting = std::make_shared<CountingStream>(
-        velmora::StreamAccessFactory::fromMemory(std::make_shared<const std::vector<std::uint8_t>>(bytes)));
+    auto counting = std::make_shared<CountingStream>(memoryStream(bytes));
     ProbedOpen result;
     AllocationProbe probe;
     try {

@@ -1,31 +1,45 @@
 #pragma once
 
+// Helpers of the tag-tree and frame tests: opening DM bytes or files the way a host does, finding
+// nodes and checking their values, reading regions into guarded buffers, and temporary files.
+
 #include "GatanExtractor.h"
 #include "InternalPluginLogger.h"
+#include "dmwriter/DmImage.h"
 #include "dmwriter/DmWriter.h"
 #include "trestan/OptionMap.h"
 #include "velmora/Error.h"
+#include "velmora/ImageView.h"
 #include "velmora/LogLevel.h"
 #include "velmora/MetadataNode.h"
 #include "velmora/StreamAccessFactory.h"
 #include "velmora/VariantDataValue.h"
+#include "velmora/Vector.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
 #include <mutex>
 #include <spdlog/sinks/sink.h>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <typeinfo>
+#include <unistd.h>
 #include <vector>
 
 namespace testsupport {
 
+using dmwriter::Bytes;
 using NodePtr = std::shared_ptr<velmora::MetadataNode>;
+using ExtractorPtr = std::shared_ptr<GatanExtractor>;
+using FramePtr = std::shared_ptr<velmora::ImageView>;
+using Shape = velmora::VectorX<std::size_t>;
+using Region = velmora::RegionX<std::size_t>;
 
 /// Creates the plugin's logger at debug level, as a host calling initLog(5) would, once per
 /// process. Its console sink is muted: tests read the log through LogCapture instead of flooding
@@ -40,29 +54,36 @@ inline void ensurePluginLogger() {
     });
 }
 
-/// Opens DM bytes from memory the way a host hands the plugin a stream.
-inline std::shared_ptr<GatanExtractor> openDm(const dmwriter::Bytes& bytes) {
+/// Opens a stream (or random-access source) the way a host hands it to the plugin.
+template <typename Source> ExtractorPtr openSource(std::shared_ptr<Source> source) {
     ensurePluginLogger();
-    auto shared = std::make_shared<const std::vector<std::uint8_t>>(bytes);
-    return std::make_shared<GatanExtractor>(velmora::StreamAccessFactory::fromMemory(shared), "DM",
-                                            trestan::OptionMap{});
+    return std::make_shared<GatanExtractor>(std::move(source), "DM", trestan::OptionMap{});
 }
 
-inline std::shared_ptr<GatanExtractor> openDm(dmwriter::DmFile& file) {
+/// A memory stream over a copy of the bytes.
+inline std::shared_ptr<velmora::StreamAccess> memoryStream(const Bytes& bytes) {
+    return velmora::StreamAccessFactory::fromMemory(std::make_shared<const std::vector<std::uint8_t>>(bytes));
+}
+
+inline ExtractorPtr openDm(const Bytes& bytes) {
+    return openSource(memoryStream(bytes));
+}
+
+inline ExtractorPtr openDm(dmwriter::DmFile& file) {
     return openDm(file.toBytes());
 }
 
-/// Appends the empty "ImageList" that every DM file has: the reader refuses a tree without one once
-/// it has walked it. An empty list opens with no frames.
-inline dmwriter::Directory& addEmptyImageList(dmwriter::DmFile& file) {
-    return file.root().addDirectory("ImageList");
+/// Opens a DM file by its path.
+inline ExtractorPtr openPath(const std::string& path) {
+    ensurePluginLogger();
+    return std::make_shared<GatanExtractor>(path, "DM", trestan::OptionMap{});
 }
 
-/// What opening the bytes throws, when it throws an E: its message. Any other outcome is reported
-/// as text that cannot match an expected message ("no exception", or the other type and message).
-template <typename E> std::string openError(const dmwriter::Bytes& bytes) {
+/// What `call` throws, when it throws an E: its message. Any other outcome is reported as text that
+/// cannot match an expected message ("no exception", or the other type and message).
+template <typename E, typename F> std::string errorOf(F&& call) {
     try {
-        openDm(bytes);
+        call();
     } catch (const E& error) {
         return error.what();
     } catch (const std::exception& error) {
@@ -71,9 +92,42 @@ template <typename E> std::string openError(const dmwriter::Bytes& bytes) {
     return "no exception";
 }
 
+template <typename E> std::string openError(const Bytes& bytes) {
+    return errorOf<E>([&] { openDm(bytes); });
+}
+
 template <typename E> std::string openError(dmwriter::DmFile& file) {
     return openError<E>(file.toBytes());
 }
+
+/// Appends the empty "ImageList" that every DM file has: the reader refuses a tree without one once
+/// it has walked it. An empty list opens with no frames.
+inline dmwriter::Directory& addEmptyImageList(dmwriter::DmFile& file) {
+    return file.root().addDirectory("ImageList");
+}
+
+/// Names the two layouts in parameterised test names.
+inline std::string versionName(const ::testing::TestParamInfo<dmwriter::Version>& info) {
+    return info.param == dmwriter::Version::Dm3 ? "Dm3" : "Dm4";
+}
+
+/// Tests of one tag, run on both layouts: the tag stands as "T" between the int32 "Good" = 1 and the
+/// int32 "After" = 77, before an empty "ImageList".
+class TagTest : public ::testing::TestWithParam<dmwriter::Version> {
+protected:
+    dmwriter::DmFile fileWith(dmwriter::Tag tag, dmwriter::EntryOptions options = {}) const {
+        dmwriter::DmFile file(GetParam());
+        file.root().addTag("Good", dmwriter::Tag::int32(1));
+        file.root().addTag("T", std::move(tag), options);
+        file.root().addTag("After", dmwriter::Tag::int32(77));
+        addEmptyImageList(file);
+        return file;
+    }
+    template <typename E = velmora::Error> std::string errorOf(dmwriter::Tag tag) const {
+        dmwriter::DmFile file = fileWith(std::move(tag));
+        return openError<E>(file);
+    }
+};
 
 /// The node "root"/"GATAN" of an opened file.
 inline NodePtr gatanNode(const GatanExtractor& extractor) {
@@ -112,57 +166,40 @@ inline std::vector<std::string> childNames(const NodePtr& node) {
     return names;
 }
 
-namespace detail {
-
-template <typename T> std::string describe(const std::vector<T>& values) {
-    std::ostringstream out;
-    out << '[';
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        out << (i ? ", " : "");
-        if constexpr (sizeof(T) == 1) {
-            out << static_cast<int>(values[i]);
-        } else {
-            out << values[i];
-        }
-    }
-    out << ']';
-    return out.str();
-}
-
-} // namespace detail
-
-/// The node holds a numeric value of exactly this element type and these elements (bit-exact for
-/// floating point, so -0.0 and 0.0 differ).
-template <typename T>
-::testing::AssertionResult holds(const NodePtr& node, velmora::ValueType type,
-                                 const std::vector<T>& expected) {
-    if (!node) {
-        return ::testing::AssertionFailure() << "no node";
+/// The node holds a numeric value of exactly this element type and these element bytes (as stored,
+/// little-endian, so floating point compares bit for bit and -0.0 differs from 0.0).
+inline ::testing::AssertionResult holdsBytes(const NodePtr& node, velmora::ValueType type,
+                                             const Bytes& expected) {
+    if (!node || !node->value()) {
+        return ::testing::AssertionFailure()
+               << (node ? "node \"" + node->name() + "\" has no value" : "no node");
     }
     const auto& value = node->value();
-    if (!value) {
-        return ::testing::AssertionFailure() << "node \"" << node->name() << "\" has no value";
-    }
     if (value->type() != type) {
         return ::testing::AssertionFailure()
                << "node \"" << node->name() << "\" holds " << velmora::valueTypeName(value->type())
                << ", expected " << velmora::valueTypeName(type);
     }
+    const auto* data = static_cast<const std::uint8_t*>(value->data());
+    const Bytes actual =
+        value->count() == 0 ? Bytes{} : Bytes(data, data + value->count() * velmora::valueTypeSize(type));
+    if (actual != expected) {
+        return ::testing::AssertionFailure()
+               << "node \"" << node->name() << "\" holds " << ::testing::PrintToString(actual)
+               << ", expected " << ::testing::PrintToString(expected);
+    }
+    return ::testing::AssertionSuccess();
+}
+
+/// The node holds these elements of this type.
+template <typename T>
+::testing::AssertionResult holds(const NodePtr& node, velmora::ValueType type,
+                                 const std::vector<T>& expected) {
     if (sizeof(T) != velmora::valueTypeSize(type)) {
         return ::testing::AssertionFailure()
                << "test error: element type does not match " << velmora::valueTypeName(type);
     }
-    std::vector<T> actual(value->count());
-    if (!actual.empty()) {
-        std::memcpy(actual.data(), value->data(), actual.size() * sizeof(T));
-    }
-    if (actual.size() != expected.size() ||
-        (!actual.empty() && std::memcmp(actual.data(), expected.data(), actual.size() * sizeof(T)) != 0)) {
-        return ::testing::AssertionFailure()
-               << "node \"" << node->name() << "\" holds " << detail::describe(actual) << ", expected "
-               << detail::describe(expected);
-    }
-    return ::testing::AssertionSuccess();
+    return holdsBytes(node, type, dmwriter::littleEndian(std::span<const T>(expected)));
 }
 
 /// The node holds a single element of this type and value.
@@ -173,17 +210,13 @@ template <typename T>
 
 /// The node holds a text value of exactly these bytes.
 inline ::testing::AssertionResult holdsText(const NodePtr& node, std::string_view expected) {
-    if (!node) {
-        return ::testing::AssertionFailure() << "no node";
+    if (!node || !node->value() || !node->value()->isString()) {
+        return ::testing::AssertionFailure() << "no text value";
     }
-    const auto& value = node->value();
-    if (!value || !value->isString()) {
-        return ::testing::AssertionFailure() << "node \"" << node->name() << "\" has no text value";
-    }
-    if (value->text() != expected) {
+    if (node->value()->text() != expected) {
         return ::testing::AssertionFailure()
-               << "node \"" << node->name() << "\" holds text of " << value->text().size() << " bytes \""
-               << value->text() << "\", expected " << expected.size() << " bytes \"" << expected << "\"";
+               << "node \"" << node->name() << "\" holds " << ::testing::PrintToString(node->value()->text())
+               << ", expected " << ::testing::PrintToString(std::string(expected));
     }
     return ::testing::AssertionSuccess();
 }
@@ -199,5 +232,93 @@ inline ::testing::AssertionResult hasNoValue(const NodePtr& node) {
     }
     return ::testing::AssertionSuccess();
 }
+
+/// Distinct, non-zero-heavy bytes: byte i is (i * 7 + seed) mod 256, then every 251st byte is
+/// bumped, so that the pattern does not repeat with any power-of-two period.
+inline Bytes ramp(std::size_t size, std::uint8_t seed = 1) {
+    Bytes bytes(size);
+    for (std::size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<std::uint8_t>(i * 7 + seed + i / 251);
+    }
+    return bytes;
+}
+
+/// An image of this data type code and shape whose pixels are a ramp of `storedSize` bytes each.
+inline dmwriter::ImageDefinition rampImage(std::int32_t code, std::vector<std::uint32_t> dimensions,
+                                           std::size_t storedSize, std::uint8_t seed = 1) {
+    std::size_t pixels = 1;
+    for (std::uint32_t length : dimensions) {
+        pixels *= length;
+    }
+    dmwriter::ImageDefinition written;
+    written.dataType = code;
+    written.dimensions = std::move(dimensions);
+    written.pixels = ramp(pixels * storedSize, seed);
+    return written;
+}
+
+/// A file whose root holds one "ImageList" with one image.
+inline dmwriter::DmFile singleImageFile(const dmwriter::ImageDefinition& written,
+                                        dmwriter::Version version = dmwriter::Version::Dm4) {
+    dmwriter::DmFile file(version);
+    dmwriter::addImage(file.root().addDirectory("ImageList"), written);
+    return file;
+}
+
+/// Reads `region` of the frame into a buffer followed by guard bytes; throws std::logic_error when
+/// the read writes past the region's packed size.
+inline Bytes readRegion(velmora::ImageView& frame, const Region& region) {
+    constexpr std::size_t guard = 64;
+    constexpr std::uint8_t fill = 0xC7;
+    const std::size_t size = region.elementCount() * frame.dataType().elementSize();
+    Bytes buffer(size + guard, fill);
+    frame.readRegion(region, buffer.data());
+    for (std::size_t i = size; i < buffer.size(); ++i) {
+        if (buffer[i] != fill) {
+            throw std::logic_error("readRegion wrote past the " + std::to_string(size) +
+                                   " bytes of the region");
+        }
+    }
+    buffer.resize(size);
+    return buffer;
+}
+
+inline Bytes readWhole(velmora::ImageView& frame) {
+    return readRegion(frame, Region::whole(frame.shape()));
+}
+
+/// The stored colour bytes without the fourth byte of every 4-byte pixel.
+inline Bytes dropFourthBytes(const Bytes& stored) {
+    Bytes packed;
+    for (std::size_t i = 0; i < stored.size(); ++i) {
+        if (i % 4 != 3) {
+            packed.push_back(stored[i]);
+        }
+    }
+    return packed;
+}
+
+/// A file in the temporary directory, removed when the object goes.
+class TempFile {
+public:
+    explicit TempFile(std::string_view suffix) {
+        static std::atomic<unsigned> s_counter{0};
+        m_path =
+            (std::filesystem::temp_directory_path() / ("trestan-test-" + std::to_string(::getpid()) + "-" +
+                                                       std::to_string(s_counter++) + std::string(suffix)))
+                .string();
+    }
+    ~TempFile() {
+        std::error_code ignored;
+        std::filesystem::remove(m_path, ignored);
+    }
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+
+    const std::string& path() const { return m_path; }
+
+private:
+    std::string m_path;
+};
 
 } // namespace testsupport
