@@ -1,7 +1,7 @@
 // Pixels past 4 GiB: a sparse file whose first tag directory holds a "Data" array of 4.5 GiB that
 // the walk skips, followed by the "ImageList" of a small image whose pixels start beyond 2^32.
 
-#include "FrameTestSupport.h"
+#include "GatanTestSupport.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 
 using namespace dmwriter;
-using namespace framestest;
+using namespace testsupport;
 
 namespace {
 
@@ -34,7 +34,7 @@ TEST_P(LargeOffset, PixelsBeyondFourGiBAreReadFromTheirOffset) {
     written.pixels = ramp(256, 5);
     const Tag& data = addImage(file.root().addDirectory("ImageList"), written).data;
 
-    TempFile temp(GetParam() == Version::Dm3 ? ".dm3" : ".dm4");
+    TemporaryFile temp({}, GetParam() == Version::Dm3 ? ".dm3" : ".dm4");
     file.writeFile(temp.path());
     ASSERT_GT(data.valueOffset(), HugeBytes);
     ASSERT_EQ(std::filesystem::file_size(temp.path()), file.size());

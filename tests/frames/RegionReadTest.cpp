@@ -2,7 +2,8 @@
 // regions outside the frame, pixel arrays cut short by the end of the file, and frames answering
 // from memory once the file has been read.
 
-#include "FrameTestSupport.h"
+#include "CountingStream.h"
+#include "GatanTestSupport.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -19,7 +20,7 @@
 #include <vector>
 
 using namespace dmwriter;
-using namespace framestest;
+using namespace testsupport;
 
 namespace {
 
@@ -33,14 +34,6 @@ struct FrameLayout {
 
 std::ostream& operator<<(std::ostream& out, const FrameLayout& layout) {
     return out << layout.name;
-}
-
-std::size_t pixelCount(const std::vector<std::uint32_t>& dimensions) {
-    std::size_t n = 1;
-    for (std::uint32_t length : dimensions) {
-        n *= length;
-    }
-    return n;
 }
 
 /// The region copied element by element from the stored pixels, axis 0 fastest.
@@ -107,13 +100,9 @@ class RegionRead : public ::testing::TestWithParam<FrameLayout> {
 protected:
     void SetUp() override {
         const FrameLayout& layout = GetParam();
-        ImageDefinition written;
-        written.dataType = layout.code;
-        written.dimensions = layout.dimensions;
-        written.pixels = ramp(pixelCount(layout.dimensions) * layout.storedSize);
-        m_stored = written.pixels;
-        m_file = singleImageFile(written);
-        m_extractor = openFile(m_file);
+        m_stored = rampImage(layout.code, layout.dimensions, layout.storedSize).pixels;
+        m_file = singleImageFile(rampImage(layout.code, layout.dimensions, layout.storedSize));
+        m_extractor = openDm(m_file);
         m_frame = m_extractor->frame(0);
     }
 
@@ -200,7 +189,8 @@ INSTANTIATE_TEST_SUITE_P(Layouts, RegionRead,
                                            FrameLayout{"Float32FourAxes", 2, {3, 2, 2, 2}, 4, 4},
                                            FrameLayout{"Complex128OneAxis", 13, {6}, 16, 16},
                                            FrameLayout{"ColourThreeAxes", 8, {4, 3, 2}, 4, 3},
-                                           FrameLayout{"ColourTwoAxes", 23, {5, 3}, 4, 3}),
+                                           FrameLayout{"ColourTwoAxes", 23, {5, 3}, 4, 3},
+                                           FrameLayout{"ColourOneAxis", 8, {5}, 4, 3}),
                          [](const ::testing::TestParamInfo<FrameLayout>& info) { return info.param.name; });
 
 namespace {
@@ -274,17 +264,14 @@ TEST_P(TruncatedPixels, FileOpensAndMissingPixelsReadAsZero) {
     ASSERT_LT(truncation.kept, total);
 
     ExtractorPtr extractor;
-    TempFile temp(".dm4");
+    const TemporaryFile temp(truncation.fromPath ? cut.bytes : Bytes{}, ".dm4");
     if (truncation.fromPath) {
-        std::ofstream(temp.path(), std::ios::binary)
-            .write(reinterpret_cast<const char*>(cut.bytes.data()),
-                   static_cast<std::streamsize>(cut.bytes.size()));
         ASSERT_EQ(std::filesystem::file_size(temp.path()), cut.bytes.size());
         leaveDirtyFreedBlocks(total);
         extractor = openPath(temp.path());
     } else {
         leaveDirtyFreedBlocks(total);
-        extractor = openBytes(cut.bytes);
+        extractor = openDm(cut.bytes);
     }
     const FramePtr frame = extractor->frame(0);
     ASSERT_EQ(frame->shape(), (Shape{truncation.width, truncation.height}));
@@ -316,75 +303,14 @@ INSTANTIATE_TEST_SUITE_P(
                       Truncation{"SixMiBFromPath", 1536, 1024, (std::size_t{5} << 20) + 1, true}),
     [](const ::testing::TestParamInfo<Truncation>& info) { return info.param.name; });
 
-namespace {
-
-/// Passes every call to another stream and records reads and seeks; refuses both once closed.
-class RecordingStream final : public velmora::StreamAccess {
-public:
-    explicit RecordingStream(std::shared_ptr<velmora::StreamAccess> inner) : m_inner(std::move(inner)) {}
-
-    std::uint64_t capabilities() const override { return m_inner->capabilities(); }
-    std::uint64_t read(std::uint64_t count, void* destination) override {
-        refuseWhenClosed();
-        m_events.push_back({Event::Read, count});
-        return m_inner->read(count, destination);
-    }
-    std::uint64_t tell() const override { return m_inner->tell(); }
-    void seek(std::int64_t offset, velmora::SeekOrigin origin) override {
-        refuseWhenClosed();
-        if (origin == velmora::SeekOrigin::Begin) {
-            m_events.push_back({Event::SeekFromStart, static_cast<std::uint64_t>(offset)});
-        }
-        m_inner->seek(offset, origin);
-    }
-    std::optional<std::uint64_t> size() const override { return m_inner->size(); }
-
-    void close() { m_closed = true; }
-
-    struct Event {
-        enum Kind { Read, SeekFromStart } kind;
-        std::uint64_t value;
-        bool operator==(const Event&) const = default;
-        friend std::ostream& operator<<(std::ostream& out, const Event& event) {
-            return out << (event.kind == Read ? "read " : "seek to ") << event.value;
-        }
-    };
-    const std::vector<Event>& events() const { return m_events; }
-
-private:
-    void refuseWhenClosed() const {
-        if (m_closed) {
-            throw std::logic_error("the stream was used after the file was opened");
-        }
-    }
-
-    std::shared_ptr<velmora::StreamAccess> m_inner;
-    std::vector<Event> m_events;
-    bool m_closed = false;
-};
-
-} // namespace
-
 TEST(FrameLoad, EachFrameIsOneSeekToItsDataOffsetAndOneReadOfItsPixels) {
     DmFile file;
     Directory& list = file.root().addDirectory("ImageList");
-    ImageDefinition first;
-    first.dataType = 10;
-    first.dimensions = {6, 5};
-    first.pixels = ramp(60);
-    ImageDefinition second;
-    second.dataType = 8;
-    second.dimensions = {3, 3};
-    second.pixels = ramp(36, 9);
-    const Tag& firstData = addImage(list, first).data;
-    const Tag& secondData = addImage(list, second).data;
-    const Bytes bytes = file.toBytes();
-
-    auto stream = std::make_shared<RecordingStream>(
-        velmora::StreamAccessFactory::fromMemory(std::make_shared<const std::vector<std::uint8_t>>(bytes)));
-    quietPluginLogger();
-    auto extractor = std::make_shared<GatanExtractor>(stream, "DM", trestan::OptionMap{});
-    using Event = RecordingStream::Event;
+    const Tag& firstData = addImage(list, rampImage(10, {6, 5}, 2)).data;
+    const Tag& secondData = addImage(list, rampImage(8, {3, 3}, 4, 9)).data;
+    auto stream = std::make_shared<CountingStream>(memoryStream(file.toBytes()));
+    openSource(stream);
+    using Event = CountingStream::Event;
     const std::vector<Event> loads{{Event::SeekFromStart, firstData.valueOffset()},
                                    {Event::Read, 60},
                                    {Event::SeekFromStart, secondData.valueOffset()},
@@ -397,16 +323,10 @@ TEST(FrameLoad, EachFrameIsOneSeekToItsDataOffsetAndOneReadOfItsPixels) {
 }
 
 TEST(FrameLoad, RegionsAreServedWithoutTheStream) {
-    ImageDefinition written;
-    written.dataType = 12;
-    written.dimensions = {4, 4};
-    written.pixels = ramp(128);
+    const ImageDefinition written = rampImage(12, {4, 4}, 8);
     DmFile file = singleImageFile(written, Version::Dm3);
-    const Bytes bytes = file.toBytes();
-    auto stream = std::make_shared<RecordingStream>(
-        velmora::StreamAccessFactory::fromMemory(std::make_shared<const std::vector<std::uint8_t>>(bytes)));
-    quietPluginLogger();
-    auto extractor = std::make_shared<GatanExtractor>(stream, "DM", trestan::OptionMap{});
+    auto stream = std::make_shared<CountingStream>(memoryStream(file.toBytes()));
+    const ExtractorPtr extractor = openSource(stream);
     stream->close();
     const FramePtr frame = extractor->frame(0);
     EXPECT_EQ(readWhole(*frame), written.pixels);
@@ -415,11 +335,8 @@ TEST(FrameLoad, RegionsAreServedWithoutTheStream) {
 }
 
 TEST(FrameLifetime, FrameKeptAfterTheExtractorIsReleasedStillReads) {
-    ImageDefinition written;
-    written.dataType = 11;
-    written.dimensions = {3, 4};
-    written.pixels = ramp(48);
-    TempFile temp(".dm3");
+    const ImageDefinition written = rampImage(11, {3, 4}, 4);
+    TemporaryFile temp({}, ".dm3");
     DmFile file = singleImageFile(written, Version::Dm3);
     file.writeFile(temp.path());
 

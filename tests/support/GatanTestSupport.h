@@ -1,8 +1,9 @@
 #pragma once
 
 // Helpers of the tag-tree and frame tests: opening DM bytes or files the way a host does, finding
-// nodes and checking their values, reading regions into guarded buffers, and temporary files.
+// nodes and checking their values, and reading regions into guarded buffers.
 
+#include "ByteSources.h"
 #include "GatanExtractor.h"
 #include "InternalPluginLogger.h"
 #include "dmwriter/DmImage.h"
@@ -16,10 +17,8 @@
 #include "velmora/VariantDataValue.h"
 #include "velmora/Vector.h"
 
-#include <atomic>
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
 #include <mutex>
@@ -27,9 +26,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <system_error>
 #include <typeinfo>
-#include <unistd.h>
 #include <vector>
 
 namespace testsupport {
@@ -297,28 +294,5 @@ inline Bytes dropFourthBytes(const Bytes& stored) {
     }
     return packed;
 }
-
-/// A file in the temporary directory, removed when the object goes.
-class TempFile {
-public:
-    explicit TempFile(std::string_view suffix) {
-        static std::atomic<unsigned> s_counter{0};
-        m_path =
-            (std::filesystem::temp_directory_path() / ("trestan-test-" + std::to_string(::getpid()) + "-" +
-                                                       std::to_string(s_counter++) + std::string(suffix)))
-                .string();
-    }
-    ~TempFile() {
-        std::error_code ignored;
-        std::filesystem::remove(m_path, ignored);
-    }
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-
-    const std::string& path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
 
 } // namespace testsupport
