@@ -2,14 +2,21 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <memory>
 #include <openssl/evp.h>
+#include <spawn.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/wait.h>
 #include <unistd.h>
+
+extern char** environ;
 
 namespace trestan::clitest {
 
@@ -275,13 +282,81 @@ std::vector<std::string> Corpus::fileNames() {
     return names;
 }
 
-std::optional<std::string> samplePath() {
-    const std::filesystem::path path =
-        std::filesystem::path(TRESTAN_TEST_SOURCE_DIR) / "samples" / "sample.dm4";
-    if (std::filesystem::is_regular_file(path)) {
-        return path.string();
+std::vector<std::string> ProcessResult::errLines() const {
+    std::vector<std::string> lines;
+    std::stringstream in(err);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
     }
-    return std::nullopt;
+    return lines;
+}
+
+ProcessResult runProcess(const std::string& program, const std::vector<std::string>& arguments) {
+    // Standard output and error go to files of a scratch directory, read once the child has ended.
+    const ScratchDirectory scratch;
+    const std::string outPath = scratch.file("out");
+    const std::string errPath = scratch.file("err");
+    std::vector<std::string> storage{program};
+    storage.insert(storage.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& argument : storage) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
+        throw std::runtime_error("cannot start " + program + ": " + std::strerror(spawned));
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) {
+            throw std::runtime_error(std::string("waitpid: ") + std::strerror(errno));
+        }
+    }
+    ProcessResult result;
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    const Bytes out = readFile(outPath);
+    const Bytes err = readFile(errPath);
+    result.out.assign(out.begin(), out.end());
+    result.err.assign(err.begin(), err.end());
+    return result;
+}
+
+std::string trestanPath() {
+    return std::string(TRESTAN_TEST_BINARY_DIR) + "/trestan";
+}
+
+dmwriter::ImageDefinition dmImage(std::int32_t dataType, std::vector<std::uint32_t> dimensions,
+                                  dmwriter::Bytes pixels) {
+    dmwriter::ImageDefinition image;
+    image.dataType = dataType;
+    image.dimensions = std::move(dimensions);
+    image.pixels = std::move(pixels);
+    return image;
+}
+
+void writeDmFile(const std::string& path, const std::vector<dmwriter::ImageDefinition>& images,
+                 dmwriter::Version version, std::optional<std::uint32_t> versionWord) {
+    dmwriter::DmFile file(version);
+    file.dmFraming();
+    if (versionWord) {
+        file.versionWord(*versionWord);
+    }
+    file.root().flags(1, 0);
+    file.root().addTag("HasWindowPosition", dmwriter::Tag::boolean(false));
+    dmwriter::Directory& imageList = file.root().addDirectory("ImageList");
+    for (const dmwriter::ImageDefinition& image : images) {
+        dmwriter::addImage(imageList, image);
+    }
+    file.writeFile(path);
 }
 
 } // namespace trestan::clitest

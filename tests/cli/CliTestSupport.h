@@ -1,8 +1,12 @@
 #pragma once
 
+#include "dmwriter/DmImage.h"
+#include "dmwriter/DmWriter.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -71,7 +75,41 @@ public:
     static std::vector<std::string> fileNames();
 };
 
-/// The README's sample file, when it has been generated.
-std::optional<std::string> samplePath();
+/// What one run of a program left behind.
+struct ProcessResult {
+    int exitCode = -1; ///< the exit status, or 128 + signal number when a signal ended the process
+    std::string out;
+    std::string err;
+
+    /// The lines of standard error, without their newlines.
+    std::vector<std::string> errLines() const;
+};
+
+/// Runs `program` with `arguments` (not including argv[0]) and collects standard output, standard
+/// error and the exit status. Standard input is /dev/null.
+ProcessResult runProcess(const std::string& program, const std::vector<std::string>& arguments);
+
+/// The freshly built trestan binary.
+std::string trestanPath();
+
+/// Runs the freshly built trestan.
+inline ProcessResult runTrestan(const std::vector<std::string>& arguments) {
+    return runProcess(trestanPath(), arguments);
+}
+
+/// Pixel bytes of `values`, little-endian, as DM stores them.
+template <typename T> dmwriter::Bytes pixelBytes(const std::vector<T>& values) {
+    return dmwriter::littleEndian(std::span<const T>(values.data(), values.size()));
+}
+
+/// An "ImageList" entry of the given DM image data type code, shape (axis 0 first) and pixels.
+dmwriter::ImageDefinition dmImage(std::int32_t dataType, std::vector<std::uint32_t> dimensions,
+                                  dmwriter::Bytes pixels);
+
+/// Writes a DM file whose "ImageList" holds `images`, in order, framed as DM frames its files; a
+/// version word other than the layout's makes a file that the reader refuses.
+void writeDmFile(const std::string& path, const std::vector<dmwriter::ImageDefinition>& images,
+                 dmwriter::Version version = dmwriter::Version::Dm4,
+                 std::optional<std::uint32_t> versionWord = {});
 
 } // namespace trestan::clitest

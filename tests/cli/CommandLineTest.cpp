@@ -2,9 +2,8 @@
 // the failures of files that cannot be read.
 
 #include "CliTestSupport.h"
-#include "DmFileBuilder.h"
-#include "TrestanProcess.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace trestan::clitest {
@@ -17,20 +16,15 @@ TEST(FormatsCommand, ListsTheGatanPluginWithItsFormatAndExtensions) {
     EXPECT_NE(result.out.find("formats: DM\n"), std::string::npos) << result.out;
     EXPECT_NE(result.out.find("extensions: dm3, dm4\n"), std::string::npos) << result.out;
     EXPECT_EQ(result.err, "");
-}
 
-TEST(FormatsCommand, JsonListsEachPluginWithSortedExtensions) {
-    const ProcessResult result = runTrestan({"formats", "--json"});
-    ASSERT_EQ(result.exitCode, 0) << result.err;
-    const nlohmann::json plugins = parseJson(result.out);
+    const ProcessResult json = runTrestan({"formats", "--json"});
+    ASSERT_EQ(json.exitCode, 0) << json.err;
+    const nlohmann::json plugins = parseJson(json.out);
     ASSERT_TRUE(plugins.is_array());
-    const nlohmann::json* gatan = nullptr;
-    for (const nlohmann::json& plugin : plugins) {
-        if (plugin.value("name", "") == "GatanPlugin") {
-            gatan = &plugin;
-        }
-    }
-    ASSERT_NE(gatan, nullptr) << result.out;
+    const auto gatan = std::find_if(plugins.begin(), plugins.end(), [](const nlohmann::json& plugin) {
+        return plugin.value("name", "") == "GatanPlugin";
+    });
+    ASSERT_NE(gatan, plugins.end()) << json.out;
     EXPECT_EQ((*gatan)["version"], "2.0.0");
     EXPECT_EQ((*gatan)["formats"], nlohmann::json::array({"DM"}));
     EXPECT_EQ((*gatan)["extensions"], nlohmann::json::array({"dm3", "dm4"}));
@@ -91,21 +85,14 @@ TEST(FileErrors, MissingFileExitsWithOneAndNamesTheFile) {
     }
 }
 
-TEST(FileErrors, UnsupportedVersionIsReportedWithTheVersion) {
+TEST(FileErrors, ExtensionsAreMatchedWithoutRegardToCaseAndOthersAreRefusedByName) {
     ScratchDirectory scratch;
-    const std::string file = scratch.file("version5.dm4");
-    writeHeaderOnlyFile(file, 5);
-    const ProcessResult result = runTrestan({"info", file});
-    EXPECT_EQ(result.exitCode, 1);
-    ASSERT_EQ(result.errLines().size(), 1U) << result.err;
-    EXPECT_EQ(result.err.rfind("trestan: " + file + ": ", 0), 0U) << result.err;
-    EXPECT_NE(result.err.find("Unsupported version 5"), std::string::npos) << result.err;
-}
+    const std::string upper = scratch.file("IMAGE.DM4");
+    writeDmFile(upper, {dmImage(6, {2, 2}, {1, 2, 3, 4})});
+    EXPECT_EQ(runTrestan({"info", upper}).exitCode, 0);
 
-TEST(FileErrors, ExtensionWithoutPluginIsRefusedByName) {
-    ScratchDirectory scratch;
     const std::string file = scratch.file("image.xyz");
-    writeDmFile(file, {dmImage(6, {2, 2}, {1, 2, 3, 4})});
+    std::filesystem::copy_file(upper, file);
     const ProcessResult result = runTrestan({"info", file});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.err, "trestan: " + file + ": no plugin reads '.xyz' files\n");
@@ -113,14 +100,6 @@ TEST(FileErrors, ExtensionWithoutPluginIsRefusedByName) {
     const ProcessResult bare = runTrestan({"tree", scratch.file("README")});
     EXPECT_EQ(bare.exitCode, 1);
     EXPECT_NE(bare.err.find("no plugin reads"), std::string::npos) << bare.err;
-}
-
-TEST(FileErrors, ExtensionIsMatchedWithoutRegardToCase) {
-    ScratchDirectory scratch;
-    const std::string file = scratch.file("IMAGE.DM4");
-    writeDmFile(file, {dmImage(6, {2, 2}, {1, 2, 3, 4})});
-    const ProcessResult result = runTrestan({"info", file});
-    EXPECT_EQ(result.exitCode, 0) << result.err;
 }
 
 TEST(FileErrors, OutputThatCannotBeWrittenExitsWithOne) {
@@ -156,20 +135,6 @@ TEST(LogLevel, PluginLogLinesAppearOnlyWhenAskedFor) {
     const ProcessResult off = runTrestan({"--log-level", "0", "info", file});
     ASSERT_EQ(off.exitCode, 0) << off.err;
     EXPECT_EQ(off.out.find("DM4 dataset"), std::string::npos) << off.out;
-}
-
-TEST(Sample, ReadmeCommandShowsTheSampleFrames) {
-    const std::optional<std::string> sample = samplePath();
-    if (!sample) {
-        GTEST_SKIP() << "samples/sample.dm4 has not been generated";
-    }
-    const ProcessResult result = runTrestan({"info", *sample});
-    ASSERT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_NE(result.out.find("format: DM (GatanPlugin 2.0.0)"), std::string::npos) << result.out;
-    EXPECT_NE(result.out.find("frames: 2"), std::string::npos) << result.out;
-    EXPECT_NE(result.out.find("frame 0: 64 x 64 rgb8, RGB"), std::string::npos) << result.out;
-    EXPECT_NE(result.out.find("frame 1: 128 x 128 int16, GRAYSCALE"), std::string::npos) << result.out;
-    EXPECT_NE(result.out.find("spacing (0.25, 0.25, 1) nm"), std::string::npos) << result.out;
 }
 
 } // namespace

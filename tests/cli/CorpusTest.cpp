@@ -4,7 +4,6 @@
 
 #include "CliTestSupport.h"
 #include "ImageFileReaders.h"
-#include "TrestanProcess.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>

@@ -10,9 +10,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <iterator>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -23,11 +21,6 @@ using velmora::ValueType;
 namespace {
 
 const std::filesystem::path s_samples = std::filesystem::path(TRESTAN_TEST_SOURCE_DIR) / "samples";
-
-dmwriter::Bytes readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return dmwriter::Bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 class Sample : public ::testing::TestWithParam<std::string> {};
 
