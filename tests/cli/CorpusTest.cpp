@@ -23,19 +23,18 @@ std::string corpusFile(const std::string& name) {
     return (Corpus::directory() / name).string();
 }
 
-std::size_t elementSize(const std::string& dataType) {
-    static const std::map<std::string, std::size_t> s_sizes = {
-        {"int8", 1},    {"uint8", 1},   {"int16", 2},     {"uint16", 2},      {"int32", 4}, {"uint32", 4},
-        {"float32", 4}, {"float64", 8}, {"complex64", 8}, {"complex128", 16}, {"rgb8", 3}};
-    return s_sizes.at(dataType);
+// Bytes per element and NumPy type of each data type name.
+const std::pair<std::size_t, std::string>& typeOf(const std::string& dataType) {
+    static const std::map<std::string, std::pair<std::size_t, std::string>> s_types = {
+        {"int8", {1, "|i1"}},         {"uint8", {1, "|u1"}},   {"int16", {2, "<i2"}},
+        {"uint16", {2, "<u2"}},       {"int32", {4, "<i4"}},   {"uint32", {4, "<u4"}},
+        {"float32", {4, "<f4"}},      {"float64", {8, "<f8"}}, {"complex64", {8, "<c8"}},
+        {"complex128", {16, "<c16"}}, {"rgb8", {3, "|u1"}}};
+    return s_types.at(dataType);
 }
 
-std::string npyDescr(const std::string& dataType) {
-    static const std::map<std::string, std::string> s_descr = {
-        {"int8", "|i1"},      {"uint8", "|u1"},       {"int16", "<i2"},   {"uint16", "<u2"},
-        {"int32", "<i4"},     {"uint32", "<u4"},      {"float32", "<f4"}, {"float64", "<f8"},
-        {"complex64", "<c8"}, {"complex128", "<c16"}, {"rgb8", "|u1"}};
-    return s_descr.at(dataType);
+std::size_t elementSize(const std::string& dataType) {
+    return typeOf(dataType).first;
 }
 
 std::vector<std::size_t> shapeOf(const nlohmann::json& frame) {
@@ -126,28 +125,48 @@ TEST(Corpus, InfoJsonAgreesWithTheManifestForEveryFile) {
     }
 }
 
-TEST(Corpus, NpyOfEveryFrameReadsBackToTheRegionBytes) {
+TEST(Corpus, NpyOfEveryFrameReadsBackToTheRegionBytesAndPngOfEveryImageOpensWithLibpng) {
     SKIP_WITHOUT_CORPUS();
     ScratchDirectory scratch;
     for (const std::string& name : Corpus::fileNames()) {
         for (const nlohmann::json& frame : Corpus::manifest()[name]["frames"]) {
             const std::string index = std::to_string(frame["index"].get<std::size_t>());
             SCOPED_TRACE(name + " frame " + index);
-            const std::string output = scratch.file(name + "." + index + ".npy");
-            const ProcessResult result =
-                runTrestan({"export", corpusFile(name), "-o", output, "--frame", index});
-            ASSERT_EQ(result.exitCode, 0) << result.err;
-            const NpyArray array = readNpy(output);
+            const auto exportAs = [&](const std::string& extension) {
+                const std::string output = scratch.file(name + "." + index + extension);
+                return std::make_pair(
+                    runTrestan({"export", corpusFile(name), "-o", output, "--frame", index}), output);
+            };
             const std::string dataType = frame["dataType"];
-            EXPECT_EQ(array.descr, npyDescr(dataType));
+            const std::vector<std::size_t> shape = shapeOf(frame);
+
+            const auto [npyResult, npyPath] = exportAs(".npy");
+            ASSERT_EQ(npyResult.exitCode, 0) << npyResult.err;
+            const NpyArray array = readNpy(npyPath);
+            EXPECT_EQ(array.descr, typeOf(dataType).second);
             EXPECT_FALSE(array.fortranOrder);
-            std::vector<std::size_t> shape = shapeOf(frame);
-            std::reverse(shape.begin(), shape.end());
+            std::vector<std::size_t> reversed(shape.rbegin(), shape.rend());
             if (dataType == "rgb8") {
-                shape.push_back(3);
+                reversed.push_back(3);
             }
-            EXPECT_EQ(array.shape, shape);
+            EXPECT_EQ(array.shape, reversed);
             EXPECT_EQ(sha256Hex(array.data), frame["sha256"]);
+
+            const auto [pngResult, pngPath] = exportAs(".png");
+            if (shape.size() < 2) {
+                EXPECT_EQ(pngResult.exitCode, 2);
+                continue;
+            }
+            ASSERT_EQ(pngResult.exitCode, 0) << pngResult.err;
+            const PngImage image = readPng(pngPath);
+            EXPECT_EQ(image.width, shape[0]);
+            EXPECT_EQ(image.height, shape[1]);
+            EXPECT_EQ(image.bitDepth, 8);
+            EXPECT_EQ(image.colourType, dataType == "rgb8" ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_GRAY);
+            if (dataType == "rgb8" && shape.size() == 2) {
+                EXPECT_EQ(sha256Hex(image.pixels), frame["sha256"])
+                    << "colour pixels are written as they are";
+            }
         }
     }
 }
@@ -179,39 +198,6 @@ TEST(Corpus, TiffOfTheLargestFrameOpensWithLibtiff) {
             all.insert(all.end(), page.pixels.begin(), page.pixels.end());
         }
         EXPECT_EQ(sha256Hex(all), frame["sha256"]) << "the TIFF pixels are the region bytes";
-    }
-}
-
-TEST(Corpus, PngPreviewOfEveryImageOpensWithLibpng) {
-    SKIP_WITHOUT_CORPUS();
-    ScratchDirectory scratch;
-    for (const std::string& name : Corpus::fileNames()) {
-        for (const nlohmann::json& frame : Corpus::manifest()[name]["frames"]) {
-            const std::string index = std::to_string(frame["index"].get<std::size_t>());
-            SCOPED_TRACE(name + " frame " + index);
-            const std::string output = scratch.file(name + "." + index + ".png");
-            const ProcessResult result =
-                runTrestan({"export", corpusFile(name), "-o", output, "--frame", index});
-            const std::vector<std::size_t> shape = shapeOf(frame);
-            if (shape.size() < 2) {
-                EXPECT_EQ(result.exitCode, 2);
-                continue;
-            }
-            ASSERT_EQ(result.exitCode, 0) << result.err;
-            const PngImage image = readPng(output);
-            EXPECT_EQ(image.width, shape[0]);
-            EXPECT_EQ(image.height, shape[1]);
-            EXPECT_EQ(image.bitDepth, 8);
-            if (frame["dataType"] == "rgb8") {
-                EXPECT_EQ(image.colourType, PNG_COLOR_TYPE_RGB);
-                if (shape.size() == 2) {
-                    EXPECT_EQ(sha256Hex(image.pixels), frame["sha256"])
-                        << "colour pixels are written as they are";
-                }
-            } else {
-                EXPECT_EQ(image.colourType, PNG_COLOR_TYPE_GRAY);
-            }
-        }
     }
 }
 

@@ -88,33 +88,6 @@ TEST(DmWriterLayout, NamesAreWrittenByteForByte) {
                   "00000009 FF"));
 }
 
-TEST(DmWriterValues, HelpersEncodeLittleEndianValuesAndDmCodes) {
-    EXPECT_EQ(Tag::int16(-2).info(), (std::vector<std::int64_t>{2}));
-    EXPECT_EQ(Tag::int16(-2).value(), hex("FEFF"));
-    EXPECT_EQ(Tag::uint64(0x0102030405060708).info(), (std::vector<std::int64_t>{12}));
-    EXPECT_EQ(Tag::uint64(0x0102030405060708).value(), hex("0807060504030201"));
-    EXPECT_EQ(Tag::float32(1.0F).value(), hex("0000803F"));
-    EXPECT_EQ(Tag::float64(-2.0).value(), hex("00000000000000C0"));
-    EXPECT_EQ(Tag::boolean(true).info(), (std::vector<std::int64_t>{8}));
-    EXPECT_EQ(Tag::uint8(200).info(), (std::vector<std::int64_t>{10}));
-
-    EXPECT_EQ(Tag::string(u"A\u20AC").info(), (std::vector<std::int64_t>{18, 2}));
-    EXPECT_EQ(Tag::string(u"A\u20AC").value(), hex("4100 AC20"));
-    EXPECT_EQ(Tag::utf16Array(u"Hi").info(), (std::vector<std::int64_t>{20, 4, 2}));
-    EXPECT_EQ(Tag::utf16Array(u"Hi").value(), hex("4800 6900"));
-
-    const Tag array = Tag::array<std::int16_t>(ElementType::Int16, {1, -1, 256});
-    EXPECT_EQ(array.info(), (std::vector<std::int64_t>{20, 2, 3}));
-    EXPECT_EQ(array.value(), hex("0100 FFFF 0001"));
-
-    const Tag group = Tag::group({Field::of(ElementType::Int32, 3), Field::of(ElementType::Float32, 0.5F)});
-    EXPECT_EQ(group.info(), (std::vector<std::int64_t>{15, 0, 2, 0, 3, 0, 6}));
-    EXPECT_EQ(group.value(), hex("03000000 0000003F"));
-
-    const Tag groups = Tag::groupArray({3, 7}, 2, Bytes(24, 0));
-    EXPECT_EQ(groups.info(), (std::vector<std::int64_t>{20, 15, 0, 2, 0, 3, 0, 7, 2}));
-}
-
 TEST(DmWriterOffsets, RecordWhereEachTagAndValueLies) {
     DmFile file(Version::Dm3);
     Tag& first = file.root().addTag("A", Tag::array<std::int16_t>(ElementType::Int16, {10, 20}));

@@ -197,6 +197,7 @@ TEST_P(TagErrors, InfoArraysShorterThanTheirKindAreRefusedBeforeAValueParserRuns
         {{15, 0, 1, 0}, "a group of 1 fields"},
         {{15, 0, 2, 0, 3, 0}, "a group of 2 fields"},
     };
+    ensurePluginLogger();
     for (const Case& c : cases) {
         DmFile file = fileWith(Tag::raw(c.info, Bytes(16, 0)));
         LogCapture log;
