@@ -3,13 +3,14 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <memory>
 #include <openssl/evp.h>
+#include <regex>
 #include <spawn.h>
 #include <sstream>
 #include <stdexcept>
@@ -77,161 +78,80 @@ nlohmann::json parseJson(const std::string& text) {
     }
 }
 
-namespace {
-
-// The text of `key`'s value in a NumPy header dictionary such as
-// "{'descr': '<u2', 'fortran_order': False, 'shape': (3, 4), }".
-std::string headerField(const std::string& header, const std::string& key) {
-    const std::string quotedKey = "'" + key + "':";
-    const std::size_t at = header.find(quotedKey);
-    if (at == std::string::npos) {
-        throw std::runtime_error("npy header lacks " + key + ": " + header);
-    }
-    std::size_t start = at + quotedKey.size();
-    while (start < header.size() && header[start] == ' ') {
-        ++start;
-    }
-    std::size_t end = start;
-    if (header[start] == '(') {
-        end = header.find(')', start) + 1;
-    } else if (header[start] == '\'') {
-        end = header.find('\'', start + 1) + 1;
-    } else {
-        end = header.find_first_of(",}", start);
-    }
-    return header.substr(start, end - start);
-}
-
-} // namespace
-
 NpyArray readNpy(const std::string& path) {
     const Bytes file = readFile(path);
-    static const std::string Magic = "\x93NUMPY";
-    if (file.size() < 10 || std::string(file.begin(), file.begin() + 6) != Magic) {
-        throw std::runtime_error(path + " does not start with the NumPy magic string");
+    if (file.size() < 10 ||
+        std::string(file.begin(), file.begin() + 8) != std::string("\x93NUMPY\x01\x00", 8)) {
+        throw std::runtime_error(path + " is not a NumPy file of format version 1.0");
     }
-    if (file[6] != 1 || file[7] != 0) {
-        throw std::runtime_error(path + " is not NumPy format version 1.0");
-    }
-    const std::size_t headerLength = file[8] | (static_cast<std::size_t>(file[9]) << 8);
     NpyArray array;
-    array.headerSize = 10 + headerLength;
-    if (file.size() < array.headerSize) {
-        throw std::runtime_error(path + " ends inside its header");
+    array.headerSize = 10 + (file[8] | (static_cast<std::size_t>(file[9]) << 8));
+    if (file.size() < array.headerSize || file[array.headerSize - 1] != '\n') {
+        throw std::runtime_error(path + " has no header ending in a newline");
     }
-    const std::string header(file.begin() + 10, file.begin() + static_cast<std::ptrdiff_t>(array.headerSize));
-    if (header.empty() || header.back() != '\n') {
-        throw std::runtime_error("npy header does not end with a newline: " + header);
+    // The header is a Python dictionary literal; made JSON, nlohmann parses it and refuses any other
+    // text.
+    std::string text(file.begin() + 10, file.begin() + static_cast<std::ptrdiff_t>(array.headerSize));
+    for (const auto& [pattern, replacement] :
+         std::vector<std::pair<std::string, std::string>>{{"'", "\""},
+                                                          {",\\s*\\)", ")"},
+                                                          {",\\s*\\}", "}"},
+                                                          {"\\(", "["},
+                                                          {"\\)", "]"},
+                                                          {"\\bFalse\\b", "false"},
+                                                          {"\\bTrue\\b", "true"}}) {
+        text = std::regex_replace(text, std::regex(pattern), replacement);
     }
-    const std::string descr = headerField(header, "descr");
-    array.descr = descr.substr(1, descr.size() - 2);
-    const std::string fortran = headerField(header, "fortran_order");
-    if (fortran != "False" && fortran != "True") {
-        throw std::runtime_error("npy fortran_order is neither True nor False: " + fortran);
-    }
-    array.fortranOrder = fortran == "True";
-    std::string shape = headerField(header, "shape");
-    shape = shape.substr(1, shape.size() - 2);
-    std::stringstream items(shape);
-    std::string item;
-    while (std::getline(items, item, ',')) {
-        if (item.find_first_not_of(' ') != std::string::npos) {
-            array.shape.push_back(static_cast<std::size_t>(std::stoull(item)));
-        }
-    }
+    const nlohmann::json fields = nlohmann::json::parse(text);
+    array.descr = fields.at("descr");
+    array.fortranOrder = fields.at("fortran_order");
+    array.shape = fields.at("shape").get<std::vector<std::size_t>>();
     array.data.assign(file.begin() + static_cast<std::ptrdiff_t>(array.headerSize), file.end());
     return array;
 }
 
 namespace {
 
-std::optional<std::string> compareData(const nlohmann::json& actual, const nlohmann::json& expected,
-                                       bool float32, const std::string& where) {
-    if (expected.is_array()) {
-        if (!actual.is_array() || actual.size() != expected.size()) {
-            return where + ": expected " + expected.dump().substr(0, 200) + ", got " +
-                   actual.dump().substr(0, 200);
+// Numbers as exact text: float32 values rounded to float, other floating-point numbers as they are,
+// in hexadecimal so that the sign of zero counts. Integers stay integers and never equal a float.
+nlohmann::json exactNumbers(const nlohmann::json& data, bool float32) {
+    if (data.is_array()) {
+        nlohmann::json items = nlohmann::json::array();
+        for (const nlohmann::json& item : data) {
+            items.push_back(exactNumbers(item, float32));
         }
-        for (std::size_t i = 0; i < expected.size(); ++i) {
-            if (auto difference =
-                    compareData(actual[i], expected[i], float32, where + "[" + std::to_string(i) + "]")) {
-                return difference;
-            }
-        }
-        return std::nullopt;
+        return items;
     }
-    if (expected.is_number_float() || (float32 && expected.is_number())) {
-        if (!actual.is_number()) {
-            return where + ": expected " + expected.dump() + ", got " + actual.dump();
-        }
-        const double a = actual.get<double>();
-        const double e = expected.get<double>();
-        const bool same = float32 ? static_cast<float>(a) == static_cast<float>(e) : a == e;
-        // The sign of zero is data too (-0.0 is stored in real files).
-        if (!same || std::signbit(a) != std::signbit(e)) {
-            return where + ": expected " + expected.dump() + ", got " + actual.dump();
-        }
-        return std::nullopt;
+    if (data.is_number_float() || (float32 && data.is_number())) {
+        const double value = float32 ? static_cast<float>(data.get<double>()) : data.get<double>();
+        char text[64];
+        std::snprintf(text, sizeof text, "%a", value);
+        return text;
     }
-    if (actual != expected || expected.is_number_integer() != actual.is_number_integer()) {
-        return where + ": expected " + expected.dump().substr(0, 200) + ", got " +
-               actual.dump().substr(0, 200);
-    }
-    return std::nullopt;
+    return data;
 }
 
-std::optional<std::string> compareNode(const nlohmann::json& actual, const nlohmann::json& expected,
-                                       const std::string& parentPath) {
-    if (!actual.is_object() || !expected.is_object()) {
-        return parentPath + ": a node is not a JSON object";
+nlohmann::json exactTree(nlohmann::json node) {
+    if (node.is_object() && node.contains("value") && node["value"].is_object()) {
+        nlohmann::json& value = node["value"];
+        value["data"] = exactNumbers(value["data"], value["type"] == "float32");
     }
-    const std::string path = parentPath + "/" + expected.value("name", std::string("?"));
-    for (const auto& [key, value] : actual.items()) {
-        if (!expected.contains(key)) {
-            return path + ": unexpected member \"" + key + "\"";
-        }
-    }
-    for (const auto& [key, value] : expected.items()) {
-        if (!actual.contains(key)) {
-            return path + ": missing member \"" + key + "\"";
+    if (node.is_object() && node.contains("children") && node["children"].is_array()) {
+        for (nlohmann::json& child : node["children"]) {
+            child = exactTree(child);
         }
     }
-    if (actual["name"] != expected["name"]) {
-        return parentPath + ": expected node " + expected["name"].dump() + ", got " + actual["name"].dump();
-    }
-    if (expected.contains("value")) {
-        const nlohmann::json& a = actual["value"];
-        const nlohmann::json& e = expected["value"];
-        if (!a.is_object() || a.size() != 2 || !a.contains("type") || !a.contains("data")) {
-            return path + ": value is not {\"type\", \"data\"}: " + a.dump().substr(0, 200);
-        }
-        if (a["type"] != e["type"]) {
-            return path + ": expected type " + e["type"].dump() + ", got " + a["type"].dump();
-        }
-        if (auto difference = compareData(a["data"], e["data"], e["type"] == "float32", path)) {
-            return difference;
-        }
-    }
-    if (expected.contains("children")) {
-        const nlohmann::json& a = actual["children"];
-        const nlohmann::json& e = expected["children"];
-        if (!a.is_array() || a.size() != e.size()) {
-            return path + ": expected " + std::to_string(e.size()) + " children, got " +
-                   std::to_string(a.is_array() ? a.size() : 0);
-        }
-        for (std::size_t i = 0; i < e.size(); ++i) {
-            if (auto difference = compareNode(a[i], e[i], path)) {
-                return difference;
-            }
-        }
-    }
-    return std::nullopt;
+    return node;
 }
 
 } // namespace
 
 std::optional<std::string> compareTrees(const nlohmann::json& actual, const nlohmann::json& expected) {
-    return compareNode(actual, expected, "");
+    const nlohmann::json patch = nlohmann::json::diff(exactTree(actual), exactTree(expected));
+    if (patch.empty()) {
+        return std::nullopt;
+    }
+    return "the patch from the actual to the expected tree: " + patch.dump().substr(0, 2000);
 }
 
 const nlohmann::json* findNode(const nlohmann::json& tree, const std::string& path) {

@@ -58,7 +58,7 @@ NpyArray readNpy(const std::string& path);
 
 /// Compares a metadata tree printed by `trestan tree --json` with an expected one. Numbers are
 /// compared as numbers: float32 values after rounding both to float, everything else exactly.
-/// Returns a description of the first difference, with the path of the node, or nothing.
+/// Returns the differences as a JSON patch, or nothing.
 std::optional<std::string> compareTrees(const nlohmann::json& actual, const nlohmann::json& expected);
 
 /// The node reached from `tree` by a path of child names ("GATAN/ImageList"), or nullptr.
