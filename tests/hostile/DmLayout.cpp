@@ -7,26 +7,13 @@ namespace hostile {
 
 namespace {
 
+/// Bytes of an element of DM type `code` (2 to 12).
 std::uint64_t elementBytes(std::int64_t code) {
-    switch (code) {
-    case 8:
-    case 9:
-    case 10:
-        return 1;
-    case 2:
-    case 4:
-        return 2;
-    case 3:
-    case 5:
-    case 6:
-        return 4;
-    case 7:
-    case 11:
-    case 12:
-        return 8;
-    default:
+    constexpr std::uint64_t sizes[] = {0, 0, 2, 4, 2, 4, 4, 8, 1, 1, 1, 8, 8};
+    if (code < 2 || code > 12) {
         throw std::runtime_error("element code " + std::to_string(code) + " in a file taken as well formed");
     }
+    return sizes[code];
 }
 
 class Scanner {
@@ -70,37 +57,25 @@ private:
         return value;
     }
 
+    /// A field holding a signed big-endian number of 4 or 8 bytes.
     std::int64_t signedField(std::uint64_t size, const std::string& what) {
         const std::uint64_t raw = field(size, what);
-        if (size == 4) {
-            return static_cast<std::int32_t>(static_cast<std::uint32_t>(raw));
-        }
-        if (size == 2) {
-            return static_cast<std::int16_t>(static_cast<std::uint16_t>(raw));
-        }
-        return static_cast<std::int64_t>(raw);
+        return size == 4 ? static_cast<std::int32_t>(static_cast<std::uint32_t>(raw))
+                         : static_cast<std::int64_t>(raw);
     }
 
     void directory(const std::string& path) {
         field(2, "flags of \"" + path + "\"");
         const std::int64_t count = signedField(m_wide ? 8 : 4, "entry count of \"" + path + "\"");
-        int unnamed = 0;
         for (std::int64_t i = 0; i < count; ++i) {
             const std::uint64_t typeOffset = m_at;
             const auto type = static_cast<std::uint8_t>(field(1, "entry type byte in \"" + path + "\""));
-            const std::int64_t nameLength = signedField(2, "name length in \"" + path + "\"");
-            std::string name;
+            const auto nameLength = static_cast<std::int16_t>(field(2, "name length in \"" + path + "\""));
+            std::string name = "(unnamed)";
             if (nameLength > 0) {
                 name.assign(m_bytes.begin() + static_cast<std::ptrdiff_t>(m_at),
                             m_bytes.begin() + static_cast<std::ptrdiff_t>(m_at + nameLength));
                 field(static_cast<std::uint64_t>(nameLength), "name \"" + name + "\" in \"" + path + "\"");
-            } else {
-                name = "item" +
-                       std::string(unnamed < 10    ? "00"
-                                   : unnamed < 100 ? "0"
-                                                   : "") +
-                       std::to_string(unnamed);
-                ++unnamed;
             }
             const std::string entryPath = path + "/" + name;
             if (m_wide) {

@@ -15,7 +15,6 @@
 #include "DmLayout.h"
 #include "Sweep.h"
 #include "WriterSeeds.h"
-#include "dmwriter/DmWriter.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -205,56 +204,6 @@ void sweepRandomChanges(const NamedFile& file, std::size_t mutants, std::uint64_
 
 } // namespace
 
-TEST(DmLayout, FindsTheFieldsTheWriterLaidOut) {
-    // The sweeps aim at the scanner's fields, so the scanner must find them: every directory entry's
-    // type byte and every tag's separator where the writer put them, each info array ending where
-    // the tag's value begins, and the value bytes of both "Data" arrays.
-    for (dmwriter::Version version : {dmwriter::Version::Dm3, dmwriter::Version::Dm4}) {
-        dmwriter::DmFile file = gatanfuzz::tagKindsFile(version);
-        const Bytes bytes = file.toBytes();
-        const DmLayout layout = scanLayout(bytes);
-        const std::vector<StructuralField>& fields = layout.fields;
-        std::set<std::uint64_t> starts;
-        std::set<std::uint64_t> ends;
-        for (const StructuralField& field : fields) {
-            starts.insert(field.offset);
-            ends.insert(field.offset + field.size);
-        }
-        std::size_t tags = 0;
-        std::size_t dataTags = 0;
-        std::vector<const dmwriter::Directory*> pending{&file.root()};
-        while (!pending.empty()) {
-            const dmwriter::Directory* directory = pending.back();
-            pending.pop_back();
-            EXPECT_EQ(starts.count(directory->offset()), 1U) << "directory at " << directory->offset();
-            for (std::size_t i = 0; i < directory->size(); ++i) {
-                const dmwriter::Entry& entry = directory->entry(i);
-                EXPECT_EQ(starts.count(entry.offset), 1U) << "entry \"" << entry.name << "\"";
-                if (entry.isDirectory()) {
-                    pending.push_back(&std::get<dmwriter::Directory>(entry.body));
-                } else {
-                    const dmwriter::Tag& tag = std::get<dmwriter::Tag>(entry.body);
-                    EXPECT_EQ(starts.count(tag.offset()), 1U) << "tag \"" << entry.name << "\"";
-                    EXPECT_EQ(ends.count(tag.valueOffset()), 1U) << "tag \"" << entry.name << "\"";
-                    if (entry.name == "Data") {
-                        const bool found =
-                            std::any_of(layout.data.begin(), layout.data.end(), [&tag](auto data) {
-                                return data.offset == tag.valueOffset() && data.size == tag.valueSize();
-                            });
-                        EXPECT_TRUE(found) << "pixels of the \"Data\" tag at " << tag.valueOffset();
-                        ++dataTags;
-                    }
-                    ++tags;
-                }
-            }
-        }
-        EXPECT_GT(tags, 50U);
-        EXPECT_EQ(dataTags, 2U);
-        EXPECT_EQ(layout.data.size(), dataTags);
-        EXPECT_EQ(fields.front().offset, 0U);
-    }
-}
-
 /// Sweeps each file, the random sweep from consecutive seeds; skips when there are no files (no
 /// corpus).
 void sweepEach(const std::vector<NamedFile>& files, const std::function<void(const NamedFile&)>& sweep) {
@@ -270,24 +219,13 @@ void sweepRandomly(const std::vector<NamedFile>& files, std::size_t mutants, std
     sweepEach(files, [&](const NamedFile& file) { sweepRandomChanges(file, mutants, firstSeed++); });
 }
 
-TEST(HostileSweep, EveryPrefixOfWriterFiles) {
+TEST(HostileSweep, EveryPrefix) {
     sweepEach(writerFiles(), sweepPrefixes);
-}
-
-TEST(HostileSweep, EveryPrefixOfSampleFiles) {
     sweepEach(sampleFiles(), sweepPrefixes);
-}
-
-TEST(HostileSweep, EveryPrefixOfSmallRealFiles) {
-    sweepEach(smallRealFiles(1), sweepPrefixes);
 }
 
 TEST(HostileSweep, StructuralByteChangesOfWriterFiles) {
     sweepEach(writerFiles(), sweepStructuralBytes);
-}
-
-TEST(HostileSweep, StructuralByteChangesOfSmallRealFiles) {
-    sweepEach(smallRealFiles(1), sweepStructuralBytes);
 }
 
 TEST(HostileSweep, RandomMultiByteChangesOfWriterAndSampleFiles) {
@@ -296,6 +234,10 @@ TEST(HostileSweep, RandomMultiByteChangesOfWriterAndSampleFiles) {
     sweepRandomly(sampleFiles(), 2000, 0x5EED0001 + writer.size());
 }
 
-TEST(HostileSweep, RandomMultiByteChangesOfRealFiles) {
+TEST(HostileSweep, RealFiles) {
+    sweepEach(smallRealFiles(1), [](const NamedFile& file) {
+        sweepPrefixes(file);
+        sweepStructuralBytes(file);
+    });
     sweepRandomly(smallRealFiles(3), 1000, 0x5EED1001);
 }
