@@ -12,45 +12,21 @@
 #include "velmora/VariantDataValue.h"
 
 #include <algorithm>
-#include <fstream>
 #include <stdexcept>
-#include <system_error>
-#include <unistd.h>
 
 namespace concurrency {
 
 namespace {
 
-/// The directory of the writer files, removed at exit.
-class TemporaryDirectory {
-public:
-    TemporaryDirectory()
-        : m_path(std::filesystem::temp_directory_path() /
-                 ("trestan-concurrency-" + std::to_string(::getpid()))) {
-        std::filesystem::create_directories(m_path);
-    }
-    ~TemporaryDirectory() {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
-    const std::filesystem::path& path() const { return m_path; }
-
-private:
-    std::filesystem::path m_path;
-};
-
 std::vector<Input> gatherInputs() {
-    static TemporaryDirectory s_directory;
+    // The writer files as files too, removed at exit.
+    static std::vector<std::unique_ptr<testsupport::TemporaryFile>> s_files;
     std::vector<Input> inputs;
     for (auto& seed : gatanfuzz::writerSeeds()) {
-        if (seed.name.find("refused") != std::string::npos) {
-            continue;
+        if (seed.name.find("refused") == std::string::npos) {
+            s_files.push_back(std::make_unique<testsupport::TemporaryFile>(seed.bytes, ".dm"));
+            inputs.push_back(Input{seed.name, std::move(seed.bytes), s_files.back()->path()});
         }
-        const std::filesystem::path path = s_directory.path() / seed.name;
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(seed.bytes.data()),
-                   static_cast<std::streamsize>(seed.bytes.size()));
-        inputs.push_back(Input{seed.name, std::move(seed.bytes), path});
     }
     const std::filesystem::path samples = std::filesystem::path(TRESTAN_TEST_SOURCE_DIR) / "samples";
     for (const char* name : {"sample.dm3", "sample.dm4"}) {
