@@ -3,7 +3,6 @@
 #include "velmora/Error.h"
 
 #include <gtest/gtest.h>
-#include <limits>
 #include <numeric>
 
 using namespace velmora;
@@ -53,24 +52,20 @@ std::vector<std::uint8_t> iota(std::size_t n) {
     return bytes;
 }
 
-TEST(ImageView, DefaultReadsCopyFromTheBuffer) {
+TEST(ImageView, DefaultReadsCopyFromTheBufferFollowingTheStrides) {
     BufferView view(Shape{3, 2}, DataType(DataTypeId::UInt16), iota(12));
     EXPECT_EQ(view.indexer().strides(), (Shape{2, 6}));
-    std::uint8_t element[2];
-    view.read(Shape{1, 1}, element);
-    EXPECT_EQ(element[0], 8);
-    EXPECT_EQ(element[1], 9);
     std::vector<std::uint8_t> column(4);
     view.readRegion(RegionX<std::size_t>(Shape{2, 0}, Shape{1, 2}), column.data());
     EXPECT_EQ(column, (std::vector<std::uint8_t>{4, 5, 10, 11}));
-}
+    view.read(Shape{1, 1}, column.data());
+    EXPECT_EQ(column, (std::vector<std::uint8_t>{8, 9, 10, 11}));
 
-TEST(ImageView, DefaultReadsFollowExplicitStrides) {
-    BufferView view(Shape{2, 2}, DataType(DataTypeId::RGB8), iota(16), Shape{4, 8});
+    BufferView padded(Shape{2, 2}, DataType(DataTypeId::RGB8), iota(16), Shape{4, 8});
     std::vector<std::uint8_t> all(12);
-    view.readRegion(RegionX<std::size_t>::whole(view.shape()), all.data());
+    padded.readRegion(RegionX<std::size_t>::whole(padded.shape()), all.data());
     EXPECT_EQ(all, (std::vector<std::uint8_t>{0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14}));
-    EXPECT_THROW(view.read(Shape{2, 0}, all.data()), InvalidArgument);
+    EXPECT_THROW(padded.read(Shape{2, 0}, all.data()), InvalidArgument);
 }
 
 TEST(ImageView, DefaultsRefuseReadsWithoutABufferAndAllChanges) {
@@ -153,32 +148,27 @@ TEST(View, ViewOriginIsTheRecordUnderItsExtensionIdAndNothingElse) {
 }
 
 TEST(ImageProperties, DefaultsFollowTheDataType) {
+    // The Gatan plugin's types are checked through it in tests/frames; here the types it does not
+    // serve, and colour, whose interpretation it replaces.
     struct Case {
         DataType type;
         ImageInterpretation interpretation;
         unsigned bitDepth;
-        double lowest;
-        double highest;
+        Vector<double, 2> range;
     };
     const Case cases[] = {
-        {DataType(DataTypeId::UInt8), ImageInterpretation::GRAYSCALE, 8, 0.0, 255.0},
-        {DataType(DataTypeId::Int16), ImageInterpretation::GRAYSCALE, 16, -32768.0, 32767.0},
-        {DataType(DataTypeId::UInt64), ImageInterpretation::GRAYSCALE, 64, 0.0, 18446744073709551615.0},
-        {DataType(DataTypeId::Int64), ImageInterpretation::GRAYSCALE, 64, -9223372036854775808.0,
-         9223372036854775807.0},
-        {DataType(DataTypeId::Float32), ImageInterpretation::GRAYSCALE, 32,
-         static_cast<double>(std::numeric_limits<float>::lowest()),
-         static_cast<double>(std::numeric_limits<float>::max())},
-        {DataType(DataTypeId::Complex128), ImageInterpretation::COMPLEX, 64,
-         std::numeric_limits<double>::lowest(), std::numeric_limits<double>::max()},
-        {DataType(DataTypeId::RGB8), ImageInterpretation::MULTICHANNEL, 8, 0.0, 255.0},
+        {DataType(DataTypeId::UInt64), ImageInterpretation::GRAYSCALE, 64, {0.0, 18446744073709551615.0}},
+        {DataType(DataTypeId::Int64),
+         ImageInterpretation::GRAYSCALE,
+         64,
+         {-9223372036854775808.0, 9223372036854775807.0}},
+        {DataType(DataTypeId::RGB8), ImageInterpretation::MULTICHANNEL, 8, {0.0, 255.0}},
     };
-    for (const Case& c : cases) {
-        const auto properties = ImageProperties::fromDataType(c.type);
-        EXPECT_EQ(properties->imageInfo().interpretation(), c.interpretation) << c.type.name();
-        EXPECT_EQ(properties->imageInfo().bitDepth(), c.bitDepth) << c.type.name();
-        EXPECT_EQ(properties->imageInfo().valueRange(), (Vector<double, 2>{c.lowest, c.highest}))
-            << c.type.name();
+    for (const auto& [type, interpretation, bitDepth, range] : cases) {
+        const auto properties = ImageProperties::fromDataType(type);
+        EXPECT_EQ(properties->imageInfo().interpretation(), interpretation) << type.name();
+        EXPECT_EQ(properties->imageInfo().bitDepth(), bitDepth) << type.name();
+        EXPECT_EQ(properties->imageInfo().valueRange(), range) << type.name();
         EXPECT_EQ(properties->imageInfo().axes(), ImageTypeId::UNKNOWN);
         EXPECT_EQ(properties->calibration().origin(), (Vector<double, 3>::createUniform(0.0)));
         EXPECT_EQ(properties->calibration().spacing(), (Vector<double, 3>::createUniform(1.0)));

@@ -119,43 +119,6 @@ TEST(RegionCopier, MatchesTheReferenceOnRandomLayoutsAndRegions) {
     }
 }
 
-TEST(RegionCopier, ColourPixelsStoredInFourBytesLoseTheirPadding) {
-    std::vector<std::uint8_t> source(32);
-    std::iota(source.begin(), source.end(), 0);
-    const Indexer indexer(Shape{4, 2}, DataType(DataTypeId::RGB8), Shape{4, 16});
-    const auto firstRow =
-        copyRegion(indexer, Region(Shape{0, 0}, Shape{4, 1}), DataType(DataTypeId::RGB8), source);
-    EXPECT_EQ(firstRow, (std::vector<std::uint8_t>{0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14}));
-    const auto column =
-        copyRegion(indexer, Region(Shape{3, 0}, Shape{1, 2}), DataType(DataTypeId::RGB8), source);
-    EXPECT_EQ(column, (std::vector<std::uint8_t>{12, 13, 14, 28, 29, 30}));
-}
-
-TEST(RegionCopier, WholePackedArrayIsCopiedUnchanged) {
-    std::vector<std::uint8_t> source(5 * 7 * 2 * 4);
-    std::iota(source.begin(), source.end(), 0);
-    const Shape shape{5, 7, 2};
-    const Indexer indexer(shape, DataType(DataTypeId::Float32));
-    EXPECT_EQ(copyRegion(indexer, Region::whole(shape), DataType(DataTypeId::Float32), source), source);
-}
-
-TEST(RegionCopier, ZeroSizeRegionsCopyNothing) {
-    const Indexer indexer(Shape{4, 3}, DataType(DataTypeId::UInt16));
-    const std::vector<std::uint8_t> source(indexer.byteCount(), 1);
-    for (const Region& region : {Region(Shape{0, 0}, Shape{0, 3}), Region(Shape{4, 3}, Shape{0, 0}),
-                                 Region(Shape{2, 1}, Shape{2, 0})}) {
-        const RegionCopier copier(indexer, region, DataType(DataTypeId::UInt16));
-        EXPECT_EQ(copier.destinationSize(), 0u);
-        std::uint8_t untouched = 0x5A;
-        copier.copy(source.data(), &untouched);
-        EXPECT_EQ(untouched, 0x5A);
-    }
-    const Indexer empty(Shape{0, 3}, DataType(DataTypeId::UInt16));
-    EXPECT_EQ(
-        RegionCopier(empty, Region::whole(empty.shape()), DataType(DataTypeId::UInt16)).destinationSize(),
-        0u);
-}
-
 TEST(RegionCopier, RefusesRegionsOutsideTheShapeOrOfAnotherDimension) {
     const Indexer indexer(Shape{4, 3}, DataType(DataTypeId::UInt8));
     const std::pair<Region, std::string> cases[] = {
