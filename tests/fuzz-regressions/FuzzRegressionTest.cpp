@@ -60,18 +60,6 @@ std::string testName(const ::testing::TestParamInfo<std::string>& info) {
 
 } // namespace
 
-TEST(FuzzRegressions, EveryInputHasItsOutcomeRecorded) {
-    const auto outcomes = recordedOutcomes();
-    const auto names = inputNames();
-    for (const std::string& name : names) {
-        EXPECT_EQ(outcomes.count(name), 1U) << name << " has no line in outcomes.txt";
-    }
-    for (const auto& [name, outcome] : outcomes) {
-        EXPECT_TRUE(std::find(names.begin(), names.end(), name) != names.end())
-            << "outcomes.txt names " << name << ", which is not in inputs/";
-    }
-}
-
 TEST_P(FuzzRegression, EndsAsRecordedWithinTheRules) {
     const std::string name = GetParam();
     const hostile::Bytes bytes = testsupport::readFile(s_directory / "inputs" / name);

@@ -220,10 +220,18 @@ protected:
     BufferedStream m_stream;
 };
 
-TEST_F(BufferedStreamTest, BufferIsAtLeast64KiB) {
+TEST_F(BufferedStreamTest, BufferIsAtLeast64KiBAndStartsWhereTheInnerStreamStands) {
     EXPECT_GE(BufferedStream::MinimumBufferSize, 64u * 1024);
     EXPECT_EQ(BufferedStream(m_inner, 16).bufferSize(), BufferedStream::MinimumBufferSize);
     EXPECT_EQ(BufferedStream(m_inner, 3 * BufferSize).bufferSize(), 3 * BufferSize);
+    // It starts where the inner stream stands.
+    auto inner = std::make_shared<MemoryStream>(m_data.data(), m_data.size());
+    inner->seek(100, SeekOrigin::Begin);
+    BufferedStream stream(inner);
+    EXPECT_EQ(stream.tell(), 100u);
+    std::uint8_t byte = 0;
+    ASSERT_EQ(stream.read(1, &byte), 1u);
+    EXPECT_EQ(byte, m_data[100]);
 }
 
 TEST_F(BufferedStreamTest, SmallReadsAreServedFromOneFill) {
@@ -281,16 +289,6 @@ TEST_F(BufferedStreamTest, LargeReadsGoStraightToTheDestination) {
     EXPECT_EQ(m_stream.tell(), 3 * BufferSize + 110);
 }
 
-TEST_F(BufferedStreamTest, StartsWhereTheInnerStreamStands) {
-    auto inner = std::make_shared<MemoryStream>(m_data.data(), m_data.size());
-    inner->seek(100, SeekOrigin::Begin);
-    BufferedStream stream(inner);
-    EXPECT_EQ(stream.tell(), 100u);
-    std::uint8_t byte = 0;
-    ASSERT_EQ(stream.read(1, &byte), 1u);
-    EXPECT_EQ(byte, m_data[100]);
-}
-
 class NoSeekStream final : public StreamAccess {
 public:
     std::uint64_t capabilities() const override { return READ; }
@@ -300,6 +298,12 @@ public:
     std::optional<std::uint64_t> size() const override { return std::nullopt; }
 };
 
+class OverDeliveringSource final : public RandomAccess {
+public:
+    std::uint64_t size() const override { return 100; }
+    std::uint64_t readAt(std::uint64_t, std::uint64_t count, void*) const override { return count + 1; }
+};
+
 TEST(StreamArguments, RefusesMissingOrUnusableInputs) {
     EXPECT_THROW(BufferedStream(nullptr), InvalidArgument);
     EXPECT_THROW(BufferedStream(std::make_shared<NoSeekStream>()), InvalidArgument);
@@ -307,15 +311,7 @@ TEST(StreamArguments, RefusesMissingOrUnusableInputs) {
     EXPECT_THROW(MemoryStream(std::shared_ptr<const std::vector<std::uint8_t>>()), InvalidArgument);
     EXPECT_EQ(MemoryStream(nullptr, 0).size(), 0u);
     EXPECT_THROW(RandomAccessStream(nullptr), InvalidArgument);
-}
-
-class OverDeliveringSource final : public RandomAccess {
-public:
-    std::uint64_t size() const override { return 100; }
-    std::uint64_t readAt(std::uint64_t, std::uint64_t count, void*) const override { return count + 1; }
-};
-
-TEST(RandomAccessStream, RefusesASourceThatDeliversMoreThanAsked) {
+    // A source that delivers more than asked is refused.
     RandomAccessStream stream(std::make_shared<OverDeliveringSource>());
     std::uint8_t bytes[4];
     EXPECT_THROW(stream.read(2, bytes), Error);
