@@ -11,6 +11,7 @@
 #include <numeric>
 #include <png.h>
 #include <tiffio.h>
+#include <tuple>
 
 namespace trestan::clitest {
 namespace {
@@ -163,182 +164,158 @@ TEST(ExportOutput, UnwritableOutputExitsWithOneNamingTheOutput) {
     }
 }
 
-TEST(ExportTiff, CalibratedImageCarriesPixelSizeAndUnit) {
-    ScratchDirectory scratch;
-    const Bytes pixels = pixelBytes(ramp16(12));
-    dmwriter::ImageDefinition image = dmImage(10, {4, 3}, pixels);
-    image.calibrations = std::vector<dmwriter::AxisCalibration>{{0.0F, 0.25F, u"nm"}, {0.0F, 0.5F, u"nm"}};
-    const std::string input = scratch.file("calibrated.dm4");
+dmwriter::ImageDefinition calibrated(dmwriter::ImageDefinition image,
+                                     std::vector<dmwriter::AxisCalibration> calibrations) {
+    image.calibrations = std::move(calibrations);
+    return image;
+}
+
+// Exports the only image of a fresh file to `extension` and returns the output's path.
+std::string exportImage(const ScratchDirectory& scratch, const std::string& name,
+                        const dmwriter::ImageDefinition& image, const std::string& extension) {
+    const std::string input = scratch.file(name + ".dm4");
     writeDmFile(input, {image});
-    const std::string output = scratch.file("calibrated.tif");
+    const std::string output = scratch.file(name + extension);
     const ProcessResult result = runTrestan({"export", input, "-o", output});
-    ASSERT_EQ(result.exitCode, 0) << result.err;
-
-    const std::vector<TiffPage> pages = readTiff(output);
-    ASSERT_EQ(pages.size(), 1U);
-    const TiffPage& page = pages[0];
-    EXPECT_EQ(page.width, 4U);
-    EXPECT_EQ(page.height, 3U);
-    EXPECT_EQ(page.bitsPerSample, 16);
-    EXPECT_EQ(page.samplesPerPixel, 1);
-    EXPECT_EQ(page.sampleFormat, SAMPLEFORMAT_UINT);
-    EXPECT_EQ(page.photometric, PHOTOMETRIC_MINISBLACK);
-    EXPECT_EQ(page.pixels, pixels);
-    // 0.25 nm per pixel is 4e7 pixels per centimetre; 0.5 nm is 2e7.
-    EXPECT_EQ(page.resolutionUnit, RESUNIT_CENTIMETER);
-    ASSERT_TRUE(page.xResolution && page.yResolution);
-    EXPECT_NEAR(*page.xResolution, 4e7, 4e7 * 1e-6);
-    EXPECT_NEAR(*page.yResolution, 2e7, 2e7 * 1e-6);
-    // ImageJ reads centimetre resolution correctly only with the unit "um" in its description.
-    EXPECT_NE(page.description.find("unit=um\n"), std::string::npos) << page.description;
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    return output;
 }
 
-TEST(ExportTiff, UnitThatIsNoLengthKeepsPixelsPerUnit) {
+TEST(ExportTiff, PagesSampleLayoutResolutionAndDescription) {
     ScratchDirectory scratch;
-    dmwriter::ImageDefinition spectrum = dmImage(2, {5}, pixelBytes(std::vector<float>{1, 2, 3, 4, 5}));
-    spectrum.calibrations = std::vector<dmwriter::AxisCalibration>{{100.0F, 0.125F, u"eV"}};
-    const std::string input = scratch.file("spectrum.dm4");
-    writeDmFile(input, {spectrum});
-    const std::string output = scratch.file("spectrum.tif");
-    ASSERT_EQ(runTrestan({"export", input, "-o", output}).exitCode, 0);
-    const std::vector<TiffPage> pages = readTiff(output);
-    ASSERT_EQ(pages.size(), 1U);
-    EXPECT_EQ(pages[0].width, 5U);
-    EXPECT_EQ(pages[0].height, 1U);
-    EXPECT_EQ(pages[0].sampleFormat, SAMPLEFORMAT_IEEEFP);
-    EXPECT_EQ(pages[0].resolutionUnit, RESUNIT_NONE);
-    ASSERT_TRUE(pages[0].xResolution);
-    EXPECT_FLOAT_EQ(*pages[0].xResolution, 8.0F);
-    EXPECT_NE(pages[0].description.find("unit=eV\n"), std::string::npos) << pages[0].description;
-}
-
-TEST(ExportTiff, ThreeAxesBecomePages) {
-    ScratchDirectory scratch;
-    std::vector<float> values(4 * 3 * 2);
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        values[i] = static_cast<float>(i) * 0.5F - 3.0F;
+    std::vector<float> stackValues(4 * 3 * 2);
+    for (std::size_t i = 0; i < stackValues.size(); ++i) {
+        stackValues[i] = static_cast<float>(i) * 0.5F - 3.0F;
     }
-    const Bytes pixels = pixelBytes(values);
-    const std::string input = scratch.file("stack.dm4");
-    dmwriter::ImageDefinition stack = dmImage(2, {4, 3, 2}, pixels);
-    stack.calibrations =
-        std::vector<dmwriter::AxisCalibration>{{0.0F, 0.5F, u"nm"}, {0.0F, 0.5F, u"nm"}, {0.0F, 2.0F, u"nm"}};
-    writeDmFile(input, {stack});
-    const std::string output = scratch.file("stack.tiff");
-    ASSERT_EQ(runTrestan({"export", input, "-o", output}).exitCode, 0);
-
-    const std::vector<TiffPage> pages = readTiff(output);
-    ASSERT_EQ(pages.size(), 2U);
-    const std::size_t pageBytes = 4 * 3 * sizeof(float);
-    for (std::size_t i = 0; i < pages.size(); ++i) {
-        SCOPED_TRACE("page " + std::to_string(i));
-        EXPECT_EQ(pages[i].width, 4U);
-        EXPECT_EQ(pages[i].height, 3U);
-        EXPECT_EQ(pages[i].bitsPerSample, 32);
-        EXPECT_EQ(pages[i].sampleFormat, SAMPLEFORMAT_IEEEFP);
-        EXPECT_EQ(pages[i].pixels, Bytes(pixels.begin() + static_cast<std::ptrdiff_t>(i * pageBytes),
-                                         pixels.begin() + static_cast<std::ptrdiff_t>((i + 1) * pageBytes)));
-    }
-    EXPECT_NE(pages[0].description.find("images=2\n"), std::string::npos) << pages[0].description;
-    // The distance between slices, 2 nm, in the description's micrometres.
-    EXPECT_NE(pages[0].description.find("spacing=0.002\n"), std::string::npos) << pages[0].description;
-}
-
-TEST(ExportTiff, ColourFrameIsRgbAndSignedFrameIsSigned) {
-    ScratchDirectory scratch;
     const ColourPixels colour = colourPixels(6);
-    const Bytes signedPixels = pixelBytes(std::vector<std::int32_t>{-5, 7, -100000, 3, 0, 1});
-    const std::string input = scratch.file("two.dm4");
-    writeDmFile(input, {dmImage(8, {3, 2}, colour.stored), dmImage(7, {3, 2}, signedPixels)});
-
-    const std::string colourOutput = scratch.file("colour.tif");
-    ASSERT_EQ(runTrestan({"export", input, "-o", colourOutput, "--frame", "0"}).exitCode, 0);
-    const std::vector<TiffPage> colourPages = readTiff(colourOutput);
-    ASSERT_EQ(colourPages.size(), 1U);
-    EXPECT_EQ(colourPages[0].photometric, PHOTOMETRIC_RGB);
-    EXPECT_EQ(colourPages[0].samplesPerPixel, 3);
-    EXPECT_EQ(colourPages[0].bitsPerSample, 8);
-    EXPECT_EQ(colourPages[0].pixels, colour.packed);
-
-    const std::string signedOutput = scratch.file("signed.tif");
-    ASSERT_EQ(runTrestan({"export", input, "-o", signedOutput, "--frame", "1"}).exitCode, 0);
-    const std::vector<TiffPage> signedPages = readTiff(signedOutput);
-    ASSERT_EQ(signedPages.size(), 1U);
-    EXPECT_EQ(signedPages[0].sampleFormat, SAMPLEFORMAT_INT);
-    EXPECT_EQ(signedPages[0].bitsPerSample, 32);
-    EXPECT_EQ(signedPages[0].pixels, signedPixels);
-    EXPECT_FALSE(signedPages[0].xResolution) << "an uncalibrated frame has no resolution";
+    // 0.25 nm per pixel is 4e7 pixels per centimetre; 0.5 nm is 2e7.
+    const auto nm =
+        calibrated(dmImage(10, {4, 3}, pixelBytes(ramp16(12))), {{0.0F, 0.25F, u"nm"}, {0.0F, 0.5F, u"nm"}});
+    const auto eV =
+        calibrated(dmImage(2, {5}, pixelBytes(std::vector<float>{1, 2, 3, 4, 5})), {{100.0F, 0.125F, u"eV"}});
+    const auto stack = calibrated(dmImage(2, {4, 3, 2}, pixelBytes(stackValues)),
+                                  {{0.0F, 0.5F, u"nm"}, {0.0F, 0.5F, u"nm"}, {0.0F, 2.0F, u"nm"}});
+    const auto rgb = dmImage(8, {3, 2}, colour.stored);
+    const auto int32 = dmImage(7, {3, 2}, pixelBytes(std::vector<std::int32_t>{-5, 7, -100000, 3, 0, 1}));
+    struct Case {
+        std::string name;
+        dmwriter::ImageDefinition image; ///< a page per index of its third axis
+        std::uint16_t bits, samples, format, photometric, resolutionUnit;
+        std::optional<float> xResolution, yResolution; ///< none: x has none, y is not checked
+        std::vector<std::string> described;
+    };
+    const std::vector<Case> cases = {
+        // ImageJ reads centimetre resolution correctly only with the unit "um" in the description.
+        {"nm",
+         nm,
+         16,
+         1,
+         SAMPLEFORMAT_UINT,
+         PHOTOMETRIC_MINISBLACK,
+         RESUNIT_CENTIMETER,
+         4e7F,
+         2e7F,
+         {"unit=um\n"}},
+        // A unit that is no length keeps pixels per unit.
+        {"eV", eV, 32, 1, SAMPLEFORMAT_IEEEFP, PHOTOMETRIC_MINISBLACK, RESUNIT_NONE, 8.0F, {}, {"unit=eV\n"}},
+        // The distance between slices, 2 nm, is in micrometres.
+        {"stack",
+         stack,
+         32,
+         1,
+         SAMPLEFORMAT_IEEEFP,
+         PHOTOMETRIC_MINISBLACK,
+         RESUNIT_CENTIMETER,
+         2e7F,
+         2e7F,
+         {"images=2\n", "spacing=0.002\n"}},
+        {"rgb", rgb, 8, 3, SAMPLEFORMAT_UINT, PHOTOMETRIC_RGB, RESUNIT_NONE, {}, {}, {}},
+        // An uncalibrated frame has no resolution.
+        {"int32", int32, 32, 1, SAMPLEFORMAT_INT, PHOTOMETRIC_MINISBLACK, RESUNIT_NONE, {}, {}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<TiffPage> pages = readTiff(exportImage(scratch, c.name, c.image, ".tif"));
+        const std::vector<std::uint32_t>& shape = c.image.dimensions;
+        ASSERT_EQ(pages.size(), shape.size() > 2 ? shape[2] : 1U);
+        Bytes all;
+        for (const TiffPage& page : pages) {
+            EXPECT_EQ(page.width, shape[0]);
+            EXPECT_EQ(page.height, shape.size() > 1 ? shape[1] : 1U);
+            EXPECT_EQ(page.bitsPerSample, c.bits);
+            EXPECT_EQ(page.samplesPerPixel, c.samples);
+            EXPECT_EQ(page.sampleFormat, c.format);
+            EXPECT_EQ(page.photometric, c.photometric);
+            all.insert(all.end(), page.pixels.begin(), page.pixels.end());
+        }
+        EXPECT_EQ(all, c.image.dataType == 8 ? colour.packed : c.image.pixels);
+        ASSERT_EQ(pages[0].xResolution.has_value(), c.xResolution.has_value());
+        if (c.xResolution) {
+            EXPECT_FLOAT_EQ(*pages[0].xResolution, *c.xResolution);
+        }
+        if (c.yResolution) {
+            ASSERT_TRUE(pages[0].yResolution);
+            EXPECT_FLOAT_EQ(*pages[0].yResolution, *c.yResolution);
+        }
+        if (c.xResolution) {
+            EXPECT_EQ(pages[0].resolutionUnit, c.resolutionUnit);
+        }
+        for (const std::string& text : c.described) {
+            EXPECT_NE(pages[0].description.find(text), std::string::npos) << pages[0].description;
+        }
+    }
 }
 
-TEST(ExportPng, GreyScaleIgnoresRareOutliers) {
+TEST(ExportPng, EightBitGreyOrColourScaledByValueIgnoringRareOutliers) {
     ScratchDirectory scratch;
     // A ramp of 200 values and one hot pixel: scaled between the extremes the ramp would be black.
-    std::vector<float> values(20 * 10);
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        values[i] = static_cast<float>(i);
+    std::vector<float> ramp(20 * 10);
+    for (std::size_t i = 0; i < ramp.size(); ++i) {
+        ramp[i] = static_cast<float>(i);
     }
-    values[37] = 1e6F;
-    const std::string input = scratch.file("ramp.dm4");
-    writeDmFile(input, {dmImage(2, {20, 10}, pixelBytes(values))});
-    const std::string output = scratch.file("ramp.png");
-    const ProcessResult result = runTrestan({"export", input, "-o", output});
-    ASSERT_EQ(result.exitCode, 0) << result.err;
-
-    const PngImage image = readPng(output);
-    EXPECT_EQ(image.width, 20U);
-    EXPECT_EQ(image.height, 10U);
-    EXPECT_EQ(image.bitDepth, 8);
-    EXPECT_EQ(image.colourType, PNG_COLOR_TYPE_GRAY);
-    ASSERT_EQ(image.pixels.size(), values.size());
-    expectMonotonic(std::vector<double>(values.begin(), values.end()), image.pixels);
-    EXPECT_EQ(image.pixels[0], 0);
-    EXPECT_EQ(image.pixels[37], 255);
-    EXPECT_EQ(image.pixels[199], 255);
-    EXPECT_GT(image.pixels[100], 100) << "the middle of the ramp should be mid-grey";
-    EXPECT_LT(image.pixels[100], 156);
-}
-
-TEST(ExportPng, ColourIsKeptAndComplexIsShownByMagnitude) {
-    ScratchDirectory scratch;
-    const ColourPixels colour = colourPixels(6);
-    // Magnitudes 5, 0, 10, 1, 2, 13.
+    ramp[37] = 1e6F;
+    // Complex values are shown by magnitude: 5, 0, 10, 1, 2, 13.
     const std::vector<float> complexValues = {3, 4, 0, 0, -6, 8, 0, 1, 2, 0, 5, -12};
-    const std::string input = scratch.file("two.dm4");
-    writeDmFile(input, {dmImage(23, {3, 2}, colour.stored), dmImage(3, {3, 2}, pixelBytes(complexValues))});
-
-    const std::string colourOutput = scratch.file("colour.png");
-    ASSERT_EQ(runTrestan({"export", input, "-o", colourOutput, "--frame", "0"}).exitCode, 0);
-    const PngImage colourImage = readPng(colourOutput);
-    EXPECT_EQ(colourImage.colourType, PNG_COLOR_TYPE_RGB);
-    EXPECT_EQ(colourImage.width, 3U);
-    EXPECT_EQ(colourImage.height, 2U);
-    EXPECT_EQ(colourImage.pixels, colour.packed);
-
-    const std::string complexOutput = scratch.file("complex.png");
-    ASSERT_EQ(runTrestan({"export", input, "-o", complexOutput, "--frame", "1"}).exitCode, 0);
-    const PngImage complexImage = readPng(complexOutput);
-    EXPECT_EQ(complexImage.colourType, PNG_COLOR_TYPE_GRAY);
-    expectMonotonic({5, 0, 10, 1, 2, 13}, complexImage.pixels);
-    EXPECT_EQ(complexImage.pixels[1], 0);
-    EXPECT_EQ(complexImage.pixels[5], 255);
-}
-
-TEST(ExportPng, ThreeAxesShowTheFirstSlice) {
-    ScratchDirectory scratch;
-    std::vector<std::int16_t> values(4 * 3 * 2, 0);
+    // Three axes show the first slice, here a falling ramp.
+    std::vector<std::int16_t> stack(4 * 3 * 2, 0);
     for (std::size_t i = 0; i < 12; ++i) {
-        values[i] = static_cast<std::int16_t>(100 - 10 * static_cast<int>(i)); // falling ramp in slice 0
+        stack[i] = static_cast<std::int16_t>(100 - 10 * static_cast<int>(i));
     }
-    const std::string input = scratch.file("stack.dm4");
-    writeDmFile(input, {dmImage(1, {4, 3, 2}, pixelBytes(values))});
-    const std::string output = scratch.file("stack.png");
-    ASSERT_EQ(runTrestan({"export", input, "-o", output}).exitCode, 0);
-    const PngImage image = readPng(output);
-    EXPECT_EQ(image.width, 4U);
-    EXPECT_EQ(image.height, 3U);
-    expectMonotonic(std::vector<double>(values.begin(), values.begin() + 12), image.pixels);
-    EXPECT_EQ(image.pixels[0], 255);
-    EXPECT_EQ(image.pixels[11], 0);
+    const ColourPixels colour = colourPixels(6);
+    struct Case {
+        dmwriter::ImageDefinition image;
+        std::vector<double> values; ///< grey levels rise wherever these do; none: colour kept as it is
+        std::vector<std::tuple<std::size_t, int, int>> levels; ///< pixel, lowest and highest level
+    };
+    const std::vector<Case> cases = {
+        {dmImage(2, {20, 10}, pixelBytes(ramp)),
+         std::vector<double>(ramp.begin(), ramp.end()),
+         {{0, 0, 0}, {37, 255, 255}, {199, 255, 255}, {100, 101, 155}}},
+        {dmImage(23, {3, 2}, colour.stored), {}, {}},
+        {dmImage(3, {3, 2}, pixelBytes(complexValues)), {5, 0, 10, 1, 2, 13}, {{1, 0, 0}, {5, 255, 255}}},
+        {dmImage(1, {4, 3, 2}, pixelBytes(stack)),
+         std::vector<double>(stack.begin(), stack.begin() + 12),
+         {{0, 255, 255}, {11, 0, 0}}},
+    };
+    for (const Case& c : cases) {
+        const std::string name = "type" + std::to_string(c.image.dataType);
+        SCOPED_TRACE(name);
+        const PngImage image = readPng(exportImage(scratch, name, c.image, ".png"));
+        EXPECT_EQ(image.width, c.image.dimensions[0]);
+        EXPECT_EQ(image.height, c.image.dimensions[1]);
+        EXPECT_EQ(image.bitDepth, 8);
+        EXPECT_EQ(image.colourType, c.values.empty() ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_GRAY);
+        if (c.values.empty()) {
+            EXPECT_EQ(image.pixels, colour.packed);
+        } else {
+            expectMonotonic(c.values, image.pixels);
+        }
+        for (const auto& [pixel, lowest, highest] : c.levels) {
+            ASSERT_LT(pixel, image.pixels.size());
+            EXPECT_GE(image.pixels[pixel], lowest) << "pixel " << pixel;
+            EXPECT_LE(image.pixels[pixel], highest) << "pixel " << pixel;
+        }
+    }
 }
 
 } // namespace
