@@ -121,28 +121,6 @@ TEST(Calibration, IgnoredEntriesAreNotRequiredToBeComplete) {
     EXPECT_EQ(extractor->frame(0)->properties()->calibration().spacing(), (Vector3{2.0, 1.0, 1.0}));
 }
 
-TEST(Calibration, UnitsOfLaterAxesNeverReachTheImage) {
-    const auto calibration =
-        calibrationOf(image({4, 3}, std::vector<AxisCalibration>{{0.0F, 1.0F, u""}, {0.0F, 1.0F, u"nm"}}));
-    EXPECT_EQ(calibration.unit(), "");
-}
-
-TEST(Calibration, UnitIsConvertedToUtf8) {
-    const auto calibration =
-        calibrationOf(image({4, 3}, std::vector<AxisCalibration>{{0.0F, 1.0F, u"\u00B5m"}}));
-    EXPECT_EQ(calibration.unit(), "\xC2\xB5m");
-}
-
-TEST(Calibration, OriginAndScaleAreTakenAsStored) {
-    // DM's origin is in pixels; it is neither negated nor multiplied by the scale, and a scale of 0
-    // or below is kept.
-    const auto calibration = calibrationOf(
-        image({4, 3, 2},
-              std::vector<AxisCalibration>{{3.0F, 2.0F, u"nm"}, {-12.5F, 0.0F, u""}, {0.0F, -0.5F, u""}}));
-    EXPECT_EQ(calibration.origin(), (Vector3{3.0, -12.5, 0.0}));
-    EXPECT_EQ(calibration.spacing(), (Vector3{2.0, 0.0, -0.5}));
-}
-
 TEST(Calibration, DoubleValuesKeepTheirPrecision) {
     DmFile file;
     ImageEntry entry = addImage(file.root().addDirectory("ImageList"),

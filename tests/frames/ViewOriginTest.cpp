@@ -157,35 +157,27 @@ TEST(ViewOriginRecord, OriginOfParents) {
     EXPECT_EQ(ViewOriginExtensionImpl("derived", std::vector<velmora::View*>{&a, &a}).parentCount(), 2U);
 }
 
-TEST(ViewOriginRecord, NullParentIsRefused) {
+TEST(ViewOriginRecord, ParentsThatCannotBeUsedAreRefused) {
+    StubView file = viewWithOrigin(ViewDataOrigin::FILE);
     EXPECT_EQ(errorOf<velmora::Error>(
                   [] { ViewOriginExtensionImpl("derived", static_cast<velmora::View*>(nullptr)); }),
               "Parent view cannot be null");
-    StubView a = viewWithOrigin(ViewDataOrigin::FILE);
     EXPECT_EQ(errorOf<velmora::Error>([&] {
-                  ViewOriginExtensionImpl("derived", std::vector<velmora::View*>{&a, nullptr});
+                  ViewOriginExtensionImpl("derived", std::vector<velmora::View*>{&file, nullptr});
               }),
               "Parent view cannot be null");
-}
-
-TEST(ViewOriginRecord, ParentWithAnOriginAboveSixIsRefused) {
+    // Parents without a record, or with an origin above six (MIXED); six itself is accepted.
+    StubView bare(nullptr);
     StubView seven(std::make_shared<FixedOriginRecord>(7));
-    EXPECT_THROW(ViewOriginExtensionImpl("derived", &seven), velmora::Error);
     StubView large(std::make_shared<FixedOriginRecord>(0xFFFFFFFFU));
-    EXPECT_THROW(ViewOriginExtensionImpl("derived", &large), velmora::Error);
+    for (StubView* parent : {&bare, &seven, &large}) {
+        EXPECT_THROW(ViewOriginExtensionImpl("derived", parent), velmora::Error);
+    }
     StubView six(std::make_shared<FixedOriginRecord>(6));
     EXPECT_EQ(ViewOriginExtensionImpl("derived", &six).dataOrigin(), ViewDataOrigin::MIXED);
-}
-
-TEST(ViewOriginRecord, ParentWithoutARecordIsRefused) {
-    StubView bare(nullptr);
-    EXPECT_THROW(ViewOriginExtensionImpl("derived", &bare), velmora::Error);
-}
-
-TEST(ViewOriginRecord, RootRecordTakesNoParent) {
+    // A root record takes no parent.
     ViewOriginExtensionImpl root("root view", ViewDataOrigin::FILE);
-    StubView parent = viewWithOrigin(ViewDataOrigin::FILE);
-    EXPECT_THAT(errorOf<velmora::Error>([&] { root.addViewParent(&parent); }), HasSubstr("root view"));
+    EXPECT_THAT(errorOf<velmora::Error>([&] { root.addViewParent(&file); }), HasSubstr("root view"));
     EXPECT_EQ(root.parentCount(), 0U);
     EXPECT_EQ(root.dataOrigin(), ViewDataOrigin::FILE);
 }
