@@ -1,5 +1,6 @@
 // The directory walk: the tree under "root"/"GATAN", directory values, entry names, the numbering of
-// unnamed entries and the fields the walk reads but does not use.
+// unnamed entries and the fields the walk reads but does not use. Every case runs on both layouts,
+// which is what shows that DM3 and DM4 give the same tree.
 
 #include "GatanTestSupport.h"
 #include "Hex.h"
@@ -9,7 +10,6 @@
 #include <fmt/format.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -59,74 +59,6 @@ TEST_P(TagWalk, WorkedExampleWalksToTheInt32Scalar) {
     EXPECT_TRUE(isDirectory(nodeAt(gatan, "ImageList"), GetParam(), 0));
     EXPECT_EQ(nodeAt(gatan, "ImageList")->childCount(), 0U);
     EXPECT_EQ(extractor->frameCount(), 0U);
-}
-
-namespace {
-
-/// Compares two trees node by node. The values of the directories (listed by path) are 32-bit in DM3
-/// and 64-bit in DM4; a "DataOffset" is where the skipped bytes lie in each layout and is checked by
-/// the caller; every other value must be identical.
-void expectSameTree(const NodePtr& dm3, const NodePtr& dm4, const std::string& path,
-                    const std::set<std::string>& directories) {
-    ASSERT_EQ(dm3->name(), dm4->name()) << path;
-    ASSERT_EQ(dm3->childCount(), dm4->childCount()) << path;
-    const auto& a = dm3->value();
-    const auto& b = dm4->value();
-    ASSERT_EQ(a == nullptr, b == nullptr) << path;
-    if (a && dm3->name() == "DataOffset") {
-        EXPECT_EQ(a->type(), ValueType::UInt64) << path;
-        EXPECT_EQ(b->type(), ValueType::UInt64) << path;
-    } else if (directories.count(path) != 0) {
-        ASSERT_TRUE(a) << path;
-        EXPECT_EQ(a->type(), ValueType::Int32) << path;
-        EXPECT_EQ(b->type(), ValueType::Int64) << path;
-        EXPECT_EQ(static_cast<std::int64_t>(a->at<std::int32_t>(0)), b->at<std::int64_t>(0)) << path;
-    } else if (a) {
-        ASSERT_EQ(a->type(), b->type()) << path;
-        ASSERT_EQ(a->count(), b->count()) << path;
-        EXPECT_EQ(a->text(), b->text()) << path;
-        const std::size_t bytes = a->count() * velmora::valueTypeSize(a->type());
-        if (bytes > 0) {
-            EXPECT_EQ(std::memcmp(a->data(), b->data(), bytes), 0) << path;
-        }
-    }
-    for (std::size_t i = 0; i < dm3->childCount(); ++i) {
-        expectSameTree(dm3->childAt(i), dm4->childAt(i), path + "/" + dm3->childAt(i)->name(), directories);
-    }
-}
-
-} // namespace
-
-TEST(TagWalkVersions, Dm3AndDm4OfOneTreeDifferOnlyInDirectoryValueWidth) {
-    DmFile file(Version::Dm3);
-    Directory& root = file.root();
-    root.addTag("Name", Tag::utf16Array(u"Sp\u00E9cimen"));
-    Directory& outer = root.addDirectory("Outer");
-    outer.addTag("Voltage", Tag::float64(200000.0));
-    outer.addTag(Tag::array<std::int16_t>(ElementType::Int16, {1, -2, 3}));
-    Directory& inner = outer.addDirectory();
-    inner.addTag("Colour", Tag::group({Field::of(ElementType::Int16, std::int16_t{-1}),
-                                       Field::of(ElementType::Float32, 0.5F)}));
-    inner.addTag("Text", Tag::string(u"abc"));
-    inner.addTag("Table", Tag::groupArray({3, 7}, 2,
-                                          concat({littleEndian(1), littleEndian(1.5), littleEndian(2),
-                                                  littleEndian(2.5)})));
-    inner.addDirectory("Empty");
-    const Tag& data = inner.addTag("Data", Tag::array(code(ElementType::UInt8), 3, hex("010203")));
-    addEmptyImageList(file);
-
-    const NodePtr dm3 = gatanNode(*openDm(file));
-    const std::uint64_t dm3Offset = data.valueOffset();
-    file.setVersion(Version::Dm4);
-    const NodePtr dm4 = gatanNode(*openDm(file));
-    const std::uint64_t dm4Offset = data.valueOffset();
-    ASSERT_NE(dm3Offset, dm4Offset);
-
-    EXPECT_TRUE(holdsScalar(nodeAt(dm3, "Outer/item001/DataOffset"), ValueType::UInt64, dm3Offset));
-    EXPECT_TRUE(holdsScalar(nodeAt(dm4, "Outer/item001/DataOffset"), ValueType::UInt64, dm4Offset));
-    expectSameTree(
-        dm3, dm4, "GATAN",
-        {"GATAN", "GATAN/Outer", "GATAN/Outer/item001", "GATAN/Outer/item001/Empty", "GATAN/ImageList"});
 }
 
 TEST_P(TagWalk, UnnamedEntriesAreNumberedPerDirectoryPastThreeDigits) {
@@ -186,7 +118,7 @@ TEST_P(TagWalk, NamesAreTakenByteForByteAndDuplicatesAreKept) {
     const NodePtr gatan = walk(file);
     ASSERT_EQ(gatan->childCount(), names.size() + 2);
     for (std::size_t i = 0; i < names.size(); ++i) {
-        EXPECT_EQ(toHex(bytesOf(gatan->childAt(i)->name())), toHex(bytesOf(names[i])));
+        EXPECT_EQ(gatan->childAt(i)->name(), names[i]);
         EXPECT_TRUE(holdsScalar(gatan->childAt(i), ValueType::Int32, static_cast<std::int32_t>(i)));
     }
     EXPECT_EQ(gatan->childAt(names.size())->name(), "A");

@@ -169,33 +169,24 @@ inline ::testing::AssertionResult holdsBytes(const NodePtr& node, velmora::Value
                                              const Bytes& expected) {
     if (!node || !node->value()) {
         return ::testing::AssertionFailure()
-               << (node ? "node \"" + node->name() + "\" has no value" : "no node");
+               << (node ? "node \"" + node->name() + "\"" : "no node") << " has no value";
     }
     const auto& value = node->value();
-    if (value->type() != type) {
-        return ::testing::AssertionFailure()
-               << "node \"" << node->name() << "\" holds " << velmora::valueTypeName(value->type())
-               << ", expected " << velmora::valueTypeName(type);
-    }
     const auto* data = static_cast<const std::uint8_t*>(value->data());
-    const Bytes actual =
-        value->count() == 0 ? Bytes{} : Bytes(data, data + value->count() * velmora::valueTypeSize(type));
-    if (actual != expected) {
-        return ::testing::AssertionFailure()
-               << "node \"" << node->name() << "\" holds " << ::testing::PrintToString(actual)
-               << ", expected " << ::testing::PrintToString(expected);
-    }
-    return ::testing::AssertionSuccess();
+    const Bytes actual = value->count() == 0
+                             ? Bytes{}
+                             : Bytes(data, data + value->count() * velmora::valueTypeSize(value->type()));
+    return ::testing::AssertionResult(value->type() == type && actual == expected)
+           << "node \"" << node->name() << "\" holds " << velmora::valueTypeName(value->type()) << " "
+           << ::testing::PrintToString(actual) << ", expected " << velmora::valueTypeName(type) << " "
+           << ::testing::PrintToString(expected);
 }
 
 /// The node holds these elements of this type.
 template <typename T>
 ::testing::AssertionResult holds(const NodePtr& node, velmora::ValueType type,
                                  const std::vector<T>& expected) {
-    if (sizeof(T) != velmora::valueTypeSize(type)) {
-        return ::testing::AssertionFailure()
-               << "test error: element type does not match " << velmora::valueTypeName(type);
-    }
+    EXPECT_EQ(sizeof(T), velmora::valueTypeSize(type)) << "test error: the element type does not match";
     return holdsBytes(node, type, dmwriter::littleEndian(std::span<const T>(expected)));
 }
 
@@ -207,27 +198,16 @@ template <typename T>
 
 /// The node holds a text value of exactly these bytes.
 inline ::testing::AssertionResult holdsText(const NodePtr& node, std::string_view expected) {
-    if (!node || !node->value() || !node->value()->isString()) {
-        return ::testing::AssertionFailure() << "no text value";
-    }
-    if (node->value()->text() != expected) {
-        return ::testing::AssertionFailure()
-               << "node \"" << node->name() << "\" holds " << ::testing::PrintToString(node->value()->text())
-               << ", expected " << ::testing::PrintToString(std::string(expected));
-    }
-    return ::testing::AssertionSuccess();
+    const bool text = node && node->value() && node->value()->isString();
+    return ::testing::AssertionResult(text && node->value()->text() == expected)
+           << (text ? ::testing::PrintToString(node->value()->text()) : "no text value") << ", expected "
+           << ::testing::PrintToString(std::string(expected));
 }
 
 /// The node has no value (directories have one; groups and arrays of groups do not).
 inline ::testing::AssertionResult hasNoValue(const NodePtr& node) {
-    if (!node) {
-        return ::testing::AssertionFailure() << "no node";
-    }
-    if (node->value()) {
-        return ::testing::AssertionFailure() << "node \"" << node->name() << "\" has a value of type "
-                                             << velmora::valueTypeName(node->value()->type());
-    }
-    return ::testing::AssertionSuccess();
+    return ::testing::AssertionResult(node && !node->value())
+           << (node ? "node \"" + node->name() + "\" has a value" : "no node");
 }
 
 /// Distinct, non-zero-heavy bytes: byte i is (i * 7 + seed) mod 256, then every 251st byte is

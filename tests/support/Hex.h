@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cctype>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -10,25 +11,15 @@ namespace testsupport {
 /// Bytes written as hexadecimal text; any character that is not a hex digit (spaces, '|')
 /// separates groups for readability and is skipped.
 inline std::vector<std::uint8_t> hex(std::string_view text) {
-    std::vector<std::uint8_t> bytes;
-    int high = -1;
+    std::string digits;
     for (char c : text) {
-        int nibble = -1;
-        if (c >= '0' && c <= '9') {
-            nibble = c - '0';
-        } else if (c >= 'a' && c <= 'f') {
-            nibble = c - 'a' + 10;
-        } else if (c >= 'A' && c <= 'F') {
-            nibble = c - 'A' + 10;
-        } else {
-            continue;
+        if (std::isxdigit(static_cast<unsigned char>(c))) {
+            digits += c;
         }
-        if (high < 0) {
-            high = nibble;
-        } else {
-            bytes.push_back(static_cast<std::uint8_t>(high * 16 + nibble));
-            high = -1;
-        }
+    }
+    std::vector<std::uint8_t> bytes;
+    for (std::size_t i = 0; i + 1 < digits.size(); i += 2) {
+        bytes.push_back(static_cast<std::uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
     }
     return bytes;
 }
@@ -46,11 +37,6 @@ inline std::string toHex(const std::vector<std::uint8_t>& bytes) {
         text.push_back(s_digits[byte & 0xF]);
     }
     return text;
-}
-
-/// Bytes of a text, for comparing string values byte for byte.
-inline std::vector<std::uint8_t> bytesOf(std::string_view text) {
-    return std::vector<std::uint8_t>(text.begin(), text.end());
 }
 
 } // namespace testsupport

@@ -36,23 +36,13 @@ public:
 
     /// The lines written so far, without line ends.
     std::vector<std::string> lines() const {
+        m_logger->flush();
         std::vector<std::string> result;
-        std::istringstream in(text());
+        std::istringstream in(m_stream.str());
         for (std::string line; std::getline(in, line);) {
             result.push_back(line);
         }
         return result;
-    }
-
-    /// Everything written so far.
-    std::string text() const {
-        m_logger->flush();
-        return m_stream.str();
-    }
-
-    void clear() {
-        m_logger->flush();
-        m_stream.str({});
     }
 
 private:
