@@ -90,7 +90,7 @@ TEST(PluginRegistry, ScansADirectoryAndRecordsFailures) {
     EXPECT_THROW(registry.add(nullptr), velmora::InvalidArgument);
 }
 
-TEST(PluginRegistry, FindsPluginsByFormatAndByExtension) {
+TEST(PluginRegistry, FindsPluginsByFormatAndByExtensionAndSetsTheirLogLevel) {
     PluginRegistry registry;
     registry.add(PluginLibrary::load(GoodPlugin));
     ExtractorPlugin* plugin = &registry.plugins()[0]->plugin();
@@ -109,11 +109,7 @@ TEST(PluginRegistry, FindsPluginsByFormatAndByExtension) {
     EXPECT_EQ(registry.findByPath("/data/tst", format), nullptr);
     EXPECT_EQ(registry.findByPath("/data/sample.", format), nullptr);
     EXPECT_EQ(format, "unchanged");
-}
 
-TEST(PluginRegistry, InitLogReachesEveryPlugin) {
-    PluginRegistry registry;
-    registry.add(PluginLibrary::load(GoodPlugin));
     registry.initLog(velmora::LogLevel::Debug);
     const auto view = registry.findByFormat("TST")->open("x.tst", "TST", OptionMap());
     EXPECT_EQ(velmora::VariantDataValueConverter::toInt32(view->metadata()->child("logLevel")->value()), 5);
