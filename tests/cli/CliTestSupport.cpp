@@ -46,14 +46,6 @@ Bytes readFile(const std::string& path) {
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-void writeFile(const std::string& path, const Bytes& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (!out) {
-        throw std::runtime_error("cannot write " + path);
-    }
-}
-
 std::string sha256Hex(const void* data, std::size_t size) {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int digestSize = 0;
@@ -175,31 +167,6 @@ const nlohmann::json* findNode(const nlohmann::json& tree, const std::string& pa
         node = next;
     }
     return node;
-}
-
-std::filesystem::path Corpus::directory() {
-    return std::filesystem::path(TRESTAN_TEST_CORPUS_DIR);
-}
-
-bool Corpus::available() {
-    return std::filesystem::is_regular_file(directory() / "manifest.json");
-}
-
-const nlohmann::json& Corpus::manifest() {
-    static const nlohmann::json s_manifest = [] {
-        const Bytes bytes = readFile((directory() / "manifest.json").string());
-        return nlohmann::json::parse(bytes.begin(), bytes.end());
-    }();
-    return s_manifest;
-}
-
-std::vector<std::string> Corpus::fileNames() {
-    std::vector<std::string> names;
-    for (const auto& [name, entry] : manifest().items()) {
-        names.push_back(name);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 std::vector<std::string> ProcessResult::errLines() const {

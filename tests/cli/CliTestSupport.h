@@ -33,7 +33,6 @@ private:
 };
 
 Bytes readFile(const std::string& path);
-void writeFile(const std::string& path, const Bytes& bytes);
 
 /// SHA-256 as 64 lower-case hexadecimal digits.
 std::string sha256Hex(const void* data, std::size_t size);
@@ -63,17 +62,6 @@ std::optional<std::string> compareTrees(const nlohmann::json& actual, const nloh
 
 /// The node reached from `tree` by a path of child names ("GATAN/ImageList"), or nullptr.
 const nlohmann::json* findNode(const nlohmann::json& tree, const std::string& path);
-
-/// The real DM files of the shared corpus: directory and manifest.
-class Corpus {
-public:
-    static std::filesystem::path directory();
-    static bool available();
-    /// manifest.json.
-    static const nlohmann::json& manifest();
-    /// The file names in the manifest, sorted.
-    static std::vector<std::string> fileNames();
-};
 
 /// What one run of a program left behind.
 struct ProcessResult {

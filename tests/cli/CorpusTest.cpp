@@ -7,6 +7,7 @@
 #include "ImageFileReaders.h"
 
 #include <algorithm>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <map>
 #include <png.h>
@@ -15,13 +16,21 @@
 namespace trestan::clitest {
 namespace {
 
+const std::filesystem::path s_corpus(TRESTAN_TEST_CORPUS_DIR);
+
 #define SKIP_WITHOUT_CORPUS()                                                                                \
-    if (!Corpus::available()) {                                                                              \
-        GTEST_SKIP() << "no corpus at " << Corpus::directory();                                              \
+    if (!std::filesystem::is_regular_file(s_corpus / "manifest.json")) {                                     \
+        GTEST_SKIP() << "no corpus at " << s_corpus;                                                         \
     }
 
+// The manifest: file names, in order, with what their frames hold.
+const nlohmann::json& manifest() {
+    static const nlohmann::json s_manifest = nlohmann::json::parse(std::ifstream(s_corpus / "manifest.json"));
+    return s_manifest;
+}
+
 std::string corpusFile(const std::string& name) {
-    return (Corpus::directory() / name).string();
+    return (s_corpus / name).string();
 }
 
 // Bytes per element and NumPy type of each data type name.
@@ -36,13 +45,12 @@ const std::pair<std::size_t, std::string>& typeOf(const std::string& dataType) {
 
 TEST(Corpus, TreeJsonEqualsTheExpectedTreeForEveryFile) {
     SKIP_WITHOUT_CORPUS();
-    for (const std::string& name : Corpus::fileNames()) {
+    for (const auto& [name, entry] : manifest().items()) {
         SCOPED_TRACE(name);
         const ProcessResult result = runTrestan({"tree", "--json", corpusFile(name)});
         ASSERT_EQ(result.exitCode, 0) << result.err;
-        const Bytes expectedText =
-            readFile((Corpus::directory() / "expected" / (name + ".tree.json")).string());
-        const nlohmann::json expected = nlohmann::json::parse(expectedText.begin(), expectedText.end());
+        const nlohmann::json expected =
+            nlohmann::json::parse(std::ifstream(s_corpus / "expected" / (name + ".tree.json")));
         const nlohmann::json actual = parseJson(result.out);
         const std::optional<std::string> difference = compareTrees(actual, expected);
         EXPECT_FALSE(difference) << difference.value_or("");
@@ -51,14 +59,14 @@ TEST(Corpus, TreeJsonEqualsTheExpectedTreeForEveryFile) {
 
 TEST(Corpus, InfoJsonAgreesWithTheManifestForEveryFile) {
     SKIP_WITHOUT_CORPUS();
-    for (const std::string& name : Corpus::fileNames()) {
+    for (const auto& [name, entry] : manifest().items()) {
         SCOPED_TRACE(name);
         const ProcessResult result = runTrestan({"info", "--json", "--checksum", corpusFile(name)});
         ASSERT_EQ(result.exitCode, 0) << result.err;
         const nlohmann::json info = parseJson(result.out);
         EXPECT_EQ(info["file"], corpusFile(name));
         EXPECT_EQ(info["format"], "DM");
-        const nlohmann::json& expectedFrames = Corpus::manifest()[name]["frames"];
+        const nlohmann::json& expectedFrames = entry["frames"];
         ASSERT_EQ(info["frames"].size(), expectedFrames.size());
         for (std::size_t i = 0; i < expectedFrames.size(); ++i) {
             SCOPED_TRACE("frame " + std::to_string(i));
@@ -92,8 +100,8 @@ TEST(Corpus, InfoJsonAgreesWithTheManifestForEveryFile) {
 TEST(Corpus, EveryFrameExportsToNpyTiffAndPngThatTheirOwnReadersOpen) {
     SKIP_WITHOUT_CORPUS();
     ScratchDirectory scratch;
-    for (const std::string& name : Corpus::fileNames()) {
-        for (const nlohmann::json& frame : Corpus::manifest()[name]["frames"]) {
+    for (const auto& [name, entry] : manifest().items()) {
+        for (const nlohmann::json& frame : entry["frames"]) {
             const std::string index = std::to_string(frame["index"].get<std::size_t>());
             SCOPED_TRACE(name + " frame " + index);
             const auto exportAs = [&](const std::string& extension) {
