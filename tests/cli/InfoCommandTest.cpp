@@ -32,7 +32,7 @@ TwoFrameFile writeTwoFrameFile(const ScratchDirectory& scratch, const std::strin
     return file;
 }
 
-TEST(InfoJson, DescribesEveryFrameAsTheDocumentSays) {
+TEST(Info, DescribesEveryFrameAsJsonAndAsText) {
     ScratchDirectory scratch;
     const TwoFrameFile file = writeTwoFrameFile(scratch, "two.dm4");
     const ProcessResult result = runTrestan({"info", "--json", "--checksum", file.path});
@@ -84,6 +84,21 @@ TEST(InfoJson, DescribesEveryFrameAsTheDocumentSays) {
     ASSERT_EQ(plainInfo["frames"].size(), 2U);
     EXPECT_FALSE(plainInfo["frames"][0].contains("sha256"));
     EXPECT_FALSE(plainInfo["frames"][1].contains("sha256"));
+
+    // For people: the file and one line per frame.
+    const ProcessResult text = runTrestan({"info", file.path});
+    ASSERT_EQ(text.exitCode, 0) << text.err;
+    EXPECT_NE(text.out.find("file: " + file.path + "\n"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("format: DM (GatanPlugin 2.0.0)\n"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("metadata nodes: "), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("frames: 2\n"), std::string::npos) << text.out;
+    EXPECT_NE(
+        text.out.find("frame 0: 4 x 3 uint16, GRAYSCALE, origin (1.5, -2, 0) spacing (0.25, 0.5, 1) nm"),
+        std::string::npos)
+        << text.out;
+    EXPECT_NE(text.out.find("frame 1: 5 float32, GRAYSCALE, origin (100, 0, 0) spacing (0.125, 1, 1) eV"),
+              std::string::npos)
+        << text.out;
 }
 
 TEST(InfoJson, ColourAndBinaryFramesCarryTheirOwnSettings) {
@@ -110,24 +125,6 @@ TEST(InfoJson, ColourAndBinaryFramesCarryTheirOwnSettings) {
     EXPECT_EQ(binary["bitDepth"], 1);
     EXPECT_EQ(binary["interpretation"], 3);
     EXPECT_EQ(binary["valueRange"], nlohmann::json::array({0.0, 1.0}));
-}
-
-TEST(InfoText, SummarisesTheFileAndOneLinePerFrame) {
-    ScratchDirectory scratch;
-    const TwoFrameFile file = writeTwoFrameFile(scratch, "two.dm4");
-    const ProcessResult result = runTrestan({"info", file.path});
-    ASSERT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_NE(result.out.find("file: " + file.path + "\n"), std::string::npos) << result.out;
-    EXPECT_NE(result.out.find("format: DM (GatanPlugin 2.0.0)\n"), std::string::npos) << result.out;
-    EXPECT_NE(result.out.find("metadata nodes: "), std::string::npos) << result.out;
-    EXPECT_NE(result.out.find("frames: 2\n"), std::string::npos) << result.out;
-    EXPECT_NE(
-        result.out.find("frame 0: 4 x 3 uint16, GRAYSCALE, origin (1.5, -2, 0) spacing (0.25, 0.5, 1) nm"),
-        std::string::npos)
-        << result.out;
-    EXPECT_NE(result.out.find("frame 1: 5 float32, GRAYSCALE, origin (100, 0, 0) spacing (0.125, 1, 1) eV"),
-              std::string::npos)
-        << result.out;
 }
 
 TEST(InfoSeveralFiles, AFailingFileDoesNotStopTheOthers) {

@@ -106,21 +106,6 @@ TEST(TreeJson, FollowsTheDocumentShape) {
     EXPECT_EQ(result.out.find("0.0010000000474974513"), std::string::npos);
 }
 
-TEST(TreeJson, DepthLimitsTheLevelsBelowTheRoot) {
-    ScratchDirectory scratch;
-    const std::string path = writeTagFile(scratch);
-    const ProcessResult result = runTrestan({"tree", "--json", "--depth", "1", path});
-    ASSERT_EQ(result.exitCode, 0) << result.err;
-    const nlohmann::json tree = parseJson(result.out);
-    const nlohmann::json* gatan = findNode(tree, "GATAN");
-    ASSERT_NE(gatan, nullptr);
-    EXPECT_FALSE(gatan->contains("children"));
-
-    const ProcessResult rootOnly = runTrestan({"tree", "--json", "--depth", "0", path});
-    ASSERT_EQ(rootOnly.exitCode, 0) << rootOnly.err;
-    EXPECT_EQ(parseJson(rootOnly.out), nlohmann::json({{"name", "root"}}));
-}
-
 TEST(TreeText, ShowsNameTypeAndValueAndShortensLongValues) {
     ScratchDirectory scratch;
     const std::string path = writeTagFile(scratch);
@@ -151,13 +136,24 @@ TEST(TreeText, ShowsNameTypeAndValueAndShortensLongValues) {
     EXPECT_NE(out.find("\n      \xEF\xBF\xBDm: int32 = 1\n"), std::string::npos) << out;
 }
 
-TEST(TreeText, DepthSaysHowManyChildrenAreNotShown) {
+TEST(TreeDepth, LimitsTheLevelsBelowTheRootAndTextSaysHowManyChildrenAreNotShown) {
     ScratchDirectory scratch;
     const std::string path = writeTagFile(scratch);
-    const ProcessResult result = runTrestan({"tree", "--depth", "1", path});
-    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const ProcessResult json = runTrestan({"tree", "--json", "--depth", "1", path});
+    ASSERT_EQ(json.exitCode, 0) << json.err;
+    const nlohmann::json tree = parseJson(json.out);
+    const nlohmann::json* gatan = findNode(tree, "GATAN");
+    ASSERT_NE(gatan, nullptr);
+    EXPECT_FALSE(gatan->contains("children"));
+
+    const ProcessResult rootOnly = runTrestan({"tree", "--json", "--depth", "0", path});
+    ASSERT_EQ(rootOnly.exitCode, 0) << rootOnly.err;
+    EXPECT_EQ(parseJson(rootOnly.out), nlohmann::json({{"name", "root"}}));
+
+    const ProcessResult text = runTrestan({"tree", "--depth", "1", path});
+    ASSERT_EQ(text.exitCode, 0) << text.err;
     // A DM4 directory's value is its entry count, as a 64-bit integer.
-    EXPECT_EQ(result.out, "root\n  GATAN: int64 = 2  (2 children not shown)\n");
+    EXPECT_EQ(text.out, "root\n  GATAN: int64 = 2  (2 children not shown)\n");
 }
 
 } // namespace
