@@ -111,15 +111,6 @@ TEST(ExtractorViewOrigin, FramesDeriveFromTheExtractorsRecordAndComeFromAFileWhe
     EXPECT_EQ(uids.count(0), 0U);
 }
 
-TEST(ViewOriginRecord, RootRecordsKeepTheirNameAndOriginAndHaveDistinctUids) {
-    const ViewOriginExtensionImpl first("a view", ViewDataOrigin::NETWORK);
-    const ViewOriginExtensionImpl second("a view", ViewDataOrigin::NETWORK);
-    EXPECT_EQ(first.displayName(), "a view");
-    EXPECT_EQ(first.dataOrigin(), ViewDataOrigin::NETWORK);
-    EXPECT_EQ(first.parentCount(), 0U);
-    EXPECT_NE(first.uid(), second.uid());
-}
-
 TEST(ViewOriginRecord, OriginOfParents) {
     using O = ViewDataOrigin;
     const std::vector<std::pair<std::vector<O>, O>> cases = {

@@ -76,14 +76,6 @@ TEST(DmWriterLayout, OverridesAreWrittenInPlaceOfDerivedFields) {
                   "0000000000000002 FFFFFFFFFFFFFFFF"));
 }
 
-TEST(DmWriterLayout, NamesAreWrittenByteForByte) {
-    DmFile file(Version::Dm3);
-    file.root().addTag(std::string("a\0\xFF", 3), Tag::int8(-1));
-    EXPECT_EQ(file.toBytes(),
-              hex("00000003 00000000 00000001 0000 00000001 | 15 0003 6100FF | 25252525 00000001 "
-                  "00000009 FF"));
-}
-
 TEST(DmWriterFraming, DmFramingAddsTrailerAndLengthWord) {
     // DM counts the length word as the file size less 16 (DM3) or 24 (DM4).
     DmFile dm3 = workedExample(Version::Dm3);
