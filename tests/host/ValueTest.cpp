@@ -52,7 +52,7 @@ TYPED_TEST(NumericValue, FactoryCopiesRunsAndKeepsScalarsInsideTheValue) {
     EXPECT_EQ(Converter::toString(*scalar), "100");
 }
 
-TEST(VariantDataValue, EmptyRunsAndTexts) {
+TEST(VariantDataValue, EmptyRunsAndTextsMissingElementsAndTextAsNumberRefused) {
     const auto empty = VariantDataValueFactory::create(static_cast<const double*>(nullptr), 0ul);
     EXPECT_EQ(empty->count(), 0u);
     EXPECT_EQ(empty->data(), nullptr);
@@ -64,6 +64,12 @@ TEST(VariantDataValue, EmptyRunsAndTexts) {
     EXPECT_EQ(text->count(), 3u);
     EXPECT_EQ(text->data(), nullptr);
     EXPECT_EQ(Converter::toString(*text), bytes);
+
+    EXPECT_THROW(VariantDataValueFactory::create(static_cast<const int*>(nullptr), 2ul), InvalidArgument);
+    const int one = 1;
+    EXPECT_THROW(VariantDataValue(ValueType::String, &one, 1), InvalidArgument);
+    const double element = 0;
+    EXPECT_THROW(VariantDataValueFactory::create(&element, ULONG_MAX), InvalidArgument) << "size overflows";
 }
 
 TEST(VariantDataValue, ScalarFactoriesKeepTheirTypes) {
@@ -72,14 +78,6 @@ TEST(VariantDataValue, ScalarFactoriesKeepTheirTypes) {
     EXPECT_EQ(VariantDataValueFactory::create(3ul)->type(), ValueType::UInt64);
     EXPECT_EQ(VariantDataValueFactory::create(0.5)->type(), ValueType::Float64);
     EXPECT_EQ(Converter::toUint64(VariantDataValueFactory::create(ULONG_MAX)), ULONG_MAX);
-}
-
-TEST(VariantDataValue, RefusesMissingElementsAndTextAsNumber) {
-    EXPECT_THROW(VariantDataValueFactory::create(static_cast<const int*>(nullptr), 2ul), InvalidArgument);
-    const int one = 1;
-    EXPECT_THROW(VariantDataValue(ValueType::String, &one, 1), InvalidArgument);
-    const double element = 0;
-    EXPECT_THROW(VariantDataValueFactory::create(&element, ULONG_MAX), InvalidArgument) << "size overflows";
 }
 
 TEST(VariantDataValueConverter, IntegersConvertWithinRange) {
