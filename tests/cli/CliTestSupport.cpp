@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <openssl/evp.h>
-#include <regex>
 #include <spawn.h>
 #include <sstream>
 #include <stdexcept>
@@ -83,16 +82,24 @@ NpyArray readNpy(const std::string& path) {
     }
     // The header is a Python dictionary literal; made JSON, nlohmann parses it and refuses any other
     // text.
-    std::string text(file.begin() + 10, file.begin() + static_cast<std::ptrdiff_t>(array.headerSize));
-    for (const auto& [pattern, replacement] :
-         std::vector<std::pair<std::string, std::string>>{{"'", "\""},
-                                                          {",\\s*\\)", ")"},
-                                                          {",\\s*\\}", "}"},
-                                                          {"\\(", "["},
-                                                          {"\\)", "]"},
-                                                          {"\\bFalse\\b", "false"},
-                                                          {"\\bTrue\\b", "true"}}) {
-        text = std::regex_replace(text, std::regex(pattern), replacement);
+    const std::string header(file.begin() + 10, file.begin() + static_cast<std::ptrdiff_t>(array.headerSize));
+    std::string text;
+    for (std::size_t i = 0; i < header.size(); ++i) {
+        const char c = header[i];
+        if (c == ',') {
+            // A trailing comma, as in "(3,)" or "{...,}", has no place in JSON.
+            const std::size_t next = header.find_first_not_of(" \t\n", i + 1);
+            if (next != std::string::npos && (header[next] == ')' || header[next] == '}')) {
+                continue;
+            }
+        }
+        if (header.compare(i, 5, "False") == 0 || header.compare(i, 4, "True") == 0) {
+            const bool value = header[i] == 'T';
+            text += value ? "true" : "false";
+            i += value ? 3 : 4;
+            continue;
+        }
+        text += c == '\'' ? '"' : c == '(' ? '[' : c == ')' ? ']' : c;
     }
     const nlohmann::json fields = nlohmann::json::parse(text);
     array.descr = fields.at("descr");
