@@ -17,16 +17,7 @@ using velmora::ValueType;
 
 namespace {
 
-class DataSkip : public TagTest {
-protected:
-    /// Opens the file with `tag`, checks that "After" was read where the value ended; returns "T".
-    NodePtr tableOf(Tag tag) const {
-        DmFile file = fileWith(std::move(tag));
-        const NodePtr gatan = gatanNode(*openDm(file));
-        EXPECT_TRUE(holdsScalar(nodeAt(gatan, "After"), ValueType::Int32, 77));
-        return nodeAt(gatan, "T");
-    }
-};
+class DataSkip : public TagTest {};
 
 } // namespace
 
@@ -96,7 +87,7 @@ TEST_P(DataSkip, OnlyTheExactNameDataIsSkipped) {
 }
 
 TEST_P(DataSkip, ArrayOfGroupsMakesOneItemPerGroupAndOneFieldPerCode) {
-    const NodePtr table = tableOf(Tag::groupArray(
+    const NodePtr table = tagRead(Tag::groupArray(
         {3, 7}, 2, concat({littleEndian(-1), littleEndian(0.5), littleEndian(2), littleEndian(-4.0)})));
     EXPECT_TRUE(hasNoValue(table));
     EXPECT_EQ(childNames(table), (std::vector<std::string>{"item000", "item001"}));
@@ -110,13 +101,13 @@ TEST_P(DataSkip, ArrayOfGroupsMakesOneItemPerGroupAndOneFieldPerCode) {
     EXPECT_TRUE(holdsScalar(nodeAt(table, "item001/Field1"), ValueType::Float64, -4.0));
 
     // The name length entries of the info array change nothing.
-    const NodePtr named = tableOf(Tag::raw({20, 15, 42, 2, -3, 10, 99, 2, 1}, hex("FF 0180")));
+    const NodePtr named = tagRead(Tag::raw({20, 15, 42, 2, -3, 10, 99, 2, 1}, hex("FF 0180")));
     EXPECT_TRUE(holdsScalar(nodeAt(named, "item000/Field0"), ValueType::Int8, std::int8_t{-1}));
     EXPECT_TRUE(holdsScalar(nodeAt(named, "item000/Field1"), ValueType::Int16, std::int16_t{-32767}));
 }
 
 TEST_P(DataSkip, ArrayOfGroupsNumbersItemsPastThreeDigits) {
-    const NodePtr table = tableOf(Tag::groupArray({8}, 1001, ramp(1001)));
+    const NodePtr table = tagRead(Tag::groupArray({8}, 1001, ramp(1001)));
     ASSERT_EQ(table->childCount(), 1001U);
     EXPECT_EQ(table->childAt(999)->name(), "item999");
     EXPECT_EQ(table->childAt(1000)->name(), "item1000");
@@ -124,14 +115,14 @@ TEST_P(DataSkip, ArrayOfGroupsNumbersItemsPastThreeDigits) {
 }
 
 TEST_P(DataSkip, ArraysOfEmptyGroupsAndOfNoGroupsConsumeNothing) {
-    const NodePtr empty = tableOf(Tag::groupArray({}, 5, {}));
+    const NodePtr empty = tagRead(Tag::groupArray({}, 5, {}));
     EXPECT_EQ(childNames(empty),
               (std::vector<std::string>{"item000", "item001", "item002", "item003", "item004"}));
     for (const auto& item : *empty) {
         EXPECT_EQ(item->childCount(), 0U);
         EXPECT_TRUE(hasNoValue(item));
     }
-    const NodePtr none = tableOf(Tag::groupArray({3, 3}, 0, {}));
+    const NodePtr none = tagRead(Tag::groupArray({3, 3}, 0, {}));
     EXPECT_EQ(none->childCount(), 0U);
     EXPECT_TRUE(hasNoValue(none));
 }

@@ -15,16 +15,7 @@ using velmora::ValueType;
 
 namespace {
 
-class TagValues : public TagTest {
-protected:
-    /// Opens the file with `tag`, checks that "After" was read where the value ended; returns "T".
-    NodePtr valueOf(Tag tag) const {
-        DmFile file = fileWith(std::move(tag));
-        const NodePtr gatan = gatanNode(*openDm(file));
-        EXPECT_TRUE(holdsScalar(nodeAt(gatan, "After"), ValueType::Int32, 77));
-        return nodeAt(gatan, "T");
-    }
-};
+class TagValues : public TagTest {};
 
 /// One element of every code: the value type it gives and three elements' bytes. Codes 10 and 12
 /// are read as signed like 9 and 11; code 8 keeps its byte as it is.
@@ -57,17 +48,17 @@ Bytes firstElement(const CodeCase& c) {
 TEST_P(TagValues, EveryCodeAsScalarArrayAndGroupField) {
     std::vector<Field> fields;
     for (const CodeCase& c : s_codes) {
-        EXPECT_TRUE(holdsBytes(valueOf(Tag::scalar(c.code, firstElement(c))), c.type, firstElement(c)))
+        EXPECT_TRUE(holdsBytes(tagRead(Tag::scalar(c.code, firstElement(c))), c.type, firstElement(c)))
             << c.code;
         // An array of code 4 is text; its elements are checked with the strings below.
         if (c.code != 4) {
-            const NodePtr array = valueOf(Tag::array(c.code, 3, c.elements));
+            const NodePtr array = tagRead(Tag::array(c.code, 3, c.elements));
             EXPECT_TRUE(holdsBytes(array, c.type, c.elements)) << c.code;
             EXPECT_EQ(array->childCount(), 0U);
         }
         fields.push_back(Field{c.code, firstElement(c)});
     }
-    const NodePtr group = valueOf(Tag::group(fields));
+    const NodePtr group = tagRead(Tag::group(fields));
     EXPECT_TRUE(hasNoValue(group));
     ASSERT_EQ(group->childCount(), s_codes.size());
     for (std::size_t i = 0; i < s_codes.size(); ++i) {
@@ -80,22 +71,22 @@ TEST_P(TagValues, EveryCodeAsScalarArrayAndGroupField) {
 
 TEST_P(TagValues, EntriesTheKindDoesNotUseAreIgnored) {
     // Info entries beyond a scalar's code, a string's or array's length; a group's name lengths.
-    EXPECT_TRUE(holdsScalar(valueOf(Tag::raw({3, 99, -1, 18}, littleEndian(6))), ValueType::Int32, 6));
-    EXPECT_TRUE(holdsText(valueOf(Tag::raw({18, 2, 7, -1}, utf16Bytes(u"ok"))), "ok"));
-    EXPECT_TRUE(holdsText(valueOf(Tag::raw({20, 4, 2, 15}, utf16Bytes(u"ok"))), "ok"));
+    EXPECT_TRUE(holdsScalar(tagRead(Tag::raw({3, 99, -1, 18}, littleEndian(6))), ValueType::Int32, 6));
+    EXPECT_TRUE(holdsText(tagRead(Tag::raw({18, 2, 7, -1}, utf16Bytes(u"ok"))), "ok"));
+    EXPECT_TRUE(holdsText(tagRead(Tag::raw({20, 4, 2, 15}, utf16Bytes(u"ok"))), "ok"));
     const NodePtr group =
-        valueOf(Tag::raw({15, 99, 2, 77, 3, -5, 6}, concat({littleEndian(-9), littleEndian(0.5F)})));
+        tagRead(Tag::raw({15, 99, 2, 77, 3, -5, 6}, concat({littleEndian(-9), littleEndian(0.5F)})));
     EXPECT_EQ(childNames(group), (std::vector<std::string>{"Field0", "Field1"}));
     EXPECT_TRUE(holdsScalar(group->childAt(0), ValueType::Int32, -9));
     EXPECT_TRUE(holdsScalar(group->childAt(1), ValueType::Float32, 0.5F));
 }
 
 TEST_P(TagValues, EmptyArraysAndGroupsConsumeNothing) {
-    const NodePtr array = valueOf(Tag::array(7, 0, {}));
+    const NodePtr array = tagRead(Tag::array(7, 0, {}));
     EXPECT_TRUE(holds<double>(array, ValueType::Float64, {}));
     EXPECT_EQ(array->value()->data(), nullptr);
     for (std::int64_t fieldCount : {0, -1}) {
-        const NodePtr group = valueOf(Tag::raw({15, 0, fieldCount}, {}));
+        const NodePtr group = tagRead(Tag::raw({15, 0, fieldCount}, {}));
         EXPECT_TRUE(hasNoValue(group)) << fieldCount;
         EXPECT_EQ(group->childCount(), 0U) << fieldCount;
     }
@@ -150,8 +141,8 @@ TEST_P(TagValues, Utf16TextOfStringsAndOfCode4Arrays) {
         {{u'x', char16_t(0xDFFF), u'y'}, "xy"},
     };
     for (const Case& c : cases) {
-        EXPECT_TRUE(holdsText(valueOf(Tag::string(c.units)), c.utf8)) << toHex(utf16Bytes(c.units));
-        EXPECT_TRUE(holdsText(valueOf(Tag::utf16Array(c.units)), c.utf8)) << toHex(utf16Bytes(c.units));
+        EXPECT_TRUE(holdsText(tagRead(Tag::string(c.units)), c.utf8)) << toHex(utf16Bytes(c.units));
+        EXPECT_TRUE(holdsText(tagRead(Tag::utf16Array(c.units)), c.utf8)) << toHex(utf16Bytes(c.units));
     }
 }
 

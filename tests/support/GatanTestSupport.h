@@ -120,6 +120,8 @@ protected:
         addEmptyImageList(file);
         return file;
     }
+    /// Opens the file with `tag`, checks that "After" was read where the value ended; returns "T".
+    NodePtr tagRead(dmwriter::Tag tag) const;
     template <typename E = velmora::Error> std::string errorOf(dmwriter::Tag tag) const {
         dmwriter::DmFile file = fileWith(std::move(tag));
         return openError<E>(file);
@@ -273,6 +275,13 @@ inline Bytes dropFourthBytes(const Bytes& stored) {
         }
     }
     return packed;
+}
+
+inline NodePtr TagTest::tagRead(dmwriter::Tag tag) const {
+    dmwriter::DmFile file = fileWith(std::move(tag));
+    const NodePtr gatan = gatanNode(*openDm(file));
+    EXPECT_TRUE(holdsScalar(nodeAt(gatan, "After"), velmora::ValueType::Int32, 77));
+    return nodeAt(gatan, "T");
 }
 
 } // namespace testsupport
