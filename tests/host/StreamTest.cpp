@@ -286,6 +286,33 @@ TEST_F(BufferedStreamTest, LargeReadsGoStraightToTheDestination) {
     EXPECT_EQ(m_stream.tell(), 3 * BufferSize + 110);
 }
 
+TEST_F(BufferedStreamTest, SeeksToEitherSideOfTheWindowsEdgesReadTheBytesThere) {
+    // Windows: a full buffer after a small read, the empty one a large read leaves, a short one at
+    // the end of the data.
+    const std::pair<std::uint64_t, std::uint64_t> windows[] = {
+        {0, 1}, {100, 2 * BufferSize}, {DataSize - 100, 1}};
+    for (const auto& [start, first] : windows) {
+        std::vector<std::uint8_t> out(first);
+        const std::uint64_t after = start + first > DataSize ? DataSize : start + first;
+        for (std::uint64_t edge : {start, after, start + BufferSize, std::uint64_t{DataSize}}) {
+            for (std::uint64_t target = edge < 2 ? 0 : edge - 2; target <= edge + 2; ++target) {
+                BufferedStream stream(std::make_shared<MemoryStream>(m_data.data(), m_data.size()),
+                                      BufferSize);
+                stream.seek(static_cast<std::int64_t>(start), SeekOrigin::Begin);
+                stream.read(first, out.data());
+                stream.seek(static_cast<std::int64_t>(target), SeekOrigin::Begin);
+                std::uint8_t bytes[3] = {};
+                const std::uint64_t expected =
+                    target >= DataSize ? 0 : std::min<std::uint64_t>(3, DataSize - target);
+                ASSERT_EQ(stream.read(3, bytes), expected) << "window at " << start << ", seek to " << target;
+                EXPECT_TRUE(
+                    std::equal(bytes, bytes + expected, m_data.begin() + static_cast<std::ptrdiff_t>(target)))
+                    << "window at " << start << ", seek to " << target;
+            }
+        }
+    }
+}
+
 class NoSeekStream final : public StreamAccess {
 public:
     std::uint64_t capabilities() const override { return READ; }
