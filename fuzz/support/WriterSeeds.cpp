@@ -12,29 +12,13 @@ using namespace dmwriter;
 
 namespace {
 
-/// Distinct bytes, so that a mutation of pixel data is visible in the checksum.
-Bytes ramp(std::size_t size, std::uint8_t seed) {
-    Bytes bytes(size);
-    for (std::size_t i = 0; i < size; ++i) {
-        bytes[i] = static_cast<std::uint8_t>(i * 7 + seed + i / 251);
-    }
-    return bytes;
-}
-
 std::string extension(Version version) {
     return version == Version::Dm3 ? ".dm3" : ".dm4";
 }
 
 ImageDefinition imageDefinition(std::int32_t dataType, const std::vector<std::uint32_t>& dimensions,
                                 std::uint8_t seed) {
-    ImageDefinition definition;
-    definition.dataType = dataType;
-    definition.dimensions = dimensions;
-    std::size_t elements = 1;
-    for (std::uint32_t length : dimensions) {
-        elements *= length;
-    }
-    definition.pixels = ramp(elements * dataLayout(dataType).pixelDepth, seed);
+    ImageDefinition definition = rampImage(dataType, dimensions, seed);
     std::vector<AxisCalibration> calibrations;
     for (std::size_t axis = 0; axis < dimensions.size(); ++axis) {
         calibrations.push_back(AxisCalibration{-1.5F * static_cast<float>(axis), 0.25F, u"nm"});
@@ -113,16 +97,15 @@ DmFile tagKindsFile(Version version) {
 }
 
 DmFile imageFile(Version version, std::int32_t dataType, const std::vector<std::uint32_t>& dimensions) {
-    DmFile file(version);
-    Directory& list = file.root().addDirectory("ImageList");
-    addImage(list, imageDefinition(dataType, dimensions, static_cast<std::uint8_t>(dataType)));
-    return file;
+    return dmwriter::imageFile({imageDefinition(dataType, dimensions, static_cast<std::uint8_t>(dataType))},
+                               version);
 }
 
 std::vector<Seed> writerSeeds() {
     std::vector<Seed> seeds;
     const auto add = [&seeds](std::string name, Version version, DmFile file) {
-        seeds.push_back(Seed{name + extension(version), file.toBytes()});
+        Bytes bytes = file.toBytes();
+        seeds.push_back(Seed{name + extension(version), std::move(bytes), file.layout()});
     };
     for (Version version : {Version::Dm3, Version::Dm4}) {
         add("tag-kinds", version, tagKindsFile(version));

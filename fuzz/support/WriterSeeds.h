@@ -13,6 +13,7 @@ namespace gatanfuzz {
 struct Seed {
     std::string name; ///< a file name: what the seed holds and its extension (dm3 or dm4)
     dmwriter::Bytes bytes;
+    dmwriter::DmFile::Layout layout; ///< where the writer put the structure and the pixels
 };
 
 /// A DM file of every tag kind: scalars of every element code, strings and UTF-16 arrays, arrays of

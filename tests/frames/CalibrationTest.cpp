@@ -20,13 +20,13 @@ namespace {
 
 ImageDefinition image(std::vector<std::uint32_t> dimensions,
                       std::optional<std::vector<AxisCalibration>> axes) {
-    ImageDefinition written = rampImage(6, std::move(dimensions), 1);
+    ImageDefinition written = rampImage(6, std::move(dimensions));
     written.calibrations = std::move(axes);
     return written;
 }
 
 velmora::SpatialCalibrationProperty calibrationOf(const ImageDefinition& written) {
-    DmFile file = singleImageFile(written);
+    DmFile file = imageFile({written});
     return openDm(file)->frame(0)->properties()->calibration();
 }
 

@@ -64,7 +64,7 @@ class AcceptedDataType : public ::testing::TestWithParam<std::tuple<AcceptedCode
 
 /// The only frame of a file holding `written`.
 FramePtr onlyFrame(const ImageDefinition& written, Version version = Version::Dm4) {
-    DmFile file = singleImageFile(written, version);
+    DmFile file = imageFile({written}, version);
     const ExtractorPtr extractor = openDm(file);
     if (extractor->frameCount() != 1) {
         throw std::logic_error("the file does not have one frame");
@@ -76,7 +76,7 @@ FramePtr onlyFrame(const ImageDefinition& written, Version version = Version::Dm
 
 TEST_P(AcceptedDataType, GivesItsElementTypePropertiesAndStoredPixels) {
     const auto& [expected, version] = GetParam();
-    const ImageDefinition written = rampImage(expected.code, {5, 3}, expected.storedSize);
+    const ImageDefinition written = rampImage(expected.code, {5, 3});
     const FramePtr frame = onlyFrame(written, version);
 
     EXPECT_EQ(frame->shape(), (Shape{5, 3}));
@@ -115,7 +115,7 @@ TEST(RefusedDataType, IsRefusedWithItsCode) {
         // The "DataType" tag is the signed 32-bit code.
         DmFile file;
         Directory& imageData =
-            addImage(file.root().addDirectory("ImageList"), rampImage(code, {2, 2}, 4)).imageData;
+            addImage(file.root().addDirectory("ImageList"), rampImage(code, {2, 2})).imageData;
         imageData.remove("DataType");
         imageData.addTag("DataType", Tag::int32(code));
         EXPECT_EQ(openError<velmora::Error>(file), message);
@@ -126,7 +126,7 @@ TEST(FrameShape, DimensionsGiveTheShapeWithAxisZeroFastest) {
     // Element order against the stored bytes is checked region by region in RegionReadTest.
     for (const std::vector<std::uint32_t>& dimensions :
          std::vector<std::vector<std::uint32_t>>{{512, 256}, {4, 3, 2}, {1, 7, 1}, {0, 4}}) {
-        const ImageDefinition written = rampImage(7, dimensions, 4);
+        const ImageDefinition written = rampImage(7, dimensions);
         const FramePtr frame = onlyFrame(written);
         EXPECT_EQ(frame->shape(), Shape(std::vector<std::size_t>(dimensions.begin(), dimensions.end())));
         EXPECT_EQ(readWhole(*frame), written.pixels);
@@ -134,7 +134,7 @@ TEST(FrameShape, DimensionsGiveTheShapeWithAxisZeroFastest) {
     // Lengths of any integer element type are read.
     for (ElementType type : {ElementType::Int16, ElementType::UInt16, ElementType::Int32, ElementType::UInt32,
                              ElementType::Int64, ElementType::UInt64}) {
-        ImageDefinition written = rampImage(9, {6, 5}, 1);
+        ImageDefinition written = rampImage(9, {6, 5});
         written.dimensionType = type;
         const FramePtr frame = onlyFrame(written, Version::Dm3);
         EXPECT_EQ(frame->shape(), (Shape{6, 5})) << code(type);
@@ -146,7 +146,7 @@ TEST(FrameShape, OnlyTwoAxisFramesAreImages) {
     for (const std::vector<std::uint32_t>& dimensions :
          std::vector<std::vector<std::uint32_t>>{{}, {7}, {7, 1}, {1, 1}, {3, 2, 2}, {3, 2, 2, 2}}) {
         for (std::int32_t code : {2, 23}) {
-            const FramePtr frame = onlyFrame(rampImage(code, dimensions, 4));
+            const FramePtr frame = onlyFrame(rampImage(code, dimensions));
             ASSERT_EQ(frame->shape().size(), dimensions.size());
             EXPECT_EQ(frame->properties()->imageInfo().axes(),
                       dimensions.size() == 2 ? ImageTypeId::IMAGE : ImageTypeId::UNKNOWN)
@@ -156,17 +156,18 @@ TEST(FrameShape, OnlyTwoAxisFramesAreImages) {
 }
 
 TEST(FrameShape, AxisCountAndLengthAreBounded) {
-    const ImageDefinition most = rampImage(6, std::vector<std::uint32_t>(255, 1), 1);
+    const ImageDefinition most = rampImage(6, std::vector<std::uint32_t>(255, 1));
     const FramePtr frame = onlyFrame(most);
     EXPECT_EQ(frame->shape(), Shape(255, 1));
     EXPECT_EQ(readWhole(*frame), most.pixels);
 
-    DmFile tooMany = singleImageFile(rampImage(6, std::vector<std::uint32_t>(256, 1), 1));
+    DmFile tooMany = imageFile({rampImage(6, std::vector<std::uint32_t>(256, 1))});
     EXPECT_THAT(openError<velmora::Error>(tooMany), AllOf(HasSubstr("Image 0"), HasSubstr("256 dimensions")));
 
-    ImageDefinition negative = rampImage(6, {4, 0xFFFFFFFFU}, 0); // written as the signed value -1
+    ImageDefinition negative = rampImage(6, {4, 1});
+    negative.dimensions[1] = 0xFFFFFFFFU; // written as the signed value -1
     negative.dimensionType = ElementType::Int32;
-    DmFile negativeFile = singleImageFile(negative);
+    DmFile negativeFile = imageFile({negative});
     EXPECT_THAT(openError<velmora::Error>(negativeFile),
                 AllOf(HasSubstr("Image 0"), HasSubstr("negative length -1 on axis 1")));
 }

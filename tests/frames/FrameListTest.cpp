@@ -25,9 +25,9 @@ std::string frameError(GatanExtractor& extractor, std::size_t index) {
 
 TEST(FrameList, EveryEntryIsAFrameInFileOrder) {
     // DM lists the thumbnail first; it is a frame like the others.
-    const ImageDefinition thumbnail = rampImage(23, {8, 6}, 4, 11);
-    const ImageDefinition second = rampImage(2, {5, 3, 2}, 4, 22);
-    const ImageDefinition third = rampImage(9, {7}, 1, 33);
+    const ImageDefinition thumbnail = rampImage(23, {8, 6}, 11);
+    const ImageDefinition second = rampImage(2, {5, 3, 2}, 22);
+    const ImageDefinition third = rampImage(9, {7}, 33);
     DmFile file;
     Directory& list = file.root().addDirectory("ImageList");
     addImage(list, thumbnail);
@@ -72,7 +72,7 @@ TEST(FrameList, EmptyImageListOpensWithoutFrames) {
 TEST(FrameListErrors, ImageListMustBeInTheRootDirectory) {
     DmFile file;
     file.root().addTag("Other", Tag::int32(1));
-    addImage(file.root().addDirectory("Document").addDirectory("ImageList"), rampImage(6, {2, 2}, 1));
+    addImage(file.root().addDirectory("Document").addDirectory("ImageList"), rampImage(6, {2, 2}));
     EXPECT_EQ(openError<velmora::Error>(file), "The file has no \"ImageList\" tag directory");
 }
 
@@ -81,8 +81,8 @@ TEST(FrameListErrors, EntryLackingWhatAFrameIsMadeOfIsRefusedNamingItAndTheImage
     for (const std::string removed : {"ImageData", "Dimensions", "DataType", "Data"}) {
         DmFile file;
         Directory& list = file.root().addDirectory("ImageList");
-        addImage(list, rampImage(6, {4, 4}, 1));
-        ImageEntry second = addImage(list, rampImage(1, {3, 2}, 2));
+        addImage(list, rampImage(6, {4, 4}));
+        ImageEntry second = addImage(list, rampImage(1, {3, 2}));
         Directory& parent = removed == "ImageData" ? second.entry : second.imageData;
         ASSERT_EQ(parent.remove(removed), 1U);
         const std::string named = removed == "Data" ? "DataOffset" : removed;

@@ -96,8 +96,8 @@ class RegionRead : public ::testing::TestWithParam<FrameLayout> {
 protected:
     void SetUp() override {
         const FrameLayout& layout = GetParam();
-        m_stored = rampImage(layout.code, layout.dimensions, layout.storedSize).pixels;
-        m_file = singleImageFile(rampImage(layout.code, layout.dimensions, layout.storedSize));
+        m_stored = rampImage(layout.code, layout.dimensions).pixels;
+        m_file = imageFile({rampImage(layout.code, layout.dimensions)});
         m_extractor = openDm(m_file);
         m_frame = m_extractor->frame(0);
     }
@@ -285,8 +285,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(FrameLoad, EachFrameIsOneSeekToItsDataOffsetAndOneReadOfItsPixels) {
     DmFile file;
     Directory& list = file.root().addDirectory("ImageList");
-    const Tag& firstData = addImage(list, rampImage(10, {6, 5}, 2)).data;
-    const Tag& secondData = addImage(list, rampImage(8, {3, 3}, 4, 9)).data;
+    const Tag& firstData = addImage(list, rampImage(10, {6, 5})).data;
+    const Tag& secondData = addImage(list, rampImage(8, {3, 3}, 9)).data;
     auto stream = std::make_shared<CountingStream>(memoryStream(file.toBytes()));
     openSource(stream);
     using Event = CountingStream::Event;
@@ -302,8 +302,8 @@ TEST(FrameLoad, EachFrameIsOneSeekToItsDataOffsetAndOneReadOfItsPixels) {
 }
 
 TEST(FrameLoad, RegionsAreServedWithoutTheStream) {
-    const ImageDefinition written = rampImage(12, {4, 4}, 8);
-    DmFile file = singleImageFile(written, Version::Dm3);
+    const ImageDefinition written = rampImage(12, {4, 4});
+    DmFile file = imageFile({written}, Version::Dm3);
     auto stream = std::make_shared<CountingStream>(memoryStream(file.toBytes()));
     const ExtractorPtr extractor = openSource(stream);
     stream->close();
@@ -314,9 +314,9 @@ TEST(FrameLoad, RegionsAreServedWithoutTheStream) {
 }
 
 TEST(FrameLifetime, FrameKeptAfterTheExtractorIsReleasedStillReads) {
-    const ImageDefinition written = rampImage(11, {3, 4}, 4);
+    const ImageDefinition written = rampImage(11, {3, 4});
     TemporaryFile temp({}, ".dm3");
-    DmFile file = singleImageFile(written, Version::Dm3);
+    DmFile file = imageFile({written}, Version::Dm3);
     file.writeFile(temp.path());
 
     auto extractor = openPath(temp.path());

@@ -28,8 +28,8 @@ namespace {
 DmFile twoImageFile() {
     DmFile file;
     Directory& list = file.root().addDirectory("ImageList");
-    addImage(list, rampImage(6, {2, 2}, 1));
-    addImage(list, rampImage(2, {2, 2}, 4));
+    addImage(list, rampImage(6, {2, 2}));
+    addImage(list, rampImage(2, {2, 2}));
     return file;
 }
 

@@ -212,38 +212,6 @@ inline ::testing::AssertionResult hasNoValue(const NodePtr& node) {
            << (node ? "node \"" + node->name() + "\" has a value" : "no node");
 }
 
-/// Distinct, non-zero-heavy bytes: byte i is (i * 7 + seed) mod 256, then every 251st byte is
-/// bumped, so that the pattern does not repeat with any power-of-two period.
-inline Bytes ramp(std::size_t size, std::uint8_t seed = 1) {
-    Bytes bytes(size);
-    for (std::size_t i = 0; i < size; ++i) {
-        bytes[i] = static_cast<std::uint8_t>(i * 7 + seed + i / 251);
-    }
-    return bytes;
-}
-
-/// An image of this data type code and shape whose pixels are a ramp of `storedSize` bytes each.
-inline dmwriter::ImageDefinition rampImage(std::int32_t code, std::vector<std::uint32_t> dimensions,
-                                           std::size_t storedSize, std::uint8_t seed = 1) {
-    std::size_t pixels = 1;
-    for (std::uint32_t length : dimensions) {
-        pixels *= length;
-    }
-    dmwriter::ImageDefinition written;
-    written.dataType = code;
-    written.dimensions = std::move(dimensions);
-    written.pixels = ramp(pixels * storedSize, seed);
-    return written;
-}
-
-/// A file whose root holds one "ImageList" with one image.
-inline dmwriter::DmFile singleImageFile(const dmwriter::ImageDefinition& written,
-                                        dmwriter::Version version = dmwriter::Version::Dm4) {
-    dmwriter::DmFile file(version);
-    dmwriter::addImage(file.root().addDirectory("ImageList"), written);
-    return file;
-}
-
 /// Reads `region` of the frame into a buffer followed by guard bytes; throws std::logic_error when
 /// the read writes past the region's packed size.
 inline Bytes readRegion(velmora::ImageView& frame, const Region& region) {

@@ -133,4 +133,33 @@ ImageEntry addImage(Directory& imageList, const ImageDefinition& description) {
     return ImageEntry{entry, imageData, imageTags, data};
 }
 
+Bytes ramp(std::size_t size, std::uint8_t seed) {
+    Bytes bytes(size);
+    for (std::size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<std::uint8_t>(i * 7 + seed + i / 251);
+    }
+    return bytes;
+}
+
+ImageDefinition rampImage(std::int32_t dataType, std::vector<std::uint32_t> dimensions, std::uint8_t seed) {
+    std::size_t pixels = 1;
+    for (std::uint32_t length : dimensions) {
+        pixels *= length;
+    }
+    ImageDefinition image;
+    image.dataType = dataType;
+    image.dimensions = std::move(dimensions);
+    image.pixels = ramp(pixels * dataLayout(dataType).pixelDepth, seed);
+    return image;
+}
+
+DmFile imageFile(const std::vector<ImageDefinition>& images, Version version) {
+    DmFile file(version);
+    Directory& imageList = file.root().addDirectory("ImageList");
+    for (const ImageDefinition& image : images) {
+        addImage(imageList, image);
+    }
+    return file;
+}
+
 } // namespace dmwriter

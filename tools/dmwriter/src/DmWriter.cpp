@@ -488,6 +488,35 @@ void DmFile::writeTo(std::ostream& out) {
     Serializer::writeFile(sink, *this);
 }
 
+namespace {
+
+void addLayout(const Directory& directory, std::uint64_t width, DmFile::Layout& layout) {
+    layout.structure.emplace_back(directory.offset(), 2 + width);
+    for (std::size_t i = 0; i < directory.size(); ++i) {
+        const Entry& entry = directory.entry(i);
+        if (entry.isDirectory()) {
+            const Directory& inner = std::get<Directory>(entry.body);
+            layout.structure.emplace_back(entry.offset, inner.offset() - entry.offset);
+            addLayout(inner, width, layout);
+            continue;
+        }
+        const Tag& tag = std::get<Tag>(entry.body);
+        layout.structure.emplace_back(entry.offset, tag.valueOffset() - entry.offset);
+        if (entry.name == "Data") {
+            layout.data.emplace_back(tag.valueOffset(), tag.endOffset() - tag.valueOffset());
+        }
+    }
+}
+
+} // namespace
+
+DmFile::Layout DmFile::layout() const {
+    Layout layout;
+    layout.structure.emplace_back(0, headerSize());
+    addLayout(m_root, m_version == Version::Dm4 ? 8 : 4, layout);
+    return layout;
+}
+
 void DmFile::writeFile(const std::string& path) {
     const std::uint64_t total = size();
     {

@@ -68,4 +68,16 @@ struct ImageEntry {
 /// count of "Data" is the pixel byte count divided by the element (or group) size.
 ImageEntry addImage(Directory& imageList, const ImageDefinition& description);
 
+/// Distinct bytes: byte i is (i * 7 + seed + i / 251) mod 256, a pattern that does not repeat with
+/// any power-of-two period, so that a byte read from the wrong place shows.
+Bytes ramp(std::size_t size, std::uint8_t seed = 1);
+
+/// An image of this data type code and shape whose pixels are a ramp, as many bytes per pixel as
+/// the type's "PixelDepth".
+ImageDefinition rampImage(std::int32_t dataType, std::vector<std::uint32_t> dimensions,
+                          std::uint8_t seed = 1);
+
+/// A file whose root holds one "ImageList" with `images`, in order.
+DmFile imageFile(const std::vector<ImageDefinition>& images, Version version = Version::Dm4);
+
 } // namespace dmwriter

@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -311,6 +312,16 @@ public:
     void writeTo(std::ostream& out);
     /// Writes the file to `path`; zero generated values become holes (a sparse file).
     void writeFile(const std::string& path);
+
+    /// Byte ranges (offset, size) in file order, as laid out by the last serialisation.
+    struct Layout {
+        /// Every field a reader interprets: header, directory flags and counts, entry type bytes,
+        /// name lengths and names, DM4 entry sizes, tag separators, info counts and info arrays.
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> structure;
+        /// The value bytes of the arrays named "Data": image pixels.
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> data;
+    };
+    Layout layout() const;
 
 private:
     friend class Serializer;
