@@ -153,38 +153,6 @@ std::optional<std::string> compareTrees(const nlohmann::json& actual, const nloh
     return "the patch from the actual to the expected tree: " + patch.dump().substr(0, 2000);
 }
 
-const nlohmann::json* findNode(const nlohmann::json& tree, const std::string& path) {
-    const nlohmann::json* node = &tree;
-    std::stringstream steps(path);
-    std::string step;
-    while (std::getline(steps, step, '/')) {
-        if (!node->contains("children")) {
-            return nullptr;
-        }
-        const nlohmann::json* next = nullptr;
-        for (const nlohmann::json& child : (*node)["children"]) {
-            if (child.value("name", std::string()) == step) {
-                next = &child;
-                break;
-            }
-        }
-        if (next == nullptr) {
-            return nullptr;
-        }
-        node = next;
-    }
-    return node;
-}
-
-std::vector<std::string> ProcessResult::errLines() const {
-    std::vector<std::string> lines;
-    std::stringstream in(err);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
-
 ProcessResult runProcess(const std::string& program, const std::vector<std::string>& arguments) {
     // Standard output and error go to files of a scratch directory, read once the child has ended.
     const ScratchDirectory scratch;
@@ -226,31 +194,6 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
 
 std::string trestanPath() {
     return std::string(TRESTAN_TEST_BINARY_DIR) + "/trestan";
-}
-
-dmwriter::ImageDefinition dmImage(std::int32_t dataType, std::vector<std::uint32_t> dimensions,
-                                  dmwriter::Bytes pixels) {
-    dmwriter::ImageDefinition image;
-    image.dataType = dataType;
-    image.dimensions = std::move(dimensions);
-    image.pixels = std::move(pixels);
-    return image;
-}
-
-void writeDmFile(const std::string& path, const std::vector<dmwriter::ImageDefinition>& images,
-                 dmwriter::Version version, std::optional<std::uint32_t> versionWord) {
-    dmwriter::DmFile file(version);
-    file.dmFraming();
-    if (versionWord) {
-        file.versionWord(*versionWord);
-    }
-    file.root().flags(1, 0);
-    file.root().addTag("HasWindowPosition", dmwriter::Tag::boolean(false));
-    dmwriter::Directory& imageList = file.root().addDirectory("ImageList");
-    for (const dmwriter::ImageDefinition& image : images) {
-        dmwriter::addImage(imageList, image);
-    }
-    file.writeFile(path);
 }
 
 } // namespace trestan::clitest

@@ -1,12 +1,8 @@
 #pragma once
 
-#include "dmwriter/DmImage.h"
-#include "dmwriter/DmWriter.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
-#include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -60,17 +56,11 @@ NpyArray readNpy(const std::string& path);
 /// Returns the differences as a JSON patch, or nothing.
 std::optional<std::string> compareTrees(const nlohmann::json& actual, const nlohmann::json& expected);
 
-/// The node reached from `tree` by a path of child names ("GATAN/ImageList"), or nullptr.
-const nlohmann::json* findNode(const nlohmann::json& tree, const std::string& path);
-
 /// What one run of a program left behind.
 struct ProcessResult {
     int exitCode = -1; ///< the exit status, or 128 + signal number when a signal ended the process
     std::string out;
     std::string err;
-
-    /// The lines of standard error, without their newlines.
-    std::vector<std::string> errLines() const;
 };
 
 /// Runs `program` with `arguments` (not including argv[0]) and collects standard output, standard
@@ -84,20 +74,5 @@ std::string trestanPath();
 inline ProcessResult runTrestan(const std::vector<std::string>& arguments) {
     return runProcess(trestanPath(), arguments);
 }
-
-/// Pixel bytes of `values`, little-endian, as DM stores them.
-template <typename T> dmwriter::Bytes pixelBytes(const std::vector<T>& values) {
-    return dmwriter::littleEndian(std::span<const T>(values.data(), values.size()));
-}
-
-/// An "ImageList" entry of the given DM image data type code, shape (axis 0 first) and pixels.
-dmwriter::ImageDefinition dmImage(std::int32_t dataType, std::vector<std::uint32_t> dimensions,
-                                  dmwriter::Bytes pixels);
-
-/// Writes a DM file whose "ImageList" holds `images`, in order, framed as DM frames its files; a
-/// version word other than the layout's makes a file that the reader refuses.
-void writeDmFile(const std::string& path, const std::vector<dmwriter::ImageDefinition>& images,
-                 dmwriter::Version version = dmwriter::Version::Dm4,
-                 std::optional<std::uint32_t> versionWord = {});
 
 } // namespace trestan::clitest

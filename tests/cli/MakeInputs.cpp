@@ -1,0 +1,116 @@
+// Writes the DM files that the command-line cases (cases.txt) run on into the directory given.
+
+#include "dmwriter/DmImage.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <limits>
+#include <string>
+#include <vector>
+
+using namespace dmwriter;
+
+namespace {
+
+template <typename T> Bytes bytesOf(const std::vector<T>& values) {
+    return littleEndian(std::span<const T>(values));
+}
+
+ImageDefinition image(std::int32_t dataType, std::vector<std::uint32_t> dimensions, Bytes pixels,
+                      std::vector<AxisCalibration> calibrations) {
+    ImageDefinition image = rampImage(dataType, std::move(dimensions));
+    image.pixels = std::move(pixels);
+    image.calibrations = std::move(calibrations);
+    return image;
+}
+
+// Framed as DM frames its files; .dm3 names get the DM3 layout.
+void write(const std::filesystem::path& path, DmFile file) {
+    file.dmFraming();
+    file.writeFile(path.string());
+}
+
+Version versionOf(const std::string& name) {
+    return name.ends_with(".dm3") ? Version::Dm3 : Version::Dm4;
+}
+
+// Every rule of the JSON and text trees: float forms, non-finite numbers, long arrays and texts, an
+// array of groups, a name that is not UTF-8 and unnamed entries.
+DmFile tagFile() {
+    DmFile file(Version::Dm4);
+    file.root().addDirectory("ImageList");
+    Directory& values = file.root().addDirectory("Values");
+    values.addTag("Float32", Tag::float32(0.001F));
+    values.addTag("Float64", Tag::float64(0.1));
+    values.addTag("Tiny", Tag::float64(1.5e-300));
+    values.addTag("NotANumber", Tag::float32(std::numeric_limits<float>::quiet_NaN()));
+    values.addTag("Infinite", Tag::float64(-std::numeric_limits<double>::infinity()));
+    values.addTag("Int64", Tag::int64(-9007199254740993LL));
+    values.addTag("Pair", Tag::array<std::int16_t>(ElementType::Int16, {-3, 4}));
+    values.addTag("Empty", Tag::array(code(ElementType::UInt32), 0, {}));
+    std::vector<std::int32_t> counting(1000);
+    for (std::size_t i = 0; i < counting.size(); ++i) {
+        counting[i] = static_cast<std::int32_t>(i);
+    }
+    values.addTag("Ramp", Tag::array(ElementType::Int32, std::span<const std::int32_t>(counting)));
+    values.addTag("Pairs", Tag::groupArray(
+                               {code(ElementType::Int16), code(ElementType::Int16)}, 10,
+                               bytesOf(std::vector<std::int16_t>(counting.begin(), counting.begin() + 20))));
+    values.addTag("Text", Tag::utf16Array(u"5\u00B5m grid"));
+    values.addTag("LongText", Tag::utf16Array(std::u16string(300, u'a')));
+    values.addTag("\xB5m", Tag::int32(1)); // Latin-1, as old files name tags
+    values.addDirectory().addTag(Tag::int32(5));
+    return file;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s DIRECTORY\n", argv[0]);
+        return 2;
+    }
+    const std::filesystem::path directory = argv[1];
+    std::filesystem::create_directories(directory);
+
+    std::vector<std::uint16_t> counts(12);
+    for (std::size_t i = 0; i < counts.size(); ++i) {
+        counts[i] = static_cast<std::uint16_t>(1000 * i + 7);
+    }
+    const std::vector<ImageDefinition> calibrated = {
+        image(10, {4, 3}, bytesOf(counts), {{1.5F, 0.25F, u"nm"}, {-2.0F, 0.5F, u"nm"}}),
+        image(2, {5}, bytesOf(std::vector<float>{0.5F, -1.25F, 3.0F, 1e-3F, 2.0F}),
+              {{100.0F, 0.125F, u"eV"}})};
+    write(directory / "two.dm4", imageFile(calibrated));
+    write(directory / "IMAGE.DM4", imageFile(calibrated));
+    write(directory / "image.xyz", imageFile(calibrated));
+
+    // Every image data type the reader serves, as a stack of two 4 x 3 slices.
+    for (std::int32_t code : {1, 2, 3, 6, 7, 8, 9, 10, 11, 12, 13, 14, 23}) {
+        const std::string name = "type" + std::to_string(code) + ".dm3";
+        write(directory / name, imageFile({rampImage(code, {4, 3, 2})}, versionOf(name)));
+    }
+    // The default export is the frame with the most bytes: here the second.
+    write(directory / "three.dm4",
+          imageFile({rampImage(6, {2, 2}), rampImage(2, {3, 3}), rampImage(10, {4, 4})}));
+    // Slices 2 nm apart, in a TIFF's description as micrometres.
+    std::vector<float> stack(24);
+    for (std::size_t i = 0; i < stack.size(); ++i) {
+        stack[i] = static_cast<float>(i) * 0.5F - 3.0F;
+    }
+    write(directory / "stack.dm4",
+          imageFile({image(2, {4, 3, 2}, bytesOf(stack),
+                           {{0.0F, 0.5F, u"nm"}, {0.0F, 0.5F, u"nm"}, {0.0F, 2.0F, u"nm"}})}));
+    // A ramp with one hot pixel, which a PNG preview's scaling ignores.
+    std::vector<float> hot(200);
+    for (std::size_t i = 0; i < hot.size(); ++i) {
+        hot[i] = static_cast<float>(i);
+    }
+    hot[37] = 1e6F;
+    write(directory / "hot.dm4", imageFile({image(2, {20, 10}, bytesOf(hot), {})}));
+    write(directory / "tags.dm4", tagFile());
+    DmFile version5 = imageFile({}, Version::Dm3);
+    version5.versionWord(5);
+    write(directory / "version5.dm3", std::move(version5));
+    return 0;
+}

@@ -1,0 +1,97 @@
+#!/usr/bin/python3
+"""Runs the trestan command of every line of cases.txt and compares its exit code, standard output,
+standard error and the files it wrote with expected/NAME.out, expected/NAME.err and expected/NAME/
+(absent: nothing). --update writes what the command did as the new expectation."""
+
+import argparse
+import difflib
+import pathlib
+import re
+import subprocess
+import sys
+import tempfile
+
+HERE = pathlib.Path(__file__).resolve().parent
+EXPECTED = HERE / "expected"
+
+
+def normalised(text, inputs, outputs, build):
+    text = text.replace(str(outputs), "{out}").replace(str(inputs), "{in}").replace(str(build), "{build}")
+    # Log records carry the time and the source line of the call.
+    return re.sub(r"^\[[0-9-]+ [0-9:.]+\] (.*?\.cpp):\d+\]", r"[time] \1]", text, flags=re.M)
+
+
+def run_case(trestan, name, code, arguments, inputs, outputs):
+    """What the case did, as {expected file name: bytes}, and its failures."""
+    argv = [trestan] + [a.replace("{in}", str(inputs)).replace("{out}", str(outputs)) for a in arguments]
+    stdout = subprocess.PIPE
+    if argv[-1].startswith(">"):
+        stdout = open(argv.pop()[1:], "wb")
+    result = subprocess.run(argv, stdin=subprocess.DEVNULL, stdout=stdout, stderr=subprocess.PIPE, timeout=60)
+    actual = {}
+    for suffix, data in ((".out", result.stdout), (".err", result.stderr)):
+        if data:
+            build = pathlib.Path(trestan).resolve().parent.parent
+            actual[name + suffix] = normalised(data.decode("utf-8", "surrogateescape"), inputs, outputs, build).encode("utf-8", "surrogateescape")
+    for path in sorted(outputs.rglob("*")):
+        actual[f"{name}/{path.relative_to(outputs)}"] = path.read_bytes()
+    failures = [] if result.returncode == code else [f"exit code {result.returncode}, expected {code}"]
+    return actual, failures
+
+
+def compare(actual, name):
+    failures = []
+    paths = [EXPECTED / (name + ".out"), EXPECTED / (name + ".err")] + list(EXPECTED.glob(name + "/*"))
+    expected = {str(p.relative_to(EXPECTED)): p.read_bytes() for p in paths if p.is_file()}
+    for key in sorted(set(actual) | set(expected)):
+        got, want = actual.get(key, b""), expected.get(key, b"")
+        if got == want:
+            continue
+        if key.endswith((".out", ".err")):
+            diff = difflib.unified_diff(want.decode().splitlines(), got.decode().splitlines(), "expected", "actual", lineterm="")
+            failures.append(f"{key} differs:\n" + "\n".join(list(diff)[:40]))
+        elif key not in actual or key not in expected:
+            failures.append(f"{key}: {'not written' if key not in actual else 'written, expected nothing'}")
+        else:
+            first = next((i for i, (a, b) in enumerate(zip(got, want)) if a != b), min(len(got), len(want)))
+            failures.append(f"{key}: {len(got)} bytes, expected {len(want)}; first difference at byte {first}")
+    return failures
+
+
+def update(actual, name):
+    for path in [EXPECTED / (name + ".out"), EXPECTED / (name + ".err")] + list(EXPECTED.glob(name + "/*")):
+        path.unlink(missing_ok=True)
+    for key, data in actual.items():
+        (EXPECTED / key).parent.mkdir(parents=True, exist_ok=True)
+        (EXPECTED / key).write_bytes(data)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--trestan", required=True)
+    parser.add_argument("--make-inputs", required=True)
+    parser.add_argument("--update", action="store_true")
+    args = parser.parse_args()
+    failed = 0
+    with tempfile.TemporaryDirectory(prefix="trestan-cases-") as scratch:
+        inputs = pathlib.Path(scratch, "in")
+        subprocess.run([args.make_inputs, str(inputs)], check=True)
+        for line in (HERE / "cases.txt").read_text().splitlines():
+            if not line.strip() or line.startswith("#"):
+                continue
+            name, code, arguments = (field.strip() for field in line.split("|", 2))
+            outputs = pathlib.Path(scratch, "out", name)
+            outputs.mkdir(parents=True)
+            actual, failures = run_case(args.trestan, name, int(code), arguments.split(), inputs, outputs)
+            if args.update:
+                update(actual, name)
+            failures += compare(actual, name)
+            if failures:
+                failed += 1
+                print(f"FAILED {name}: trestan {arguments}\n  " + "\n  ".join(failures))
+    print(f"{failed} case(s) failed" if failed else "all cases passed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
