@@ -267,16 +267,8 @@ struct Request {
 
 /// A larger image than the seeds hold, so that whole-frame reads take a while: 512 x 384 float32.
 Input largeImage() {
-    dmwriter::DmFile file(dmwriter::Version::Dm4);
-    dmwriter::ImageDefinition definition;
-    definition.dataType = 2;
-    definition.dimensions = {512, 384};
-    definition.pixels.resize(512 * 384 * 4);
-    for (std::size_t i = 0; i < definition.pixels.size(); ++i) {
-        definition.pixels[i] = static_cast<std::uint8_t>(i * 31 + i / 509);
-    }
-    dmwriter::addImage(file.root().addDirectory("ImageList"), definition);
-    return Input{"large float image", file.toBytes(), {}};
+    return Input{
+        "large float image", dmwriter::imageFile({dmwriter::rampImage(2, {512, 384})}).toBytes(), {}};
 }
 
 /// Whole frames and random boxes.
