@@ -4,16 +4,20 @@
 // put the structure and the pixels of its files.
 //
 //   every prefix:            the file cut at every length from 0 to its whole size, except inside
-//                            the writer's pixel arrays, which the walk skips unread: there only the
-//                            first and the last EdgeCuts lengths
+//                            pixel arrays (as the writer laid them out, or for real files as the
+//                            reader found them), which the walk skips unread: there only the first
+//                            and the last EdgeCuts lengths
 //   structural byte changes: every byte of every structural field of writer files set to 00, FF,
 //                            80, 7F and to its value plus one
 //   random byte changes:     2 to 8 bytes changed at once (in writer files half of them in
 //                            structural fields), from a fixed seed
 
 #include "ByteSources.h"
+#include "GatanExtractor.h"
 #include "Sweep.h"
 #include "WriterSeeds.h"
+#include "velmora/StreamAccessFactory.h"
+#include "velmora/VariantDataValue.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -58,6 +62,25 @@ std::vector<NamedFile> writerFiles() {
     return files;
 }
 
+/// The pixel arrays of a file that opens, where the reader finds them: each frame's "DataOffset" and
+/// stored size (colour pixels take four bytes).
+dmwriter::DmFile::Layout pixelArrays(const Bytes& bytes) {
+    dmwriter::DmFile::Layout layout;
+    GatanExtractor extractor(velmora::StreamAccessFactory::fromMemory(bytes.data(), bytes.size()), "DM", {});
+    const auto list = extractor.metadata()->child("GATAN")->child("ImageList");
+    for (std::size_t i = 0; i < extractor.frameCount(); ++i) {
+        const velmora::DataType type = extractor.frame(i)->dataType();
+        std::size_t size = type.id() == velmora::DataTypeId::RGB8 ? 4 : type.elementSize();
+        for (std::size_t length : extractor.frame(i)->shape()) {
+            size *= length;
+        }
+        const auto offset =
+            list->childAt(i)->child("ImageData")->child("DataOffset")->value()->at<std::uint64_t>(0);
+        layout.data.emplace_back(offset, size);
+    }
+    return layout;
+}
+
 /// The `perVersion` smallest real files of each version, or nothing without the corpus.
 std::vector<NamedFile> smallRealFiles(std::size_t perVersion) {
     const std::filesystem::path corpus(TRESTAN_TEST_CORPUS_DIR);
@@ -74,8 +97,8 @@ std::vector<NamedFile> smallRealFiles(std::size_t perVersion) {
         }
         std::sort(found.begin(), found.end());
         for (std::size_t i = 0; i < std::min(perVersion, found.size()); ++i) {
-            files.push_back(NamedFile{
-                found[i].second.filename().string(), testsupport::readFile(found[i].second), true, {}});
+            Bytes bytes = testsupport::readFile(found[i].second);
+            files.push_back(NamedFile{found[i].second.filename().string(), bytes, true, pixelArrays(bytes)});
         }
     }
     return files;
