@@ -1,6 +1,6 @@
-// Region reads: every region of a frame against a naive copy of the stored pixels, single elements,
-// regions outside the frame, pixel arrays cut short by the end of the file, and frames answering
-// from memory once the file has been read.
+// Pixel arrays cut short by the end of the file, and frames answering from memory once the file has
+// been read. Region copies against a simple model are tested on random layouts in tests/host, the
+// pixels each data type code gives in DataTypeTest.
 
 #include "CountingStream.h"
 #include "GatanTestSupport.h"
@@ -10,10 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <functional>
 #include <gtest/gtest.h>
-#include <limits>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -21,161 +18,6 @@
 
 using namespace dmwriter;
 using namespace testsupport;
-
-namespace {
-
-struct FrameLayout {
-    std::string name;
-    std::int32_t code;
-    std::vector<std::uint32_t> dimensions;
-    std::size_t storedSize;  ///< bytes of one stored pixel
-    std::size_t elementSize; ///< bytes of one served element
-};
-
-std::ostream& operator<<(std::ostream& out, const FrameLayout& layout) {
-    return out << layout.name;
-}
-
-/// The region copied element by element from the stored pixels, axis 0 fastest.
-Bytes naiveRegion(const Bytes& stored, const FrameLayout& layout, const Region& region) {
-    const std::size_t axes = layout.dimensions.size();
-    std::vector<std::size_t> strides(axes);
-    std::size_t stride = layout.storedSize;
-    for (std::size_t k = 0; k < axes; ++k) {
-        strides[k] = stride;
-        stride *= layout.dimensions[k];
-    }
-    Bytes out;
-    std::vector<std::size_t> position(axes, 0);
-    for (std::size_t n = 0; n < region.elementCount(); ++n) {
-        std::size_t offset = 0;
-        for (std::size_t k = 0; k < axes; ++k) {
-            offset += (region.offset()[k] + position[k]) * strides[k];
-        }
-        out.insert(out.end(), stored.begin() + static_cast<std::ptrdiff_t>(offset),
-                   stored.begin() + static_cast<std::ptrdiff_t>(offset + layout.elementSize));
-        for (std::size_t k = 0; k < axes; ++k) {
-            if (++position[k] < region.size()[k]) {
-                break;
-            }
-            position[k] = 0;
-        }
-    }
-    return out;
-}
-
-/// Calls `visit` with every region of at least one element inside `shape`.
-void forEachRegion(const Shape& shape, const std::function<void(const Region&)>& visit) {
-    Shape offset(shape.size());
-    Shape size(shape.size());
-    std::function<void(std::size_t)> recurse = [&](std::size_t axis) {
-        if (axis == shape.size()) {
-            visit(Region(offset, size));
-            return;
-        }
-        for (std::size_t start = 0; start < shape[axis]; ++start) {
-            for (std::size_t length = 1; start + length <= shape[axis]; ++length) {
-                offset[axis] = start;
-                size[axis] = length;
-                recurse(axis + 1);
-            }
-        }
-    };
-    recurse(0);
-}
-
-std::string describe(const Region& region) {
-    return "offset " +
-           ::testing::PrintToString(
-               std::vector<std::size_t>(region.offset().begin(), region.offset().end())) +
-           " size " +
-           ::testing::PrintToString(std::vector<std::size_t>(region.size().begin(), region.size().end()));
-}
-
-class RegionRead : public ::testing::TestWithParam<FrameLayout> {
-protected:
-    void SetUp() override {
-        const FrameLayout& layout = GetParam();
-        m_stored = rampImage(layout.code, layout.dimensions).pixels;
-        m_file = imageFile({rampImage(layout.code, layout.dimensions)});
-        m_extractor = openDm(m_file);
-        m_frame = m_extractor->frame(0);
-    }
-
-    Bytes m_stored;
-    DmFile m_file;
-    ExtractorPtr m_extractor;
-    FramePtr m_frame;
-};
-
-} // namespace
-
-TEST_P(RegionRead, EveryRegionMatchesANaiveCopyAndEveryElementReadsAlone) {
-    const FrameLayout& layout = GetParam();
-    ASSERT_EQ(m_frame->dataType().elementSize(), layout.elementSize);
-    std::size_t checked = 0;
-    forEachRegion(m_frame->shape(), [&](const Region& region) {
-        ++checked;
-        const Bytes expected = naiveRegion(m_stored, layout, region);
-        EXPECT_EQ(readRegion(*m_frame, region), expected) << describe(region);
-        if (region.elementCount() == 1) {
-            Bytes single(layout.elementSize + 16, 0xC7);
-            m_frame->read(region.offset(), single.data());
-            Bytes guard(single.begin() + static_cast<std::ptrdiff_t>(layout.elementSize), single.end());
-            single.resize(layout.elementSize);
-            EXPECT_EQ(single, expected) << describe(region);
-            EXPECT_EQ(guard, Bytes(16, 0xC7)) << describe(region);
-        }
-    });
-    // An axis of length n has n(n + 1) / 2 ranges.
-    std::size_t regions = 1;
-    for (std::uint32_t length : layout.dimensions) {
-        regions *= std::size_t{length} * (length + 1) / 2;
-    }
-    EXPECT_EQ(checked, regions);
-    // A region with an empty axis copies nothing.
-    Shape size = m_frame->shape();
-    size[size.size() - 1] = 0;
-    EXPECT_TRUE(readRegion(*m_frame, Region(Shape(size.size(), 0), size)).empty());
-}
-
-TEST_P(RegionRead, RegionsOutsideTheFrameAreRefused) {
-    const Shape& shape = m_frame->shape();
-    const std::size_t axes = shape.size();
-    std::vector<Region> outside;
-    for (std::size_t k = 0; k < axes; ++k) {
-        Shape offset(axes, 0);
-        Shape size = shape;
-        size[k] = shape[k] + 1;
-        outside.emplace_back(offset, size); // one past the end on axis k
-        size = Shape(axes, 1);
-        offset[k] = shape[k];
-        outside.emplace_back(offset, size); // starts at the end on axis k
-        offset[k] = std::numeric_limits<std::size_t>::max();
-        size[k] = 2;
-        outside.emplace_back(offset, size); // end overflows
-    }
-    outside.emplace_back(Shape(axes + 1, 0), Shape(axes + 1, 1)); // one axis too many
-    outside.emplace_back(Shape(axes - 1, 0), Shape(axes - 1, 1)); // one axis too few
-    outside.emplace_back(Shape(axes, 0), Shape(axes + 1, 1));     // offsets and sizes disagree
-
-    for (const Region& region : outside) {
-        Bytes destination(64, 0xC7);
-        EXPECT_THROW(m_frame->readRegion(region, destination.data()), velmora::InvalidArgument)
-            << describe(region);
-        EXPECT_EQ(destination, Bytes(64, 0xC7)) << describe(region);
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Layouts, RegionRead,
-                         ::testing::Values(FrameLayout{"Int16ThreeAxes", 1, {5, 4, 3}, 2, 2},
-                                           FrameLayout{"Uint8TwoAxes", 6, {7, 5}, 1, 1},
-                                           FrameLayout{"Float32FourAxes", 2, {3, 2, 2, 2}, 4, 4},
-                                           FrameLayout{"Complex128OneAxis", 13, {6}, 16, 16},
-                                           FrameLayout{"ColourThreeAxes", 8, {4, 3, 2}, 4, 3},
-                                           FrameLayout{"ColourTwoAxes", 23, {5, 3}, 4, 3},
-                                           FrameLayout{"ColourOneAxis", 8, {5}, 4, 3}),
-                         [](const ::testing::TestParamInfo<FrameLayout>& info) { return info.param.name; });
 
 namespace {
 
