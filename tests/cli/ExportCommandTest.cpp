@@ -102,7 +102,7 @@ TEST(ExportNpyAndRaw, EveryElementTypeGetsItsNumPyTypeReversedShapeAndTheRegionB
     }
 }
 
-TEST(ExportFrameChoice, DefaultIsTheFrameWithTheMostBytes) {
+TEST(ExportFrameChoice, DefaultIsTheMainImageNotTheLargest) {
     ScratchDirectory scratch;
     const Bytes small = {1, 2, 3, 4};
     const Bytes largest = pixelBytes(std::vector<float>(9, 2.5F)); // 36 bytes
@@ -112,7 +112,7 @@ TEST(ExportFrameChoice, DefaultIsTheFrameWithTheMostBytes) {
 
     const std::string output = scratch.file("default.raw");
     ASSERT_EQ(runTrestan({"export", input, "-o", output}).exitCode, 0);
-    EXPECT_EQ(readFile(output), largest);
+    EXPECT_EQ(readFile(output), small); // no thumbnail list: the first image is the main one
 
     const std::string chosen = scratch.file("chosen.raw");
     ASSERT_EQ(runTrestan({"export", input, "-o", chosen, "--frame", "2"}).exitCode, 0);

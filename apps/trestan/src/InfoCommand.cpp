@@ -7,6 +7,7 @@
 #include "trestan/gatan/DmMetadata.h"
 #include "velmora/MetadataNode.h"
 
+#include <cmath>
 #include <iostream>
 #include <map>
 #include <sstream>
@@ -66,6 +67,14 @@ nlohmann::ordered_json toJson(const FileSummary& summary) {
             {"frames", std::move(frames)}};
 }
 
+// A number for people: whole numbers without a decimal point.
+std::string plainNumber(double value) {
+    if (value == std::trunc(value) && std::fabs(value) < 1e15) {
+        return std::to_string(static_cast<long long>(value));
+    }
+    return NumberFormatter::shortest(value);
+}
+
 // "EELS, 200 kV, x640000, 2016-08-08 19:35:17": what the image is, from its mapped metadata; parts
 // the file does not record are left out.
 std::string signalLine(const nlohmann::json& signal) {
@@ -78,10 +87,10 @@ std::string signalLine(const nlohmann::json& signal) {
         }
         if (const auto energy = microscope.find("beam_energy");
             energy != microscope.end() && energy->is_number()) {
-            parts.push_back(NumberFormatter::shortest(energy->get<double>()) + " kV");
+            parts.push_back(plainNumber(energy->get<double>()) + " kV");
         }
         if (const auto mag = microscope.find("magnification"); mag != microscope.end() && mag->is_number()) {
-            parts.push_back("x" + NumberFormatter::shortest(mag->get<double>()));
+            parts.push_back("x" + plainNumber(mag->get<double>()));
         }
     }
     const nlohmann::json& general = signal.at("General");

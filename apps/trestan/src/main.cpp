@@ -28,6 +28,8 @@ int main(int argc, char** argv) {
     CLI::App app{"Reads image files through format plugins: lists formats, summarises files, prints "
                  "metadata trees and exports frames.",
                  "trestan"};
+    app.set_version_flag("--version", std::string("trestan ") + TRESTAN_VERSION,
+                         "Print the version and exit");
     app.require_subcommand(1);
     app.fallthrough();
     unsigned logLevel = 3;
