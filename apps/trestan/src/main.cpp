@@ -3,6 +3,7 @@
 #include "FormatsCommand.h"
 #include "InfoCommand.h"
 #include "PluginHost.h"
+#include "ScanCommand.h"
 #include "TreeCommand.h"
 
 #include <CLI/CLI.hpp>
@@ -41,7 +42,8 @@ int main(int argc, char** argv) {
     InfoCommand info;
     TreeCommand tree;
     ExportCommand exportFrame;
-    Command* const commands[] = {&formats, &info, &tree, &exportFrame};
+    ScanCommand scan;
+    Command* const commands[] = {&formats, &info, &tree, &exportFrame, &scan};
     for (Command* command : commands) {
         command->configure(app);
     }
