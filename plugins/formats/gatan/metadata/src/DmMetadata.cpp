@@ -188,7 +188,8 @@ json generalJson(const DmTags& image, const DmTags& tags) {
                 break;
             }
         }
-        // Serial CL acquisitions note only when they began; the date of that is taken.
+        // Serial CL acquisitions note only when they began, as one date-and-time text. Its date is
+        // mapped; its time of day is not, to agree with the reader microscopists compare us with.
         if (!date) {
             if (const std::optional<std::string> text = tags.text("CL/Acquisition/Acquisition begin")) {
                 date = isoDate(*text);
@@ -219,6 +220,8 @@ json signalJson(const DmTags& imageData, const ImageKind& kind) {
         break;
     }
     }
+    // The CL keys name the acquisition's form (spectrum, image, spectrum image); for the other
+    // techniques the signal type and the axes say it.
     if (kind.signal == SignalKind::Cl) {
         put(signal, "format", kind.format);
     }
