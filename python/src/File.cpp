@@ -10,6 +10,8 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <new>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -81,7 +83,17 @@ public:
         app::OpenedFile opened;
         {
             py::gil_scoped_release release;
-            opened = host.open(m_path);
+            try {
+                opened = host.open(m_path);
+            } catch (const velmora::Error&) {
+                throw;
+            } catch (const std::bad_alloc&) {
+                throw;
+            } catch (const std::exception& error) {
+                // The reader reports a few damaged files with standard exceptions (a length error
+                // for a negative count); to Python these are damaged files like the others.
+                throw velmora::Error(error.what());
+            }
         }
         m_format = opened.format;
         m_plugin = opened.plugin->name();
