@@ -203,7 +203,7 @@ still held elsewhere.
 
     with trestan.open("image.dm4") as f:
         pixels = f.frames[1].asarray()
-        print(f.metadata["ImageList/item001/ImageData/Calibrations"].to_dict())
+        print(f.metadata["GATAN/ImageList/item001/ImageData/Calibrations"].to_dict())
 
 Raises FileNotFoundError, PermissionError or IsADirectoryError as the system reports them,
 trestan.UnsupportedFormat when no plugin reads files of this kind, and trestan.Error (a

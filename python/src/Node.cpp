@@ -183,7 +183,7 @@ Directories become nodes with children; tags become nodes with a value. Entries 
 in the file are named item000, item001, ...
 
     node["ImageList"]                      the first child of that name
-    node["ImageList/item001/ImageData"]    a path of child names
+    node["GATAN/ImageList/item001"]        a path of child names
     for child in node: ...                 the children, in file order
 )");
     setPublicModule(node);
