@@ -94,27 +94,16 @@ py::tuple Frame::shape() const {
 
 py::array Frame::asArray(py::object self) {
     Frame& frame = self.cast<Frame&>();
-    if (frame.m_copy) {
-        return frame.m_copy;
-    }
-    const velmora::Indexer indexer = frame.m_view->indexer();
-    const void* memory = frame.m_view->bufferReadOnly();
-    if (memory == nullptr || frame.m_view->bufferSize() < indexer.byteCount() ||
-        indexer.shape() != frame.m_frameShape) {
+    if (!frame.m_copy) {
         py::array copy = frame.readBox(std::vector<std::size_t>(frame.m_shape.size(), 0), frame.m_shape);
         setReadOnly(copy);
-        frame.m_copy = copy;
-        return copy;
+        // Another thread may have read the frame while this one ran without the GIL: the first
+        // array kept is the one every call returns.
+        if (!frame.m_copy) {
+            frame.m_copy = copy;
+        }
     }
-    std::vector<py::ssize_t> strides(indexer.strides().values().rbegin(), indexer.strides().values().rend());
-    if (frame.m_components > 0) {
-        strides.push_back(static_cast<py::ssize_t>(frame.m_dtype.itemsize()));
-    }
-    std::vector<py::ssize_t> shape(frame.m_shape.begin(), frame.m_shape.end());
-    // The array borrows the frame's memory; `self` as its base keeps the frame alive.
-    py::array array(frame.m_dtype, std::move(shape), std::move(strides), memory, self);
-    setReadOnly(array);
-    return array;
+    return frame.m_copy;
 }
 
 py::array Frame::readBox(const std::vector<std::size_t>& offset, const std::vector<std::size_t>& size) const {
@@ -257,12 +246,12 @@ void bindFrame(py::module_& module) {
     py::class_<Frame> frame(module, "Frame", R"(One image of a file, with its pixels in memory.
 
     frame.shape, frame.dtype    the NumPy shape and type (axis 0 of the file last)
-    frame.asarray()             a read-only array over the frame's memory, no copy
+    frame.asarray()             the whole frame as a read-only array, read once and kept
     numpy.asarray(frame)        the same
     frame[10:20, :, 5]          a copy of a part (also frame.read((slice(10, 20), ..., 5)))
 
 Complex images are complex64 or complex128; colour images uint8 with a trailing axis of 3
-(stored in 4 bytes per pixel: the array is a strided view of the first 3); binary images uint8.
+(stored in 4 bytes per pixel, of which the array holds the first 3); binary images uint8.
 )");
     setPublicModule(frame);
     frame.def_property_readonly("index", &Frame::index, "Position of the frame in its file.")
@@ -272,10 +261,11 @@ Complex images are complex64 or complex128; colour images uint8 with a trailing 
         .def_property_readonly("dtype", &Frame::dtype, "NumPy element type.")
         .def_property_readonly("ndim", [](const Frame& self) { return self.numpyShape().size(); })
         .def("asarray", &Frame::asArray,
-             R"(The pixels as a read-only NumPy array that shares the frame's memory (no copy).
+             R"(The pixels as a read-only NumPy array.
 
-The array keeps that memory alive on its own: it stays valid after File.close() and after the
-File and Frame objects are gone. Every call views the same memory.)")
+The frame is read once through its region read (a Gatan frame keeps its pixel buffer to
+itself), and later calls return the same array. The array keeps its memory alive on its own: it stays valid after File.close() and after
+the File and Frame objects are gone.)")
         .def(
             "__array__",
             [](py::object self, py::object dtype, py::object copy) -> py::object {

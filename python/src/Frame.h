@@ -9,8 +9,8 @@
 
 namespace trestan::python {
 
-/// One frame of a file. Holding it keeps the frame's pixels alive; NumPy arrays that view them hold
-/// the Frame object itself.
+/// One frame of a file. Holding it keeps the frame (and so the reader's pixel buffer) alive; the
+/// array of asarray() owns its memory and outlives both.
 class Frame {
 public:
     Frame(std::shared_ptr<velmora::ImageView> view, std::size_t index);
@@ -23,9 +23,8 @@ public:
     const py::dtype& dtype() const { return m_dtype; }
     const velmora::ImageProperties& properties() const { return *m_properties; }
 
-    /// A read-only array over the frame's own pixel memory, with `self` (this Frame's Python
-    /// object) as its base. A view that does not hand out its memory is read once into an array
-    /// that later calls return again.
+    /// The whole frame, read once through the region read into a read-only array that later
+    /// calls return again.
     static py::array asArray(py::object self);
     /// A copy of the part that `key` selects (integers, slices, one Ellipsis; in NumPy axis order),
     /// read through the frame's region read.

@@ -4,7 +4,7 @@
     with trestan.open("image.dm4") as f:
         for frame in f.frames:
             print(frame.index, frame.shape, frame.dtype, frame.calibration)
-        image = f.frames[1].asarray()        # no copy: a read-only view of the frame's memory
+        image = f.frames[1].asarray()        # read-only; read once, then the same array
         tags = f.metadata.to_dict()          # the whole tag tree as nested dicts
 
 The files are read by the same plugin as the `trestan` command (libtrestan-gatan.so), found next

@@ -44,7 +44,7 @@ class Frame:
     @property
     def ndim(self) -> int: ...
     def asarray(self) -> numpy.ndarray:
-        """A read-only array that shares the frame's memory (no copy)."""
+        """The whole frame as a read-only array, read once and returned again by later calls."""
     def __array__(self, dtype: object = None, copy: object = None) -> numpy.ndarray: ...
     def read(self, region: object) -> numpy.ndarray:
         """A copy of the part that a NumPy-style index selects; frame.read(r) is frame[r]."""

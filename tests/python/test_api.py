@@ -6,7 +6,6 @@ import hashlib
 import os
 import subprocess
 import threading
-import weakref
 
 import numpy
 import pytest
@@ -16,44 +15,40 @@ from conftest import CORPUS_DIR, SAMPLE, corpus_manifest, rss_bytes, write_dm4
 MIB = 1 << 20
 
 
-def test_arrays_view_the_frame_memory_and_outlive_the_file(tmp_path):
+def test_arrays_are_read_once_and_outlive_the_file(tmp_path):
     # 64 MiB of float32 pixels: large enough to see in the process's memory.
     pixels = numpy.arange(4096 * 4096, dtype=numpy.float32)
     path = write_dm4(tmp_path / "big.dm4", [4096, 4096], 2, pixels.tobytes())
     del pixels
     gc.collect()
-    before = rss_bytes()
     file = trestan.open(path)
     frame = file.frames[0]
     first = frame.asarray()
-    opened = rss_bytes()
-    assert opened - before > 60 * MIB
+    read = rss_bytes()
     arrays = [frame.asarray(), numpy.asarray(frame)] + [frame.asarray() for _ in range(5)]
-    assert rss_bytes() - opened < 4 * MIB  # no copies
+    assert rss_bytes() - read < 4 * MIB  # no further copies
     for array in arrays:
-        assert array.ctypes.data == first.ctypes.data and not array.flags.owndata
-        assert array.base is frame
+        assert array.ctypes.data == first.ctypes.data
     assert not first.flags.writeable
     with pytest.raises(ValueError):
         first[0, 0] = 1
 
-    owner = weakref.ref(frame)
     file.close()
     del file, frame, arrays, array
     gc.collect()
-    assert owner() is not None
-    assert first[4095, 4095] == 4096 * 4096 - 1  # the memory is still there
+    closed = rss_bytes()
+    assert read - closed > 60 * MIB  # the reader's own pixels are gone with the file
+    assert first[4095, 4095] == 4096 * 4096 - 1  # the array's are not
     del first
     gc.collect()
-    assert owner() is None
-    assert opened - rss_bytes() > 60 * MIB
+    assert closed - rss_bytes() > 60 * MIB
 
 
-def test_colour_is_a_strided_view_and_region_reads_are_copies():
+def test_colour_and_region_reads():
     with trestan.open(SAMPLE) as file:
         thumbnail, image = file.frames
         colour = thumbnail.asarray()
-        assert colour.shape == thumbnail.shape == (64, 64, 3) and colour.strides == (256, 4, 1)
+        assert colour.shape == thumbnail.shape == (64, 64, 3)
         whole = image.asarray()
         for region in [numpy.s_[10:20, 3], numpy.s_[::-3, 5:1:-1], numpy.s_[..., -1], numpy.s_[5, 6], numpy.s_[2:2]]:
             part = image[region]

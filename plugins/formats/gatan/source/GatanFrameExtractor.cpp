@@ -200,15 +200,3 @@ void GatanFrameExtractor::readRegion(const velmora::RegionX<std::size_t>& region
     velmora::RegionCopier copier(m_indexer, region, m_dataType);
     copier.copy(m_buffer.data(), static_cast<std::uint8_t*>(destination));
 }
-
-velmora::Indexer GatanFrameExtractor::indexer() {
-    return m_indexer;
-}
-
-const void* GatanFrameExtractor::bufferReadOnly() const {
-    return m_buffer.data();
-}
-
-std::size_t GatanFrameExtractor::bufferSize() const {
-    return m_buffer.size();
-}

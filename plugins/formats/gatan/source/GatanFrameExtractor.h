@@ -29,13 +29,6 @@ public:
     /// and delivered in 3. Safe to call from several threads at once.
     void readRegion(const velmora::RegionX<std::size_t>& region, void* destination) override;
 
-    /// The layout of the stored pixels: packed, or 4-byte strides for colour.
-    velmora::Indexer indexer() override;
-    /// The pixel buffer, read-only, as stored (colour pixels in 4 bytes), so that a host can view
-    /// the pixels without copying them. It lives as long as the frame.
-    const void* bufferReadOnly() const override;
-    std::size_t bufferSize() const override;
-
 private:
     std::shared_ptr<velmora::MetadataNode> requireChild(const std::shared_ptr<velmora::MetadataNode>& node,
                                                         const std::string& name,
