@@ -59,14 +59,14 @@ void ExportCommand::configure(CLI::App& app) {
         ->check(CLI::NonNegativeNumber);
 }
 
-int ExportCommand::run(PluginHost& host) {
+int ExportCommand::run(app::PluginHost& host) {
     const std::unique_ptr<FrameWriter> writer = FrameWriter::forPath(m_output);
     if (!writer) {
         throw UsageError("cannot tell the output format of '" + m_output + "'; use one of " +
                          knownExtensionList());
     }
 
-    OpenedFile file;
+    app::OpenedFile file;
     std::size_t index = 0;
     std::shared_ptr<velmora::ImageView> frame;
     try {

@@ -17,7 +17,7 @@ namespace trestan::cli {
 namespace {
 
 struct FileSummary {
-    OpenedFile file;
+    app::OpenedFile file;
     std::size_t metadataNodes = 0;
     std::vector<FrameSummary> frames;
     gatan::FrameRoles roles;
@@ -25,7 +25,7 @@ struct FileSummary {
     std::map<std::size_t, nlohmann::json> signals;
 };
 
-FileSummary summarise(PluginHost& host, const std::string& path, bool checksum) {
+FileSummary summarise(app::PluginHost& host, const std::string& path, bool checksum) {
     FileSummary summary;
     summary.file = host.open(path);
     velmora::MultiImageView& view = *summary.file.view;
@@ -132,7 +132,7 @@ void InfoCommand::configure(CLI::App& app) {
     m_subcommand->add_flag("--checksum", m_checksum, "Add the SHA-256 of each frame's pixels");
 }
 
-int InfoCommand::run(PluginHost& host) {
+int InfoCommand::run(app::PluginHost& host) {
     int exitCode = ExitSuccess;
     nlohmann::ordered_json documents = nlohmann::ordered_json::array();
     bool first = true;
@@ -155,7 +155,7 @@ int InfoCommand::run(PluginHost& host) {
             exitCode = ExitFileError;
         }
     }
-    const JsonDocumentWriter writer(JsonDocumentWriter::Layout::Indented);
+    const app::JsonDocumentWriter writer(app::JsonDocumentWriter::Layout::Indented);
     if (m_json && m_files.size() > 1) {
         writer.write(std::cout, documents);
     } else if (m_json && !documents.empty()) {

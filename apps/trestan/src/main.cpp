@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
         return ExitUsageError;
     }
 
-    PluginHost host(executablePath(argv[0]), static_cast<velmora::LogLevel>(logLevel));
+    trestan::app::PluginHost host(executablePath(argv[0]), static_cast<velmora::LogLevel>(logLevel));
     try {
         for (Command* command : commands) {
             if (command->selected()) {
