@@ -29,7 +29,7 @@ std::size_t largestFrame(velmora::MultiImageView& view) {
 
 // The frame written when none is asked for: a DM file's main image, which its own thumbnail list
 // tells apart from the thumbnails; otherwise the largest frame.
-std::size_t defaultFrame(const OpenedFile& file) {
+std::size_t defaultFrame(const app::OpenedFile& file) {
     if (file.format == "DM" && file.view->metadata()) {
         if (const std::optional<std::size_t> main =
                 gatan::frameRoles(*file.view->metadata(), file.view->frameCount()).main) {

@@ -72,7 +72,7 @@ std::string plainNumber(double value) {
     if (value == std::trunc(value) && std::fabs(value) < 1e15) {
         return std::to_string(static_cast<long long>(value));
     }
-    return NumberFormatter::shortest(value);
+    return app::NumberFormatter::shortest(value);
 }
 
 // "EELS, 200 kV, x640000, 2016-08-08 19:35:17": what the image is, from its mapped metadata; parts

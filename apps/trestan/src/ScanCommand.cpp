@@ -79,7 +79,7 @@ nlohmann::ordered_json mainKeys(const nlohmann::json& signal) {
     return keys;
 }
 
-ScanResult scanFile(PluginHost& host, const std::string& path) {
+ScanResult scanFile(app::PluginHost& host, const std::string& path) {
     ScanResult result;
     result.record["path"] = path;
     std::error_code sizeError;
@@ -91,7 +91,7 @@ ScanResult scanFile(PluginHost& host, const std::string& path) {
     }
     result.record["size"] = size;
     try {
-        const OpenedFile file = host.open(path);
+        const app::OpenedFile file = host.open(path);
         velmora::MultiImageView& view = *file.view;
         result.record["format"] = file.format;
         const std::size_t frameCount = view.frameCount();
@@ -271,7 +271,7 @@ void ScanCommand::configure(CLI::App& app) {
         ->check(CLI::PositiveNumber);
 }
 
-int ScanCommand::run(PluginHost& host) {
+int ScanCommand::run(app::PluginHost& host) {
     const std::vector<std::string> files = expandScanPaths(m_paths);
     host.registry(); // scanned once here, read-only from the workers
     const std::size_t jobs = std::max<std::size_t>(
