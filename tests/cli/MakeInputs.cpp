@@ -90,9 +90,23 @@ int main(int argc, char** argv) {
         const std::string name = "type" + std::to_string(code) + ".dm3";
         write(directory / name, imageFile({rampImage(code, {4, 3, 2})}, versionOf(name)));
     }
-    // The default export is the frame with the most bytes: here the second.
-    write(directory / "three.dm4",
-          imageFile({rampImage(6, {2, 2}), rampImage(2, {3, 3}), rampImage(10, {4, 4})}));
+    // The default export is the main image: the first frame the file does not list as a thumbnail,
+    // here the third (the second has the most bytes).
+    DmFile three = imageFile({rampImage(6, {2, 2}), rampImage(2, {3, 3}), rampImage(10, {4, 4})});
+    Directory& thumbnails = three.root().addDirectory("Thumbnails");
+    for (std::int32_t index : {0, 1}) {
+        thumbnails.addDirectory().addTag("ImageIndex", Tag::int32(index));
+    }
+    write(directory / "three.dm4", std::move(three));
+    // scan walks directories for DM names in any case, and reports a damaged file in its place.
+    const std::filesystem::path scan = directory / "scan";
+    std::filesystem::create_directories(scan / "sub");
+    write(scan / "a.dm4", imageFile({image(10, {4, 3}, bytesOf(counts), {})}));
+    write(scan / "sub" / "b.DM3",
+          imageFile({image(2, {5}, bytesOf(std::vector<float>(5, 1.5F)), {})}, Version::Dm3));
+    write(scan / "c.txt", imageFile({rampImage(6, {2})}));
+    std::filesystem::copy_file(scan / "a.dm4", scan / "d.dm4");
+    std::filesystem::resize_file(scan / "d.dm4", std::filesystem::file_size(scan / "a.dm4") / 2);
     // Slices 2 nm apart, in a TIFF's description as micrometres.
     std::vector<float> stack(24);
     for (std::size_t i = 0; i < stack.size(); ++i) {

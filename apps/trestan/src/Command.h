@@ -16,7 +16,7 @@ public:
 
     /// Runs the command after a successful parse and returns the exit code. Failures of single
     /// files are reported by the command; UsageError and other exceptions leave it.
-    virtual int run(PluginHost& host) = 0;
+    virtual int run(app::PluginHost& host) = 0;
 
     /// True when the command line chose this subcommand.
     bool selected() const { return m_subcommand != nullptr && m_subcommand->parsed(); }

@@ -3,6 +3,7 @@
 #include "CommandLineError.h"
 #include "FramePixels.h"
 #include "FrameWriter.h"
+#include "trestan/gatan/DmMetadata.h"
 #include "velmora/Error.h"
 
 #include <iostream>
@@ -26,6 +27,18 @@ std::size_t largestFrame(velmora::MultiImageView& view) {
     return best;
 }
 
+// The frame written when none is asked for: a DM file's main image, which its own thumbnail list
+// tells apart from the thumbnails; otherwise the largest frame.
+std::size_t defaultFrame(const app::OpenedFile& file) {
+    if (file.format == "DM" && file.view->metadata()) {
+        if (const std::optional<std::size_t> main =
+                gatan::frameRoles(*file.view->metadata(), file.view->frameCount()).main) {
+            return *main;
+        }
+    }
+    return largestFrame(*file.view);
+}
+
 std::string knownExtensionList() {
     std::string text;
     for (const std::string& extension : FrameWriter::knownExtensions()) {
@@ -42,18 +55,18 @@ void ExportCommand::configure(CLI::App& app) {
     m_subcommand->add_option("file", m_file, "File to read")->required();
     m_subcommand->add_option("-o,--output", m_output, "Output file; its extension chooses the format")
         ->required();
-    m_subcommand->add_option("--frame", m_frame, "Index of the frame to write (default: the largest)")
+    m_subcommand->add_option("--frame", m_frame, "Index of the frame to write (default: the main image)")
         ->check(CLI::NonNegativeNumber);
 }
 
-int ExportCommand::run(PluginHost& host) {
+int ExportCommand::run(app::PluginHost& host) {
     const std::unique_ptr<FrameWriter> writer = FrameWriter::forPath(m_output);
     if (!writer) {
         throw UsageError("cannot tell the output format of '" + m_output + "'; use one of " +
                          knownExtensionList());
     }
 
-    OpenedFile file;
+    app::OpenedFile file;
     std::size_t index = 0;
     std::shared_ptr<velmora::ImageView> frame;
     try {
@@ -66,7 +79,7 @@ int ExportCommand::run(PluginHost& host) {
             throw UsageError("--frame " + std::to_string(*m_frame) + " does not exist: " + m_file + " has " +
                              std::to_string(frameCount) + (frameCount == 1 ? " frame" : " frames"));
         }
-        index = m_frame ? *m_frame : largestFrame(*file.view);
+        index = m_frame ? *m_frame : defaultFrame(file);
         frame = file.view->frame(index);
         try {
             writer->checkSupported(frame->shape(), frame->dataType());

@@ -13,7 +13,7 @@ namespace trestan::cli {
 class ExportCommand final : public Command {
 public:
     void configure(CLI::App& app) override;
-    int run(PluginHost& host) override;
+    int run(app::PluginHost& host) override;
 
 private:
     std::string m_file;

@@ -47,7 +47,7 @@ void FormatsCommand::configure(CLI::App& app) {
     m_subcommand->add_flag("--json", m_json, "Print a JSON array");
 }
 
-int FormatsCommand::run(PluginHost& host) {
+int FormatsCommand::run(app::PluginHost& host) {
     std::vector<PluginDescription> plugins;
     for (const auto& library : host.registry().plugins()) {
         plugins.push_back(describe(*library));
@@ -61,7 +61,7 @@ int FormatsCommand::run(PluginHost& host) {
                                 {"formats", plugin.formats},
                                 {"extensions", plugin.extensions}});
         }
-        JsonDocumentWriter(JsonDocumentWriter::Layout::Indented).write(std::cout, document);
+        app::JsonDocumentWriter(app::JsonDocumentWriter::Layout::Indented).write(std::cout, document);
     } else {
         for (const PluginDescription& plugin : plugins) {
             std::cout << plugin.name << ' ' << plugin.version << '\n'

@@ -1,6 +1,7 @@
 #include "FrameSummary.h"
 
 #include "FramePixels.h"
+#include "ImageNames.h"
 #include "NumberFormatter.h"
 #include "Sha256.h"
 #include "velmora/Error.h"
@@ -36,7 +37,7 @@ std::string numberText(double value) {
     if (std::isfinite(value) && value == std::trunc(value) && std::fabs(value) < 1e15) {
         return std::to_string(static_cast<long long>(value));
     }
-    return NumberFormatter::shortest(value);
+    return app::NumberFormatter::shortest(value);
 }
 
 template <std::size_t N> std::string vectorText(const velmora::Vector<double, N>& vector) {
@@ -56,28 +57,6 @@ template <std::size_t N> nlohmann::ordered_json vectorJson(const velmora::Vector
 }
 
 } // namespace
-
-std::string interpretationName(velmora::ImageInterpretation interpretation) {
-    switch (interpretation) {
-    case velmora::ImageInterpretation::UNKNOWN:
-        return "UNKNOWN";
-    case velmora::ImageInterpretation::GRAYSCALE:
-        return "GRAYSCALE";
-    case velmora::ImageInterpretation::COMPLEX:
-        return "COMPLEX";
-    case velmora::ImageInterpretation::BINARY:
-        return "BINARY";
-    case velmora::ImageInterpretation::LABEL:
-        return "LABEL";
-    case velmora::ImageInterpretation::MULTICHANNEL:
-        return "MULTICHANNEL";
-    case velmora::ImageInterpretation::RGB:
-        return "RGB";
-    case velmora::ImageInterpretation::RGBA:
-        return "RGBA";
-    }
-    return std::to_string(static_cast<std::uint32_t>(interpretation));
-}
 
 FrameSummary FrameSummary::describe(std::size_t index, velmora::ImageView& frame, bool checksum) {
     FrameSummary summary;
@@ -142,7 +121,7 @@ std::string FrameSummary::toText() const {
         shape = "scalar";
     }
     std::string text = "frame " + std::to_string(m_index) + ": " + shape + " " + m_dataType.name() + ", " +
-                       interpretationName(m_info.interpretation());
+                       app::interpretationName(m_info.interpretation());
     if (m_info.bitDepth() != m_dataType.bitsPerComponent()) {
         text += " (" + std::to_string(m_info.bitDepth()) + "-bit)";
     }

@@ -44,7 +44,4 @@ private:
     std::optional<std::string> m_sha256;
 };
 
-/// Name of an image interpretation ("GRAYSCALE", "RGB", ...) or its number when it has none.
-std::string interpretationName(velmora::ImageInterpretation interpretation);
-
 } // namespace trestan::cli

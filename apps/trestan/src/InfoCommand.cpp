@@ -3,21 +3,29 @@
 #include "CommandLineError.h"
 #include "FrameSummary.h"
 #include "JsonDocumentWriter.h"
+#include "NumberFormatter.h"
+#include "trestan/gatan/DmMetadata.h"
 #include "velmora/MetadataNode.h"
 
+#include <cmath>
 #include <iostream>
+#include <map>
+#include <sstream>
 
 namespace trestan::cli {
 
 namespace {
 
 struct FileSummary {
-    OpenedFile file;
+    app::OpenedFile file;
     std::size_t metadataNodes = 0;
     std::vector<FrameSummary> frames;
+    gatan::FrameRoles roles;
+    // The mapped microscopy metadata of each image that is not a thumbnail, by frame index.
+    std::map<std::size_t, nlohmann::json> signals;
 };
 
-FileSummary summarise(PluginHost& host, const std::string& path, bool checksum) {
+FileSummary summarise(app::PluginHost& host, const std::string& path, bool checksum) {
     FileSummary summary;
     summary.file = host.open(path);
     velmora::MultiImageView& view = *summary.file.view;
@@ -29,19 +37,75 @@ FileSummary summarise(PluginHost& host, const std::string& path, bool checksum) 
     for (std::size_t i = 0; i < frameCount; ++i) {
         summary.frames.push_back(FrameSummary::describe(i, *view.frame(i), checksum));
     }
+    // Microscopy metadata is read from DM tag trees only; other formats have none to map.
+    if (summary.file.format == "DM" && view.metadata()) {
+        summary.roles = gatan::frameRoles(*view.metadata(), frameCount);
+        for (gatan::MappedSignal& signal : gatan::mapSignals(view)) {
+            summary.signals.emplace(signal.frame, std::move(signal.json));
+        }
+    }
     return summary;
 }
 
 nlohmann::ordered_json toJson(const FileSummary& summary) {
     nlohmann::ordered_json frames = nlohmann::ordered_json::array();
     for (const FrameSummary& frame : summary.frames) {
-        frames.push_back(frame.toJson());
+        nlohmann::ordered_json entry = frame.toJson();
+        if (!summary.roles.thumbnail.empty()) {
+            entry["thumbnail"] = summary.roles.isThumbnail(frame.index());
+            entry["main"] = summary.roles.main == frame.index();
+        }
+        if (const auto signal = summary.signals.find(frame.index()); signal != summary.signals.end()) {
+            entry["metadata"] = nlohmann::ordered_json(signal->second);
+        }
+        frames.push_back(std::move(entry));
     }
     return {{"file", summary.file.path},
             {"format", summary.file.format},
             {"plugin", summary.file.plugin->name()},
             {"pluginVersion", summary.file.plugin->version().toString()},
             {"frames", std::move(frames)}};
+}
+
+// A number for people: whole numbers without a decimal point.
+std::string plainNumber(double value) {
+    if (value == std::trunc(value) && std::fabs(value) < 1e15) {
+        return std::to_string(static_cast<long long>(value));
+    }
+    return app::NumberFormatter::shortest(value);
+}
+
+// "EELS, 200 kV, x640000, 2016-08-08 19:35:17": what the image is, from its mapped metadata; parts
+// the file does not record are left out.
+std::string signalLine(const nlohmann::json& signal) {
+    std::vector<std::string> parts;
+    const std::string type = signal.at("Signal").value("signal_type", "");
+    parts.push_back(type.empty() ? "image" : type);
+    for (const nlohmann::json& microscope : signal.at("Acquisition_instrument")) {
+        if (!microscope.is_object()) {
+            continue;
+        }
+        if (const auto energy = microscope.find("beam_energy");
+            energy != microscope.end() && energy->is_number()) {
+            parts.push_back(plainNumber(energy->get<double>()) + " kV");
+        }
+        if (const auto mag = microscope.find("magnification"); mag != microscope.end() && mag->is_number()) {
+            parts.push_back("x" + plainNumber(mag->get<double>()));
+        }
+    }
+    const nlohmann::json& general = signal.at("General");
+    if (general.contains("date")) {
+        parts.push_back(general["date"].get<std::string>() +
+                        (general.contains("time") ? " " + general["time"].get<std::string>() : ""));
+    }
+    std::ostringstream line;
+    if (general.contains("title")) {
+        line << '"' << general["title"].get<std::string>() << "\": ";
+    }
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        line << (i > 0 ? ", " : "") << parts[i];
+    }
+    return line.str();
 }
 
 void printText(std::ostream& out, const FileSummary& summary) {
@@ -51,7 +115,11 @@ void printText(std::ostream& out, const FileSummary& summary) {
     out << "metadata nodes: " << summary.metadataNodes << '\n';
     out << "frames: " << summary.frames.size() << '\n';
     for (const FrameSummary& frame : summary.frames) {
-        out << "  " << frame.toText() << '\n';
+        out << "  " << frame.toText() << (summary.roles.isThumbnail(frame.index()) ? " [thumbnail]" : "")
+            << '\n';
+        if (const auto signal = summary.signals.find(frame.index()); signal != summary.signals.end()) {
+            out << "    " << signalLine(signal->second) << '\n';
+        }
     }
 }
 
@@ -64,7 +132,7 @@ void InfoCommand::configure(CLI::App& app) {
     m_subcommand->add_flag("--checksum", m_checksum, "Add the SHA-256 of each frame's pixels");
 }
 
-int InfoCommand::run(PluginHost& host) {
+int InfoCommand::run(app::PluginHost& host) {
     int exitCode = ExitSuccess;
     nlohmann::ordered_json documents = nlohmann::ordered_json::array();
     bool first = true;
@@ -87,7 +155,7 @@ int InfoCommand::run(PluginHost& host) {
             exitCode = ExitFileError;
         }
     }
-    const JsonDocumentWriter writer(JsonDocumentWriter::Layout::Indented);
+    const app::JsonDocumentWriter writer(app::JsonDocumentWriter::Layout::Indented);
     if (m_json && m_files.size() > 1) {
         writer.write(std::cout, documents);
     } else if (m_json && !documents.empty()) {

@@ -12,7 +12,7 @@ namespace trestan::cli {
 class InfoCommand final : public Command {
 public:
     void configure(CLI::App& app) override;
-    int run(PluginHost& host) override;
+    int run(app::PluginHost& host) override;
 
 private:
     std::vector<std::string> m_files;

@@ -80,7 +80,7 @@ std::string imageJDescription(const velmora::SpatialCalibrationProperty& calibra
         description += "unit=" + unit + "\n";
     }
     if (pages > 1) {
-        description += "spacing=" + NumberFormatter::shortest(zSpacing) + "\n";
+        description += "spacing=" + app::NumberFormatter::shortest(zSpacing) + "\n";
     }
     description += "loop=false\n";
     return description;

@@ -18,10 +18,10 @@ void TreeCommand::configure(CLI::App& app) {
     m_subcommand->add_flag("--json", m_json, "Print the tree as one JSON document");
 }
 
-int TreeCommand::run(PluginHost& host) {
+int TreeCommand::run(app::PluginHost& host) {
     std::shared_ptr<velmora::MetadataNode> root;
     try {
-        const OpenedFile file = host.open(m_file);
+        const app::OpenedFile file = host.open(m_file);
         root = file.view->metadata();
         if (!root) {
             throw velmora::Error("the file has no metadata tree");
@@ -32,8 +32,8 @@ int TreeCommand::run(PluginHost& host) {
     }
 
     if (m_json) {
-        JsonDocumentWriter(JsonDocumentWriter::Layout::Compact)
-            .write(std::cout, JsonTreeWriter(m_depth).toJson(*root));
+        app::JsonDocumentWriter(app::JsonDocumentWriter::Layout::Compact)
+            .write(std::cout, app::JsonTreeWriter(m_depth).toJson(*root));
     } else {
         TreePrinter(m_depth).print(std::cout, *root);
     }

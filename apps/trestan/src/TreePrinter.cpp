@@ -30,9 +30,9 @@ std::string elementText(const velmora::VariantDataValue& value, std::size_t inde
     case ValueType::UInt64:
         return std::to_string(value.at<std::uint64_t>(index));
     case ValueType::Float32:
-        return NumberFormatter::shortest(value.at<float>(index));
+        return app::NumberFormatter::shortest(value.at<float>(index));
     case ValueType::Float64:
-        return NumberFormatter::shortest(value.at<double>(index));
+        return app::NumberFormatter::shortest(value.at<double>(index));
     case ValueType::String:
         break;
     }
@@ -52,7 +52,7 @@ std::string cutText(const std::string& text, std::size_t limit) {
 // A name as it can be shown on one line: escapes for control characters, U+FFFD for bytes that
 // are not UTF-8, no surrounding quotes.
 std::string printableName(const std::string& name) {
-    const std::string quoted = JsonDocumentWriter::quote(name);
+    const std::string quoted = app::JsonDocumentWriter::quote(name);
     return quoted.substr(1, quoted.size() - 2);
 }
 
@@ -78,10 +78,10 @@ std::string TreePrinter::describeValue(const velmora::VariantDataValue& value) {
     if (value.isString()) {
         const std::string& text = value.text();
         if (text.size() <= ShownTextBytes) {
-            return type + " = " + JsonDocumentWriter::quote(text);
+            return type + " = " + app::JsonDocumentWriter::quote(text);
         }
         return type + "[" + std::to_string(text.size()) +
-               " bytes] = " + JsonDocumentWriter::quote(cutText(text, ShownTextBytes)) + "...";
+               " bytes] = " + app::JsonDocumentWriter::quote(cutText(text, ShownTextBytes)) + "...";
     }
     if (value.count() == 1) {
         return type + " = " + elementText(value, 0);

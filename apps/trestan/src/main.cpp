@@ -3,6 +3,7 @@
 #include "FormatsCommand.h"
 #include "InfoCommand.h"
 #include "PluginHost.h"
+#include "ScanCommand.h"
 #include "TreeCommand.h"
 
 #include <CLI/CLI.hpp>
@@ -28,6 +29,8 @@ int main(int argc, char** argv) {
     CLI::App app{"Reads image files through format plugins: lists formats, summarises files, prints "
                  "metadata trees and exports frames.",
                  "trestan"};
+    app.set_version_flag("--version", std::string("trestan ") + TRESTAN_VERSION,
+                         "Print the version and exit");
     app.require_subcommand(1);
     app.fallthrough();
     unsigned logLevel = 3;
@@ -39,7 +42,8 @@ int main(int argc, char** argv) {
     InfoCommand info;
     TreeCommand tree;
     ExportCommand exportFrame;
-    Command* const commands[] = {&formats, &info, &tree, &exportFrame};
+    ScanCommand scan;
+    Command* const commands[] = {&formats, &info, &tree, &exportFrame, &scan};
     for (Command* command : commands) {
         command->configure(app);
     }
@@ -54,7 +58,7 @@ int main(int argc, char** argv) {
         return ExitUsageError;
     }
 
-    PluginHost host(executablePath(argv[0]), static_cast<velmora::LogLevel>(logLevel));
+    trestan::app::PluginHost host(executablePath(argv[0]), static_cast<velmora::LogLevel>(logLevel));
     try {
         for (Command* command : commands) {
             if (command->selected()) {

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace trestan::cli {
+namespace trestan::app {
 
 void JsonDocumentWriter::write(std::ostream& out, const nlohmann::ordered_json& document) const {
     writeValue(out, document, 0);
@@ -89,4 +89,4 @@ void JsonDocumentWriter::writeValue(std::ostream& out, const nlohmann::ordered_j
     }
 }
 
-} // namespace trestan::cli
+} // namespace trestan::app

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace trestan::cli {
+namespace trestan::app {
 
 /// A file opened by the plugin that claims its extension. Holding it keeps the view, and with it
 /// everything the plugin read, alive.
@@ -19,11 +19,14 @@ struct OpenedFile {
     std::shared_ptr<velmora::MultiImageView> view;
 };
 
-/// The plugins of this run: found in the default plugin directories of the executable on first
-/// use, with the log level of the command line handed to each.
+/// The plugins of a host process: found in its plugin directories on first use, with the host's
+/// log level handed to each. Shared by the trestan command and the Python module.
 class PluginHost {
 public:
-    PluginHost(std::string executablePath, velmora::LogLevel logLevel);
+    /// Searches the default plugin directories of the executable (PluginRegistry::defaultDirectories).
+    PluginHost(const std::string& executablePath, velmora::LogLevel logLevel);
+    /// Searches `directories`, in this order.
+    PluginHost(std::vector<std::string> directories, velmora::LogLevel logLevel);
 
     /// The registry, scanned on first call. Libraries that fail to load are reported once on
     /// standard error and skipped.
@@ -33,7 +36,7 @@ public:
     const std::vector<std::string>& directories() const { return m_directories; }
 
     /// Opens `path` with the plugin whose extension map names its extension. Throws
-    /// velmora::Error when no plugin claims it; the plugin's own errors pass through.
+    /// trestan::UnsupportedFormat when no plugin claims it; the plugin's own errors pass through.
     OpenedFile open(const std::string& path);
 
 private:
@@ -43,4 +46,4 @@ private:
     bool m_scanned = false;
 };
 
-} // namespace trestan::cli
+} // namespace trestan::app

@@ -1,15 +1,20 @@
 #include "PluginHost.h"
 
 #include "trestan/OptionMap.h"
+#include "trestan/UnsupportedFormat.h"
 #include "velmora/Error.h"
 
 #include <filesystem>
 #include <iostream>
+#include <utility>
 
-namespace trestan::cli {
+namespace trestan::app {
 
-PluginHost::PluginHost(std::string executablePath, velmora::LogLevel logLevel)
-    : m_directories(PluginRegistry::defaultDirectories(executablePath)), m_logLevel(logLevel) {}
+PluginHost::PluginHost(const std::string& executablePath, velmora::LogLevel logLevel)
+    : PluginHost(PluginRegistry::defaultDirectories(executablePath), logLevel) {}
+
+PluginHost::PluginHost(std::vector<std::string> directories, velmora::LogLevel logLevel)
+    : m_directories(std::move(directories)), m_logLevel(logLevel) {}
 
 const PluginRegistry& PluginHost::registry() {
     if (!m_scanned) {
@@ -33,9 +38,9 @@ OpenedFile PluginHost::open(const std::string& path) {
     if (plugin == nullptr) {
         const std::string extension = std::filesystem::path(path).extension().string();
         if (extension.empty() || extension == ".") {
-            throw velmora::Error("no plugin reads files without an extension");
+            throw UnsupportedFormat("no plugin reads files without an extension");
         }
-        throw velmora::Error("no plugin reads '" + extension + "' files");
+        throw UnsupportedFormat("no plugin reads '" + extension + "' files");
     }
     file.plugin = plugin;
     file.view = plugin->open(path, file.format, OptionMap{});
@@ -45,4 +50,4 @@ OpenedFile PluginHost::open(const std::string& path) {
     return file;
 }
 
-} // namespace trestan::cli
+} // namespace trestan::app

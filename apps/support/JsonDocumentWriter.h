@@ -4,7 +4,7 @@
 #include <ostream>
 #include <string>
 
-namespace trestan::cli {
+namespace trestan::app {
 
 /// Writes JSON documents built with nlohmann::ordered_json. Structure, key order and string escaping
 /// are nlohmann's (bytes that are not valid UTF-8 become U+FFFD); floating-point numbers are written
@@ -32,4 +32,4 @@ private:
     Layout m_layout;
 };
 
-} // namespace trestan::cli
+} // namespace trestan::app

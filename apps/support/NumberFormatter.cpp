@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <system_error>
 
-namespace trestan::cli {
+namespace trestan::app {
 
 namespace {
 
@@ -84,4 +84,4 @@ double NumberFormatter::widenShortest(float value) {
     return wide;
 }
 
-} // namespace trestan::cli
+} // namespace trestan::app

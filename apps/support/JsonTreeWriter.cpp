@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdint>
 
-namespace trestan::cli {
+namespace trestan::app {
 
 namespace {
 
@@ -91,4 +91,4 @@ nlohmann::ordered_json JsonTreeWriter::nodeToJson(const velmora::MetadataNode& n
     return json;
 }
 
-} // namespace trestan::cli
+} // namespace trestan::app

@@ -1,0 +1,12 @@
+#pragma once
+
+#include "velmora/ImageProperties.h"
+
+#include <string>
+
+namespace trestan::app {
+
+/// Name of an image interpretation ("GRAYSCALE", "RGB", ...) or its number when it has none.
+std::string interpretationName(velmora::ImageInterpretation interpretation);
+
+} // namespace trestan::app

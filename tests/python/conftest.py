@@ -1,0 +1,65 @@
+"""Shared fixtures of the Python package tests: where the corpus, the sample and the trestan command
+are (CTest passes them in the environment), and a writer of small DM4 files."""
+
+import json
+import os
+import struct
+from pathlib import Path
+
+import pytest
+
+SOURCE_DIR = Path(os.environ.get("TRESTAN_TEST_SOURCE_DIR", Path(__file__).resolve().parents[2]))
+CORPUS_DIR = Path(os.environ.get("TRESTAN_TEST_CORPUS_DIR", SOURCE_DIR.parent / "shared" / "corpus"))
+BINARY_DIR = os.environ.get("TRESTAN_TEST_BINARY_DIR")
+SAMPLE = SOURCE_DIR / "samples" / "sample.dm4"
+
+
+def corpus_manifest():
+    """The corpus manifest, or an empty dict when the corpus is absent."""
+    manifest = CORPUS_DIR / "manifest.json"
+    if not manifest.is_file():
+        return {}
+    return json.loads(manifest.read_text())
+
+
+@pytest.fixture
+def cli():
+    """Path of the trestan command of the same build, or skip."""
+    if not BINARY_DIR or not (Path(BINARY_DIR) / "trestan").is_file():
+        pytest.skip("the trestan command is not built")
+    return Path(BINARY_DIR) / "trestan"
+
+
+def rss_bytes():
+    """Resident memory of this process."""
+    with open("/proc/self/statm") as statm:
+        return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+
+# A DM4 file: header (version 4, length, byte order 1), then the root directory. Counts and info
+# arrays are big-endian, values little-endian; each entry carries its size; the file ends in 8 zeros.
+def _tag(name, info, data):
+    body = b"%%%%" + struct.pack(">Q", len(info)) + b"".join(struct.pack(">q", i) for i in info) + data
+    return b"\x15" + struct.pack(">H", len(name)) + name.encode() + struct.pack(">Q", len(body)) + body
+
+
+def _directory(name, entries):
+    body = b"\x00\x00" + struct.pack(">Q", len(entries)) + b"".join(entries)
+    return b"\x14" + struct.pack(">H", len(name)) + name.encode() + struct.pack(">Q", len(body)) + body
+
+
+def _uint32(name, value):
+    return _tag(name, [5], struct.pack("<I", value))
+
+
+def write_dm4(path, dimensions, data_type, pixel_bytes):
+    """Writes a DM4 file with one image of the given dimensions (axis 0 first), DM image data type
+    code and pixel bytes, and returns `path`."""
+    image_data = _directory("ImageData", [
+        _tag("Data", [20, 10, len(pixel_bytes)], pixel_bytes),
+        _uint32("DataType", data_type),
+        _directory("Dimensions", [_uint32("", d) for d in dimensions]),
+    ])
+    root = b"\x00\x00" + struct.pack(">Q", 1) + _directory("ImageList", [_directory("", [image_data])])
+    Path(path).write_bytes(struct.pack(">IQI", 4, len(root), 1) + root + bytes(8))
+    return path
