@@ -1,5 +1,5 @@
 // Failures of the trestan command that must leave things as they were and say why: an export whose
-// write fails midway.
+// write fails midway, and a frame too large for memory.
 
 #include "CliTestSupport.h"
 
@@ -8,6 +8,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace trestan::clitest {
@@ -61,6 +62,32 @@ TEST(ExportFailure, WriteThatFailsMidwayLeavesTheTargetAsItWasAndNothingElse) {
         EXPECT_EQ(listing(scratch.path()), (std::vector<std::string>{"a.dm4", name}));
         std::filesystem::remove(output);
     }
+}
+
+TEST(FrameTooLargeForMemory, ChecksumAndExportSayWhatTheFrameNeeds) {
+    // A file of about a kilobyte declaring a 1,000,000 x 1,000,000 float64 image: it opens (the
+    // pixels it lacks read as zeros), but no machine holds the frame's 8 TB.
+    ScratchDirectory scratch;
+    const std::string input = scratch.file("huge.dm4");
+    dmwriter::ImageDefinition image = dmImage(12, {1, 1}, Bytes(64, 0));
+    image.dimensions = {1000000, 1000000};
+    writeDmFile(input, {image});
+    ASSERT_LT(std::filesystem::file_size(input), 2048U);
+    const std::string need =
+        "its 1000000 x 1000000 float64 pixels need 8000000000000 bytes of memory, more than the " +
+        std::to_string(static_cast<std::uint64_t>(::sysconf(_SC_PHYS_PAGES)) *
+                       static_cast<std::uint64_t>(::sysconf(_SC_PAGE_SIZE))) +
+        " this machine has\n";
+
+    const ProcessResult info = runTrestan({"info", "--checksum", input});
+    EXPECT_EQ(info.exitCode, 1);
+    EXPECT_EQ(info.err, "trestan: " + input + ": frame 0: cannot compute its checksum: " + need);
+
+    const std::string output = scratch.file("huge.npy");
+    const ProcessResult exported = runTrestan({"export", input, "-o", output});
+    EXPECT_EQ(exported.exitCode, 1);
+    EXPECT_EQ(exported.err, "trestan: " + input + ": frame 0: " + need);
+    EXPECT_FALSE(std::filesystem::exists(output));
 }
 
 } // namespace
