@@ -12,6 +12,7 @@
 #include "velmora/VariantDataValue.h"
 #include "velmora/Vector.h"
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -64,6 +65,7 @@ void walkTree(const std::shared_ptr<velmora::MetadataNode>& root, Report& report
         const velmora::MetadataNode* node = pending.back();
         pending.pop_back();
         ++report.nodes;
+        report.widestList = std::max(report.widestList, node->childCount());
         mix(report.checksum, node->name());
         if (const auto& value = node->value()) {
             mixValue(report.checksum, value->type());

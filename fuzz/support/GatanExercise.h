@@ -40,6 +40,7 @@ struct Report {
     Outcome outcome = Outcome::Opened;
     std::string message;           ///< the refusal's message
     std::size_t nodes = 0;         ///< metadata nodes walked
+    std::size_t widestList = 0;    ///< most children of one node walked
     std::size_t frames = 0;        ///< frames of an opened file
     std::size_t framesRead = 0;    ///< frames read whole
     std::size_t framesSampled = 0; ///< frames above RegionBudget, read at two elements

@@ -123,6 +123,19 @@ int main(int argc, char** argv) {
     hot[37] = 1e6F;
     write(directory / "hot.dm4", imageFile({image(2, {20, 10}, bytesOf(hot), {})}));
     write(directory / "tags.dm4", tagFile());
+    // 128 x 128 uint16 pixels that compress poorly: every export format needs more than 4 KiB.
+    Bytes noise(128 * 128 * 2);
+    std::uint32_t state = 12345;
+    for (std::uint8_t& byte : noise) {
+        state = state * 1103515245U + 12345U;
+        byte = static_cast<std::uint8_t>(state >> 16);
+    }
+    write(directory / "noisy.dm4", imageFile({image(10, {128, 128}, noise, {})}));
+    // About a kilobyte declaring a 1,000,000 x 1,000,000 float64 image: it opens (the pixels it lacks
+    // read as zeros), but no machine holds the frame's 8 TB.
+    ImageDefinition huge = image(12, {1, 1}, Bytes(64, 0), {});
+    huge.dimensions = {1000000, 1000000};
+    write(directory / "huge.dm4", imageFile({huge}));
     DmFile version5 = imageFile({}, Version::Dm3);
     version5.versionWord(5);
     write(directory / "version5.dm3", std::move(version5));

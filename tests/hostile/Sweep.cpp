@@ -3,6 +3,7 @@
 #include "AllocationProbe.h"
 #include "velmora/StreamAccessFactory.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cxxabi.h>
 #include <exception>
@@ -133,9 +134,10 @@ void Sweep::run(const Bytes& input, const std::function<std::string()>& describe
                            std::to_string(overdraft->offset) + " where " + std::to_string(overdraft->left) +
                            " are left" + ending);
     }
-    if (largest > BookkeepingFactor * input.size() + AllocationSlack) {
+    if (largest > BookkeepingFactor * std::max(input.size(), report.widestList) + AllocationSlack) {
         fail(describe, "allocated " + std::to_string(largest) + " bytes at once from an input of " +
-                           std::to_string(input.size()) + " bytes" + ending);
+                           std::to_string(input.size()) + " bytes whose widest node has " +
+                           std::to_string(report.widestList) + " children" + ending);
     }
 }
 

@@ -33,9 +33,12 @@ public:
     /// Longest an input may take from open to the release of its extractor.
     static constexpr double MaxSeconds = 2.0;
     /// What an open may allocate whatever the file holds: the extractor and frame objects, an error
-    /// message, the children of up to GatanExtractor::MaxEmptyGroupNodes groups without fields.
+    /// message.
     static constexpr std::size_t AllocationSlack = 4096;
-    /// Bytes of host bookkeeping an input byte can cost at most (rule 2).
+    /// Bytes of host bookkeeping an input byte, or a child of the opened tree's widest node, can
+    /// cost at most (rule 2). Children normally take at least a byte of the file each; the items of
+    /// arrays of groups without fields take none, and are bounded by their count instead
+    /// (GatanExtractor::MaxEmptyGroupNodes per file).
     static constexpr std::size_t BookkeepingFactor = 32;
     /// Failures listed in full; the rest are counted.
     static constexpr std::size_t FailuresShown = 20;

@@ -3,6 +3,7 @@
 #include "CommandLineError.h"
 #include "FramePixels.h"
 #include "FrameWriter.h"
+#include "StagedOutput.h"
 #include "trestan/gatan/DmMetadata.h"
 #include "velmora/Error.h"
 
@@ -101,9 +102,13 @@ int ExportCommand::run(app::PluginHost& host) {
         return ExitFileError;
     }
     try {
-        writer->write(pixels, m_output);
+        // Written beside the output and renamed over it when complete: a failed write leaves a file
+        // that was there untouched.
+        StagedOutput output(m_output);
+        writer->write(pixels, output.path());
+        output.commit();
     } catch (const OutputError& error) {
-        std::cerr << "trestan: " << error.path() << ": " << error.what() << '\n';
+        std::cerr << "trestan: " << m_output << ": " << error.what() << '\n';
         return ExitFileError;
     }
     return ExitSuccess;

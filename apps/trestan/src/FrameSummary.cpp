@@ -81,7 +81,13 @@ FrameSummary FrameSummary::describe(std::size_t index, velmora::ImageView& frame
         summary.m_viewOrigin.reset();
     }
     if (checksum) {
-        const FramePixels pixels = FramePixels::read(frame);
+        FramePixels pixels;
+        try {
+            pixels = FramePixels::read(frame);
+        } catch (const velmora::Error& error) {
+            throw velmora::Error("frame " + std::to_string(index) +
+                                 ": cannot compute its checksum: " + error.what());
+        }
         summary.m_sha256 = Sha256::hexDigest(pixels.bytes().data(), pixels.bytes().size());
     }
     return summary;

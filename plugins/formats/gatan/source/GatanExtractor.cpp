@@ -245,7 +245,6 @@ void readTagSeparator(GatanHandle& handle) {
 template <typename T>
 std::shared_ptr<velmora::MetadataNode> GatanExtractor::dispatchTag(const std::string& name,
                                                                    std::vector<T>& info) {
-    readRaw(*m_handle, info.size() * sizeof(T), info.data());
     for (T& entry : info) {
         if constexpr (sizeof(T) == 4) {
             entry = static_cast<T>(__builtin_bswap32(static_cast<std::uint32_t>(entry)));
@@ -295,7 +294,7 @@ std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseTag3(const std::stri
         throwVectorLengthError();
     }
     checkValueFits(name, std::uint64_t(count) * sizeof(std::int32_t));
-    std::vector<int> info(static_cast<std::size_t>(count), 0);
+    std::vector<int> info = readElements<int>(*m_handle, static_cast<std::uint64_t>(count));
     return dispatchTag(name, info);
 }
 
@@ -307,7 +306,7 @@ std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseTag4(const std::stri
         throwVectorLengthError();
     }
     checkValueFits(name, count * sizeof(std::int64_t));
-    std::vector<long> info(static_cast<std::size_t>(count), 0);
+    std::vector<long> info = readElements<long>(*m_handle, count);
     return dispatchTag(name, info);
 }
 

@@ -28,11 +28,18 @@ public:
 
     /// Deepest directory nesting accepted; real files nest about ten levels.
     static constexpr int MaxDirectoryDepth = 256;
-    /// Most nodes that arrays of groups may create without consuming bytes (groups without fields),
-    /// in one tag and in the whole file. They are the only nodes the file does not pay for with
-    /// bytes; at 256 the largest allocation they cause (the array node's list of children) stays at
-    /// 4 KiB, where 2^20 let a file of a hundred bytes make the walk allocate 16 MiB at once.
-    static constexpr std::int64_t MaxEmptyGroupNodes = 256;
+    /// Memory that the items of arrays of groups without fields may take in one file. Such groups
+    /// take no bytes, so they are the only nodes the file does not pay for, and their number is
+    /// bounded by what they cost instead.
+    static constexpr std::uint64_t EmptyGroupMemory = std::uint64_t{144} << 20;
+    /// What one such item costs: its node with the shared pointer's counts and an allocator's
+    /// header, and up to three places in lists of children: the array's list holds up to twice as
+    /// many places as items, and the old and the new list both exist while it grows.
+    static constexpr std::uint64_t EmptyGroupNodeCost =
+        sizeof(velmora::MetadataNode) + 24 + 3 * sizeof(std::shared_ptr<velmora::MetadataNode>);
+    /// Most items that arrays of groups without fields may make in one file (2^20 on 64-bit Linux):
+    /// a file of a few bytes may make the walk take about EmptyGroupMemory, never much more.
+    static constexpr std::int64_t MaxEmptyGroupNodes = EmptyGroupMemory / EmptyGroupNodeCost;
 
     GatanExtractor(const std::string& filePath, const std::string& format, const trestan::OptionMap& options);
     GatanExtractor(std::shared_ptr<velmora::StreamAccess> stream, const std::string& format,

@@ -5,12 +5,15 @@
 #include <fmt/format.h>
 #include <optional>
 
+void throwEndedEarly(std::uint64_t offset, std::uint64_t count, std::uint64_t available) {
+    throw velmora::Error(fmt::format("DM data ended early at offset {0}: {1} bytes needed, {2} available",
+                                     offset, count, available));
+}
+
 void readRaw(GatanHandle& handle, std::uint64_t count, void* destination) {
     const std::uint64_t delivered = handle.stream->read(count, destination);
     if (delivered != count) {
-        const std::uint64_t offset = handle.stream->tell() - delivered;
-        throw velmora::Error(fmt::format("DM data ended early at offset {0}: {1} bytes needed, {2} available",
-                                         offset, count, delivered));
+        throwEndedEarly(handle.stream->tell() - delivered, count, delivered);
     }
 }
 
@@ -22,8 +25,7 @@ void requireAvailable(GatanHandle& handle, std::uint64_t count) {
     const std::uint64_t offset = handle.stream->tell();
     const std::uint64_t available = offset < *size ? *size - offset : 0;
     if (count > available) {
-        throw velmora::Error(fmt::format("DM data ended early at offset {0}: {1} bytes needed, {2} available",
-                                         offset, count, available));
+        throwEndedEarly(offset, count, available);
     }
 }
 

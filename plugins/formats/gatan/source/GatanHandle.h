@@ -3,8 +3,10 @@
 #include "velmora/MetadataNode.h"
 #include "velmora/StreamAccess.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 /// What the extractor of one DM file and all its frames share: the header's version and byte order,
 /// the root of the metadata tree and the stream every byte is read through.
@@ -28,6 +30,36 @@ void requireAvailable(GatanHandle& handle, std::uint64_t count);
 
 /// Reads up to `count` bytes and returns how many the stream delivered.
 std::uint64_t readAvailable(GatanHandle& handle, std::uint64_t count, void* destination);
+
+/// Throws what readRaw throws when `count` bytes were needed at `offset` and `available` came.
+[[noreturn]] void throwEndedEarly(std::uint64_t offset, std::uint64_t count, std::uint64_t available);
+
+/// Reads exactly `count` elements of T, failing as readRaw does. A stream that knows its size has
+/// let the caller refuse a count it cannot hold, so the elements are read in one go. A stream that
+/// does not know it can only be believed as far as it delivers: the elements are then read in steps
+/// that grow with the bytes already read, so memory follows the data that is there and a file of a
+/// few bytes that declares gigabytes costs a few kilobytes.
+template <typename T> std::vector<T> readElements(GatanHandle& handle, std::uint64_t count) {
+    std::vector<T> elements;
+    if (handle.stream->size()) {
+        elements.resize(count);
+        readRaw(handle, count * sizeof(T), elements.data());
+        return elements;
+    }
+    constexpr std::uint64_t FirstStep = (std::uint64_t{64} << 10) / sizeof(T);
+    const std::uint64_t offset = handle.stream->tell();
+    std::uint64_t done = 0;
+    while (done < count) {
+        const std::uint64_t step = std::min(count - done, std::max(FirstStep, done));
+        elements.resize(done + step);
+        const std::uint64_t delivered = readAvailable(handle, step * sizeof(T), elements.data() + done);
+        if (delivered != step * sizeof(T)) {
+            throwEndedEarly(offset, count * sizeof(T), done * sizeof(T) + delivered);
+        }
+        done += step;
+    }
+    return elements;
+}
 
 /// Reads a big-endian integer of T's width and returns it in host order.
 template <typename T> T readBigEndian(GatanHandle& handle) {

@@ -104,8 +104,7 @@ std::string GatanExtractor::extractString(unsigned long length, const std::strin
         throwVectorLengthError();
     }
     checkValueFits(tagName, length * 2);
-    std::vector<char16_t> units(length, 0);
-    readRaw(*m_handle, length * 2, units.data());
+    const std::vector<char16_t> units = readElements<char16_t>(*m_handle, length);
     // Units are little-endian as stored, which is the host order; ill-formed sequences (lone or
     // unpaired surrogates) are skipped, zero units are kept.
     return boost::locale::conv::utf_to_utf<char>(units.data(), units.data() + units.size());
@@ -183,8 +182,8 @@ std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseArray(const std::str
             fmt::format("Tag \"{0}\" declares {1} elements, more than a file can hold", name, count));
     }
     checkValueFits(name, static_cast<std::uint64_t>(totalSize));
-    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(totalSize), 0);
-    readRaw(*m_handle, buffer.size(), buffer.data());
+    const std::vector<std::uint8_t> buffer =
+        readElements<std::uint8_t>(*m_handle, static_cast<std::uint64_t>(totalSize));
     return velmora::MetadataNodeFactory::create(
         name,
         createTagValue(type, buffer.empty() ? nullptr : buffer.data(), static_cast<unsigned long>(count)));

@@ -1,0 +1,151 @@
+// velmora::MetadataArena: the memory it hands out, and the scopes that make nodes and values in it.
+
+#include "velmora/MetadataArena.h"
+
+#include "velmora/MetadataNode.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using namespace velmora;
+
+namespace {
+
+constexpr std::uintptr_t s_hugePage = std::uintptr_t{2} << 20;
+
+/// The mapping of this process that holds `address`: its start and whether it is advised for
+/// transparent huge pages ("hg" among its flags). Empty when /proc/self/smaps has no such mapping.
+struct Mapping {
+    std::uintptr_t start = 0;
+    bool hugePages = false;
+};
+
+std::optional<Mapping> mappingOf(const void* address) {
+    const auto at = reinterpret_cast<std::uintptr_t>(address);
+    std::ifstream smaps("/proc/self/smaps");
+    std::string line;
+    std::optional<Mapping> found;
+    while (std::getline(smaps, line)) {
+        std::uintptr_t start = 0;
+        std::uintptr_t end = 0;
+        char dash = 0;
+        std::istringstream fields(line);
+        if (fields >> std::hex >> start >> dash >> end && dash == '-') {
+            if (found) {
+                return found; // the mapping's own lines ended without flags
+            }
+            if (start <= at && at < end) {
+                found = Mapping{start, false};
+            }
+        } else if (found && line.rfind("VmFlags:", 0) == 0) {
+            found->hugePages = line.find(" hg") != std::string::npos;
+            return found;
+        }
+    }
+    return found;
+}
+
+} // namespace
+
+TEST(MetadataArena, HandsOutAlignedDisjointMemoryFromSmallAndHugePageBlocks) {
+    MetadataArena arena;
+    struct Piece {
+        std::uint8_t* data;
+        std::size_t size;
+    };
+    std::vector<Piece> pieces;
+    std::size_t smallTotal = 0;
+    const void* late = nullptr;
+    // Small pieces of every alignment, through the small blocks and well into the mapped ones, with
+    // a piece larger than the block in use early on and one larger than any block later.
+    for (std::size_t i = 0; smallTotal < (std::size_t{12} << 20); ++i) {
+        const std::size_t alignment = std::size_t{1} << (i % 5);
+        std::size_t size = 1 + (i * 37) % 190;
+        if (i == 1000 || i == 60000) {
+            size = (i == 1000 ? std::size_t{3} << 20 : std::size_t{40} << 20) + 7;
+        } else {
+            smallTotal += size;
+        }
+        auto* data = static_cast<std::uint8_t*>(arena.allocate(size, alignment));
+        ASSERT_NE(data, nullptr);
+        ASSERT_EQ(reinterpret_cast<std::uintptr_t>(data) % alignment, 0U) << "piece " << i;
+        std::fill(data, data + size, static_cast<std::uint8_t>(i));
+        pieces.push_back({data, size});
+        if (i == 1000 || i == 60000) {
+            // A piece larger than the block in use gets a block of its own, which starts at a
+            // huge-page boundary.
+            EXPECT_EQ(reinterpret_cast<std::uintptr_t>(data) % s_hugePage, 0U) << "piece " << i;
+        }
+        if (smallTotal > (std::size_t{8} << 20) && late == nullptr) {
+            late = data;
+        }
+    }
+    std::sort(pieces.begin(), pieces.end(), [](const Piece& a, const Piece& b) { return a.data < b.data; });
+    for (std::size_t k = 1; k < pieces.size(); ++k) {
+        ASSERT_LE(pieces[k - 1].data + pieces[k - 1].size, pieces[k].data) << "pieces overlap";
+    }
+
+    // Past the first quarter megabyte the blocks are mappings advised for huge pages (where the
+    // kernel offers them).
+    const std::optional<Mapping> mapping = mappingOf(late);
+    ASSERT_TRUE(mapping.has_value());
+    EXPECT_EQ(mapping->start % s_hugePage, 0U);
+    std::ifstream transparentHugePages("/sys/kernel/mm/transparent_hugepage/enabled");
+    std::string modes;
+    if (std::getline(transparentHugePages, modes) && modes.find("[never]") == std::string::npos) {
+        EXPECT_TRUE(mapping->hugePages);
+    }
+}
+
+TEST(MetadataArena, ScopesNestAndTreesOutliveTheirScope) {
+    ASSERT_EQ(MetadataArena::current(), nullptr);
+    std::shared_ptr<MetadataNode> tree;
+    std::weak_ptr<MetadataArena> outer;
+    std::weak_ptr<MetadataArena> inner;
+    {
+        const MetadataArena::Scope outerScope;
+        outer = MetadataArena::current();
+        ASSERT_FALSE(outer.expired());
+        tree = MetadataNodeFactory::create("root");
+        {
+            const MetadataArena::Scope innerScope;
+            inner = MetadataArena::current();
+            ASSERT_FALSE(inner.expired());
+            EXPECT_NE(inner.lock(), outer.lock());
+            // Made in the inner arena and dropped with the scope: the arena goes with it.
+            auto dropped = MetadataNodeFactory::create("dropped", VariantDataValueFactory::create(1));
+            EXPECT_GT(inner.use_count(), 1);
+        }
+        EXPECT_TRUE(inner.expired());
+        EXPECT_EQ(MetadataArena::current(), outer.lock());
+        // Enough nodes and values to fill the small blocks and several huge-page ones.
+        for (int i = 0; i < 100000; ++i) {
+            auto child =
+                MetadataNodeFactory::create("item" + std::to_string(i), VariantDataValueFactory::create(i));
+            child->addChild(MetadataNodeFactory::create(
+                "text", VariantDataValueFactory::create(std::string(30, 'a' + i % 26))));
+            tree->addChild(child);
+        }
+    }
+    EXPECT_EQ(MetadataArena::current(), nullptr);
+    // The nodes hold their arena, and everything in it is intact after the scope.
+    EXPECT_FALSE(outer.expired());
+    ASSERT_EQ(MetadataNodeHelper::countNodes(*tree), 200001U);
+    for (int i : {0, 4567, 99999}) {
+        const auto& child = tree->childAt(static_cast<std::size_t>(i));
+        EXPECT_EQ(child->name(), "item" + std::to_string(i));
+        EXPECT_EQ(VariantDataValueConverter::toInt32(child->value()), i);
+        EXPECT_EQ(VariantDataValueConverter::toString(*child->childAt(0)->value()),
+                  std::string(30, 'a' + i % 26));
+    }
+    tree.reset();
+    EXPECT_TRUE(outer.expired());
+}
