@@ -56,6 +56,19 @@ def test_load_agrees_with_expected_metadata(name):
         assert signal["original_metadata"].keys() == tree.keys()
 
 
+def test_load_gives_spectrum_images_their_spectrum_axis_last_as_a_view(tmp_path):
+    # Stored x, y, energy (energy slowest): the frame's array is (energy, y, x), the signal's (y, x, energy).
+    pixels = numpy.arange(10 * 3 * 4, dtype=numpy.float32)
+    path = write_dm4(tmp_path / "si.dm4", [4, 3, 10], 2, pixels.tobytes(),
+                     {"Signal": "EELS", "Format": "Spectrum image"})
+    with trestan.open(path) as file:
+        (signal,) = trestan.load(file)
+        frame = file.frames[0].asarray()
+    assert [a["navigate"] for a in signal["axes"]] == [True, True, False]
+    assert signal["data"].shape == (3, 4, 10) and numpy.shares_memory(signal["data"], frame)
+    numpy.testing.assert_array_equal(signal["data"], pixels.reshape(10, 3, 4).transpose(1, 2, 0))
+
+
 def damaged_files(directory):
     """Three files the reader refuses: truncated, a wrong version, not a DM file at all."""
     good = write_dm4(directory / "good.dm4", [4, 3], 2, numpy.ones(12, numpy.float32).tobytes()).read_bytes()
