@@ -22,6 +22,7 @@ import os as _os
 import numpy
 
 from ._trestan import Calibration, Error, File, Frame, Node, UnsupportedFormat, open
+from ._trestan import _scan as _trestan_scan
 
 __all__ = ["open", "load", "scan", "RGB8", "File", "Frame", "Node", "Calibration", "Error", "UnsupportedFormat"]
 
@@ -106,9 +107,6 @@ def scan(paths, workers=None, as_frame=False):
     if as_frame:
         return pandas.json_normalize(records, max_level=1)
     return records
-
-
-from ._trestan import _scan as _trestan_scan  # noqa: E402
 
 
 def __getattr__(name):
