@@ -4,6 +4,7 @@
 #include "PluginHost.h"
 #include "trestan/PluginVersion.h"
 #include "trestan/UnsupportedFormat.h"
+#include "trestan/gatan/DmMetadata.h"
 #include "velmora/Error.h"
 
 #include <cerrno>
@@ -42,9 +43,10 @@ std::vector<std::string> pluginDirectories() {
     return directories;
 }
 
-/// The plugin host of the process, scanned on first use (with the GIL held, so only once). Never
-/// destroyed: frames that Python objects still hold at exit run code of the plugin libraries, which
-/// must therefore stay loaded.
+} // namespace
+
+/// Never destroyed: frames that Python objects still hold at exit run code of the plugin libraries,
+/// which must therefore stay loaded.
 app::PluginHost& pluginHost() {
     static app::PluginHost* host = [] {
         auto* created = new app::PluginHost(pluginDirectories(), velmora::LogLevel::Warning);
@@ -53,6 +55,8 @@ app::PluginHost& pluginHost() {
     }();
     return *host;
 }
+
+namespace {
 
 /// Raises the OSError that the system gives for reading `path` (FileNotFoundError, PermissionError,
 /// IsADirectoryError, ...), so that these are told apart from files the reader refuses.
@@ -130,6 +134,39 @@ public:
         return Node(std::move(root));
     }
 
+    /// The mapping of DM tags to microscopy metadata only knows DM trees.
+    const velmora::MetadataNode& dmRoot() const {
+        requireOpen();
+        const std::shared_ptr<velmora::MetadataNode> root = m_view->metadata();
+        if (m_format != "DM" || !root) {
+            throw velmora::Error("microscopy metadata is mapped from DM files only, not from " + m_format);
+        }
+        return *root;
+    }
+
+    py::object mainFrame() const {
+        const gatan::FrameRoles roles = gatan::frameRoles(dmRoot(), m_view->frameCount());
+        return roles.main ? py::object(py::int_(*roles.main)) : py::none();
+    }
+
+    /// (frame, number of frame axes, frame axis of each array axis, mapped metadata) per image that
+    /// is not a thumbnail.
+    py::list signals() const {
+        dmRoot();
+        const py::object loads = py::module_::import("json").attr("loads");
+        py::list result;
+        for (const gatan::MappedSignal& signal : gatan::mapSignals(*m_view)) {
+            py::tuple frameAxes(signal.frameAxes.size());
+            for (std::size_t i = 0; i < signal.frameAxes.size(); ++i) {
+                frameAxes[i] = py::int_(signal.frameAxes[i]);
+            }
+            result.append(py::make_tuple(
+                signal.frame, m_view->frame(signal.frame)->shape().size(), frameAxes,
+                loads(signal.json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace))));
+        }
+        return result;
+    }
+
     void close() {
         m_view.reset();
         m_frames = py::list();
@@ -181,6 +218,12 @@ still held elsewhere.
         .def_property_readonly("closed", &File::closed, "Whether close() has been called.")
         .def_property_readonly("frames", &File::frames, "The frames, in file order (list of Frame).")
         .def_property_readonly("metadata", &File::metadata, "The root node of the metadata tree (Node).")
+        .def_property_readonly("main_frame", &File::mainFrame,
+                               "Index of the main image of a DM file: the first frame that the file "
+                               "does not list as a thumbnail (None when there is none).")
+        .def("_signals", &File::signals,
+             "Per image that is not a thumbnail: (frame, number of frame axes, frame axis of each "
+             "array axis, mapped metadata as a dict). Use trestan.load().")
         .def("__len__", &File::size, "Number of frames.")
         .def("close", &File::close,
              "Lets go of the file's frames and tree. Arrays, Frame and Node objects taken from it stay "

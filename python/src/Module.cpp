@@ -38,4 +38,5 @@ PYBIND11_MODULE(_trestan, module) {
     bindNode(module);
     bindFrame(module);
     bindFile(module);
+    bindScan(module);
 }

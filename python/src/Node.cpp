@@ -72,6 +72,18 @@ py::object scalar(const velmora::VariantDataValue& value) {
     return py::none();
 }
 
+} // namespace
+
+py::str decodeText(const std::string& text) {
+    PyObject* decoded = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
+    if (decoded == nullptr) {
+        throw py::error_already_set();
+    }
+    return py::reinterpret_steal<py::str>(decoded);
+}
+
+namespace {
+
 py::object valueOf(const velmora::MetadataNode& node) {
     const std::shared_ptr<velmora::VariantDataValue>& value = node.value();
     if (!value) {
@@ -80,13 +92,7 @@ py::object valueOf(const velmora::MetadataNode& node) {
     if (value->isString()) {
         // DM text comes as UTF-8 from the reader; bytes that are not are shown as U+FFFD, as in
         // the JSON form of the tree.
-        const std::string& text = value->text();
-        PyObject* decoded =
-            PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
-        if (decoded == nullptr) {
-            throw py::error_already_set();
-        }
-        return py::reinterpret_steal<py::object>(decoded);
+        return decodeText(value->text());
     }
     if (value->count() == 1) {
         return scalar(*value);
@@ -103,7 +109,7 @@ py::object valueOf(const velmora::MetadataNode& node) {
 py::object dictOf(const velmora::MetadataNode& node) {
     py::dict dict;
     for (const auto& child : node) {
-        py::str key(child->name());
+        const py::str key = decodeText(child->name()); // tag names too may hold other bytes
         // Sibling names repeat only in unusual files; the first one wins, as with node[name].
         if (dict.contains(key)) {
             continue;

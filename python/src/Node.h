@@ -10,11 +10,14 @@ namespace trestan::python {
 
 /// A node of a file's metadata tree, as Python sees it. Holding one keeps its subtree alive, not the
 /// file's pixels.
+/// A Python str of UTF-8 `text`; bytes that are not UTF-8 become U+FFFD, as in the JSON form of trees.
+py::str decodeText(const std::string& text);
+
 class Node {
 public:
     explicit Node(std::shared_ptr<velmora::MetadataNode> node) : m_node(std::move(node)) {}
 
-    const std::string& name() const { return m_node->name(); }
+    py::str name() const { return decodeText(m_node->name()); }
     /// None, an int, a float, a str or, for a value of other than one element, a read-only NumPy
     /// array of the stored element type.
     py::object value() const;

@@ -1,5 +1,5 @@
 import os
-from typing import Iterator, Literal, Union
+from typing import Any, Iterable, Iterator, Literal, Optional, Union
 
 import numpy
 
@@ -75,6 +75,9 @@ class File:
     def frames(self) -> list[Frame]: ...
     @property
     def metadata(self) -> Node: ...
+    @property
+    def main_frame(self) -> Optional[int]:
+        """Index of the main image: the first frame that the file does not list as a thumbnail."""
     def __len__(self) -> int: ...
     def close(self) -> None: ...
     def __enter__(self) -> File: ...
@@ -86,3 +89,17 @@ def open(path: Union[str, bytes, os.PathLike]) -> File:
     Raises FileNotFoundError or PermissionError as the system reports them, UnsupportedFormat when
     no plugin reads files of this kind, and Error with the reader's message for a damaged file.
     """
+
+_Path = Union[str, bytes, os.PathLike]
+
+RGB8: numpy.dtype
+"""Element type of colour images in load(): records (R, G, B) of uint8."""
+
+def load(path: Union[_Path, File]) -> list[dict[str, Any]]:
+    """One dict per image that is not a thumbnail: {"data", "axes", "metadata",
+    "original_metadata", "frame"}. data is a read-only view of the frame's asarray(), laid out as
+    axes says (spectrum axis last); metadata holds General, Signal and Acquisition_instrument."""
+
+def scan(paths: Union[_Path, Iterable[_Path]], workers: Optional[int] = None, as_frame: bool = False) -> Any:
+    """The records of `trestan scan` (list of dict), read on `workers` threads with the GIL
+    released; a pandas.DataFrame with as_frame=True."""

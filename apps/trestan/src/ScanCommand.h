@@ -2,7 +2,6 @@
 
 #include "Command.h"
 
-#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -21,10 +20,5 @@ private:
     bool m_csv = false;
     unsigned m_jobs = 0;
 };
-
-/// The files that `paths` name: files as given, directories walked recursively for .dm3 and .dm4
-/// files (any case), and glob patterns expanded. A path that names nothing is kept as it is, so that
-/// opening it reports the failure.
-std::vector<std::string> expandScanPaths(const std::vector<std::string>& paths);
 
 } // namespace trestan::cli

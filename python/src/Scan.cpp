@@ -1,0 +1,38 @@
+#include "Bindings.h"
+#include "FileScan.h"
+
+#include <pybind11/stl.h>
+#include <string>
+#include <vector>
+
+namespace trestan::python {
+
+void bindScan(py::module_& module) {
+    module.def(
+        "_scan",
+        [](const std::vector<std::string>& paths, std::size_t workers) {
+            const std::vector<std::string> files = app::expandScanPaths(paths);
+            std::vector<std::string> lines(files.size());
+            {
+                py::gil_scoped_release release;
+                app::scanFiles(pluginHost(), files, workers,
+                               [&](std::size_t index, app::ScanRecord&& result) {
+                                   lines[index] = result.record.dump(
+                                       -1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+                               });
+            }
+            // The records become Python objects through the JSON text the command prints, so both
+            // give the same values.
+            const py::object loads = py::module_::import("json").attr("loads");
+            py::list records;
+            for (const std::string& line : lines) {
+                records.append(loads(line));
+            }
+            return records;
+        },
+        py::arg("paths"), py::arg("workers"),
+        "The records of `trestan scan` for the files that `paths` name, read on `workers` threads "
+        "(0: one per core) with the GIL released. Use trestan.scan().");
+}
+
+} // namespace trestan::python

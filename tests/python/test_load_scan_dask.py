@@ -1,0 +1,130 @@
+"""trestan.load() against the corpus's expected metadata, trestan.scan() over good and damaged
+files, and trestan.dask stacks computed by worker processes."""
+
+import json
+import math
+
+import numpy
+import pytest
+import trestan
+from conftest import CORPUS_DIR, write_dm4
+
+EXPECTED = sorted(p.name[: -len(".metadata.json")] for p in (CORPUS_DIR / "expected").glob("*.metadata.json"))
+
+
+def same_values(actual, expected, where="metadata"):
+    """Equal dicts and lists; floats to a relative 1e-9."""
+    if isinstance(expected, dict):
+        assert isinstance(actual, dict) and sorted(actual) == sorted(expected), where
+        for key in expected:
+            same_values(actual[key], expected[key], f"{where}.{key}")
+    elif isinstance(expected, list):
+        assert isinstance(actual, list) and len(actual) == len(expected), where
+        for i, (a, e) in enumerate(zip(actual, expected)):
+            same_values(a, e, f"{where}[{i}]")
+    elif isinstance(expected, float):
+        assert isinstance(actual, (int, float)) and math.isclose(actual, expected, rel_tol=1e-9), where
+    else:
+        assert actual == expected and type(actual) is type(expected), where
+
+
+@pytest.mark.parametrize("name", EXPECTED or ["(no corpus)"])
+def test_load_agrees_with_expected_metadata(name):
+    if not EXPECTED:
+        pytest.skip(f"no corpus at {CORPUS_DIR}")
+    expected = json.loads((CORPUS_DIR / "expected" / f"{name}.metadata.json").read_text())["signals"]
+    for want in expected:
+        # The baseline gives every EDS detector an energy resolution of its own when the file has
+        # none; the mapping takes values from tags only (as the C++ corpus test expects too).
+        for microscope in want["Acquisition_instrument"].values():
+            microscope.get("Detector", {}).get("EDS", {}).pop("energy_resolution_MnKa", None)
+    signals = trestan.load(CORPUS_DIR / name)
+    assert [s["frame"] for s in signals] == [e["frame"] for e in expected]
+    with trestan.open(CORPUS_DIR / name) as file:
+        tree = file.metadata.to_dict()
+        viewed = [(s["data"], file.frames[s["frame"]].asarray()) for s in trestan.load(file)]
+    for data, pixels in viewed:  # views of the frames' arrays, no copies
+        assert numpy.shares_memory(data, pixels)
+        if data.dtype == trestan.RGB8:
+            assert data["B"].tolist() == pixels[..., 2].reshape(data.shape).tolist()
+        else:
+            assert data.size == pixels.size
+    for signal, want in zip(signals, expected):
+        assert signal["data"].shape == tuple(want["shape"])
+        same_values(signal["axes"], want["axes"], "axes")
+        same_values(signal["metadata"], {k: want[k] for k in ("General", "Signal", "Acquisition_instrument")})
+        assert signal["original_metadata"].keys() == tree.keys()
+
+
+def test_load_gives_spectrum_images_their_spectrum_axis_last_as_a_view(tmp_path):
+    # Stored x, y, energy (energy slowest): the frame's array is (energy, y, x), the signal's (y, x, energy).
+    pixels = numpy.arange(10 * 3 * 4, dtype=numpy.float32)
+    path = write_dm4(tmp_path / "si.dm4", [4, 3, 10], 2, pixels.tobytes(),
+                     {"Signal": "EELS", "Format": "Spectrum image"})
+    with trestan.open(path) as file:
+        (signal,) = trestan.load(file)
+        frame = file.frames[0].asarray()
+    assert [a["navigate"] for a in signal["axes"]] == [True, True, False]
+    assert signal["data"].shape == (3, 4, 10) and numpy.shares_memory(signal["data"], frame)
+    numpy.testing.assert_array_equal(signal["data"], pixels.reshape(10, 3, 4).transpose(1, 2, 0))
+
+
+def damaged_files(directory):
+    """Three files the reader refuses: truncated, a wrong version, not a DM file at all."""
+    good = write_dm4(directory / "good.dm4", [4, 3], 2, numpy.ones(12, numpy.float32).tobytes()).read_bytes()
+    files = [directory / "truncated.dm4", directory / "version.dm4", directory / "text.dm3"]
+    files[0].write_bytes(good[:40])
+    files[1].write_bytes(b"\x00\x00\x00\x09" + good[4:])
+    files[2].write_bytes(b"not a Digital Micrograph file\n" * 4)
+    return files
+
+
+def test_scan_reports_every_file_in_one_run(tmp_path):
+    damaged = damaged_files(tmp_path)
+    good = sorted(p for p in CORPUS_DIR.glob("*.dm[34]")) if EXPECTED else [tmp_path / "good.dm4"]
+    records = trestan.scan(good + damaged, workers=2)
+    assert [r["path"] for r in records] == [str(p) for p in good + damaged]
+    for record in records[: len(good)]:
+        assert "error" not in record and record["format"] == "DM"
+        assert record["frames"][record["main"]]["thumbnail"] is False
+    for record in records[len(good):]:
+        assert record["error"] and "frames" not in record
+    # A directory is walked for DM files; the same records come back as a table.
+    table = trestan.scan(tmp_path, as_frame=True)
+    assert sorted(table["path"]) == sorted(str(p) for p in tmp_path.glob("*.dm[34]"))
+
+
+def same_shaped_files(directory, count):
+    rng = numpy.random.default_rng(7)
+    images = [rng.integers(0, 1000, (48, 64), dtype=numpy.uint16) for _ in range(count)]
+    paths = [write_dm4(directory / f"frame{i:02}.dm4", [64, 48], 10, image.tobytes())
+             for i, image in enumerate(images)]
+    return paths, images
+
+
+def test_dask_stack_and_read(tmp_path):
+    pytest.importorskip("dask")
+    paths, images = same_shaped_files(tmp_path, 4)
+    stack = trestan.dask.stack(paths, check=True)
+    assert (stack.shape, stack.dtype, stack.numblocks) == ((4, 48, 64), numpy.uint16, (4, 1, 1))
+    numpy.testing.assert_array_equal(stack[2].compute(), images[2])
+    numpy.testing.assert_array_equal(trestan.dask.read(paths[1]).compute(), images[1])
+
+    odd = write_dm4(tmp_path / "odd.dm4", [32, 48], 10, bytes(32 * 48 * 2))
+    with pytest.raises(trestan.Error, match="odd.dm4"):
+        trestan.dask.stack(paths + [odd], check=True)
+    with pytest.raises(trestan.Error, match="odd.dm4"):
+        trestan.dask.stack(paths + [odd]).compute()
+
+
+def test_dask_stack_on_distributed_worker_processes(tmp_path):
+    distributed = pytest.importorskip("distributed")
+    paths, images = same_shaped_files(tmp_path, 6)
+    damaged = damaged_files(tmp_path)[0]
+    with distributed.LocalCluster(processes=True, n_workers=2, threads_per_worker=1, host="127.0.0.1",
+                                  dashboard_address=None) as cluster, distributed.Client(cluster) as client:
+        stack = trestan.dask.stack(paths)
+        total = client.compute(stack.sum(axis=0)).result()
+        numpy.testing.assert_array_equal(total, numpy.sum(images, axis=0))
+        with pytest.raises(trestan.Error, match="truncated.dm4"):
+            client.compute(trestan.dask.stack(paths + [damaged]).sum()).result()
