@@ -13,10 +13,11 @@
 #include "velmora/StreamAccessFactory.h"
 
 #include <algorithm>
-#include <atomic>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <latch>
+#include <numeric>
 #include <random>
 #include <thread>
 
@@ -33,11 +34,21 @@ struct Input {
     std::filesystem::path path; ///< empty for inputs held in memory only
 };
 
-/// Problems seen by each thread, reported once they have joined.
-using Problems = std::vector<std::vector<std::string>>;
-void report(const Problems& problems) {
-    for (const auto& seen : problems) {
-        EXPECT_TRUE(seen.empty()) << seen.size() << " problems, the first: " << seen.front();
+/// Runs `body(t, problems)` on Threads threads that start together, then reports what they saw.
+void runThreads(const std::function<void(unsigned, std::vector<std::string>&)>& body) {
+    std::latch start(Threads);
+    std::vector<std::vector<std::string>> problems(Threads);
+    std::vector<std::thread> threads;
+    for (unsigned t = 0; t < Threads; ++t) {
+        threads.emplace_back([&, t] {
+            start.arrive_and_wait();
+            body(t, problems[t]);
+        });
+    }
+    for (unsigned t = 0; t < Threads; ++t) {
+        threads[t].join();
+        EXPECT_TRUE(problems[t].empty())
+            << problems[t].size() << " problems, the first: " << problems[t].front();
     }
 }
 
@@ -209,31 +220,21 @@ TEST(ConcurrentOpen, ThreadsOpeningFilesAtOnceSeeWhatOneThreadSees) {
     EXPECT_GT(refused, damaged.size()) << "of " << 2 * damaged.size() << " damaged opens";
     EXPECT_LT(refused, 2 * damaged.size());
 
-    std::latch start(Threads);
-    Problems problems(Threads);
-    std::vector<std::thread> threads;
-    for (unsigned t = 0; t < Threads; ++t) {
-        threads.emplace_back([&, t] {
-            // The host may set the log level from any thread; the plugin creates its logger once.
-            gatanPlugin().initLog(velmora::LogLevel::Info);
-            start.arrive_and_wait();
-            // Each thread walks the inputs from its own starting point and mixes the sources.
-            for (std::size_t k = 0; k < cases.size(); ++k) {
-                const std::size_t i = (k + t * cases.size() / Threads) % cases.size();
-                const Case& c = cases[i];
-                const std::size_t s = (i + t) % c.expected.size();
-                const std::string seen = outcome(*c.input, c.firstSource + static_cast<int>(s));
-                if (seen != c.expected[s]) {
-                    problems[t].push_back(c.input->name + " in thread " + std::to_string(t) + ": \"" + seen +
-                                          "\" where one thread saw \"" + c.expected[s] + "\"");
-                }
+    runThreads([&](unsigned t, std::vector<std::string>& problems) {
+        // The host may set the log level from any thread; the plugin creates its logger once.
+        gatanPlugin().initLog(velmora::LogLevel::Info);
+        // Each thread walks the inputs from its own starting point and mixes the sources.
+        for (std::size_t k = 0; k < cases.size(); ++k) {
+            const std::size_t i = (k + t * cases.size() / Threads) % cases.size();
+            const Case& c = cases[i];
+            const std::size_t s = (i + t) % c.expected.size();
+            const std::string seen = outcome(*c.input, c.firstSource + static_cast<int>(s));
+            if (seen != c.expected[s]) {
+                problems.push_back(c.input->name + " in thread " + std::to_string(t) + ": \"" + seen +
+                                   "\" where one thread saw \"" + c.expected[s] + "\"");
             }
-        });
-    }
-    for (auto& thread : threads) {
-        thread.join();
-    }
-    report(problems);
+        }
+    });
 }
 
 TEST(SharedFrames, ThreadsReadingRegionsOfSharedFramesGetWhatOneThreadReads) {
@@ -277,47 +278,34 @@ TEST(SharedFrames, ThreadsReadingRegionsOfSharedFramesGetWhatOneThreadReads) {
     ASSERT_GE(requests.size(), 20U * 17);
     EXPECT_EQ(requests.front().expected.size(), 512U * 384 * 4);
 
-    std::latch ready(Threads + 1);
-    std::atomic<bool> released{false};
-    Problems problems(Threads);
-    std::vector<std::thread> threads;
-    for (unsigned t = 0; t < Threads; ++t) {
-        threads.emplace_back([&, t] {
-            // Each thread holds the frames itself; the views and the opener's references are released
-            // while it reads.
-            std::vector<std::shared_ptr<velmora::ImageView>> held;
-            std::vector<std::size_t> order(requests.size());
-            for (std::size_t i = 0; i < order.size(); ++i) {
-                order[i] = i;
-                held.push_back(requests[i].frame);
-            }
-            std::shuffle(order.begin(), order.end(), std::mt19937_64(t));
-            ready.arrive_and_wait();
-            while (!released.load()) {
-                std::this_thread::yield();
-            }
-            for (std::size_t i : order) {
-                velmora::ImageView& frame = *held[i];
-                if (readRegion(frame, requests[i].region) != requests[i].expected) {
-                    problems[t].push_back("request " + std::to_string(i) + " differs in thread " +
-                                          std::to_string(t));
-                }
-                if (i % 8 == t && (frame.viewOrigin()->parentCount() != 1 ||
-                                   treeDigest(*frame.metadata()) != requests[i].tree)) {
-                    problems[t].push_back("request " + std::to_string(i) + " answers differently in thread " +
-                                          std::to_string(t));
-                }
-            }
-        });
+    // Each thread holds the frames itself and lets go of them when done; the opener lets go of the
+    // views and of its own references first.
+    std::vector<std::vector<std::shared_ptr<velmora::ImageView>>> held(Threads);
+    for (auto& frames : held) {
+        for (Request& request : requests) {
+            frames.push_back(request.frame);
+        }
     }
-    ready.arrive_and_wait();
     views.clear();
     for (Request& request : requests) {
         request.frame.reset();
     }
-    released = true;
-    for (auto& thread : threads) {
-        thread.join();
-    }
-    report(problems);
+    runThreads([&](unsigned t, std::vector<std::string>& problems) {
+        std::vector<std::size_t> order(requests.size());
+        std::iota(order.begin(), order.end(), 0);
+        std::shuffle(order.begin(), order.end(), std::mt19937_64(t));
+        for (std::size_t i : order) {
+            velmora::ImageView& frame = *held[t][i];
+            if (readRegion(frame, requests[i].region) != requests[i].expected) {
+                problems.push_back("request " + std::to_string(i) + " differs in thread " +
+                                   std::to_string(t));
+            }
+            if (i % 8 == t && (frame.viewOrigin()->parentCount() != 1 ||
+                               treeDigest(*frame.metadata()) != requests[i].tree)) {
+                problems.push_back("request " + std::to_string(i) + " answers differently in thread " +
+                                   std::to_string(t));
+            }
+        }
+        held[t].clear();
+    });
 }
