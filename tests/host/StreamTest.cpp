@@ -2,6 +2,7 @@
 // side of the buffered window's edges, refusals; then the file stream's error messages.
 
 #include "ByteSources.h"
+#include "CountingStream.h"
 #include "velmora/BufferedStream.h"
 #include "velmora/Error.h"
 #include "velmora/FileStream.h"
@@ -131,6 +132,29 @@ TEST_P(Streams, SeeksToEitherSideOfTheWindowsEdgesReadTheBytesThere) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, Streams, ::testing::Values("memory", "buffered", "file", "randomaccess"));
+
+TEST(BufferedStream, ReadsTheInnerStreamOnceAWindowAndLargeReadsStraightIntoPlace) {
+    const std::vector<std::uint8_t> data(D);
+    auto memory = StreamAccessFactory::fromMemory(data.data(), data.size());
+    memory->seek(100, SeekOrigin::Begin);
+    auto inner = std::make_shared<testsupport::CountingStream>(memory);
+    BufferedStream stream(inner, B);
+    EXPECT_EQ(stream.tell(), 100U) << "it starts where the inner stream stands";
+    std::vector<std::uint8_t> out(2 * B);
+    for (int i = 0; i < 100; ++i) {
+        stream.read(8, out.data());
+    }
+    // A seek inside the window costs nothing; one outside moves the inner stream at the next read,
+    // and a large read hands out what is buffered and reads the rest straight into place.
+    stream.seek(-500, SeekOrigin::Current);
+    stream.seek(50, SeekOrigin::Begin);
+    stream.read(8, out.data());
+    EXPECT_EQ(stream.read(2 * B, out.data()), 2 * B);
+    using Event = testsupport::CountingStream::Event;
+    EXPECT_EQ(inner->events(),
+              (std::vector<Event>{
+                  {Event::Read, B}, {Event::SeekFromStart, 50}, {Event::Read, B}, {Event::Read, B + 8}}));
+}
 
 class OverDeliveringSource final : public RandomAccess {
 public:
