@@ -21,36 +21,24 @@ namespace {
 
 constexpr std::uintptr_t s_hugePage = std::uintptr_t{2} << 20;
 
-/// The mapping of this process that holds `address`: its start and whether it is advised for
-/// transparent huge pages ("hg" among its flags). Empty when /proc/self/smaps has no such mapping.
-struct Mapping {
-    std::uintptr_t start = 0;
-    bool hugePages = false;
-};
-
-std::optional<Mapping> mappingOf(const void* address) {
+/// Whether the mapping of this process that holds `address` starts at a huge-page boundary and is
+/// advised for transparent huge pages ("hg" among its flags), from /proc/self/smaps.
+std::pair<bool, bool> mappingOf(const void* address) {
     const auto at = reinterpret_cast<std::uintptr_t>(address);
     std::ifstream smaps("/proc/self/smaps");
-    std::string line;
-    std::optional<Mapping> found;
-    while (std::getline(smaps, line)) {
-        std::uintptr_t start = 0;
-        std::uintptr_t end = 0;
+    std::optional<bool> aligned;
+    for (std::string line; std::getline(smaps, line);) {
+        std::uintptr_t start = 0, end = 0;
         char dash = 0;
-        std::istringstream fields(line);
-        if (fields >> std::hex >> start >> dash >> end && dash == '-') {
-            if (found) {
-                return found; // the mapping's own lines ended without flags
-            }
+        if (std::istringstream(line) >> std::hex >> start >> dash >> end && dash == '-') {
             if (start <= at && at < end) {
-                found = Mapping{start, false};
+                aligned = start % s_hugePage == 0;
             }
-        } else if (found && line.rfind("VmFlags:", 0) == 0) {
-            found->hugePages = line.find(" hg") != std::string::npos;
-            return found;
+        } else if (aligned && line.rfind("VmFlags:", 0) == 0) {
+            return {*aligned, line.find(" hg") != std::string::npos};
         }
     }
-    return found;
+    return {false, false};
 }
 
 } // namespace
@@ -95,13 +83,12 @@ TEST(MetadataArena, HandsOutAlignedDisjointMemoryFromSmallAndHugePageBlocks) {
 
     // Past the first quarter megabyte the blocks are mappings advised for huge pages (where the
     // kernel offers them).
-    const std::optional<Mapping> mapping = mappingOf(late);
-    ASSERT_TRUE(mapping.has_value());
-    EXPECT_EQ(mapping->start % s_hugePage, 0U);
+    const auto [aligned, hugePages] = mappingOf(late);
+    EXPECT_TRUE(aligned);
     std::ifstream transparentHugePages("/sys/kernel/mm/transparent_hugepage/enabled");
     std::string modes;
     if (std::getline(transparentHugePages, modes) && modes.find("[never]") == std::string::npos) {
-        EXPECT_TRUE(mapping->hugePages);
+        EXPECT_TRUE(hugePages);
     }
 }
 

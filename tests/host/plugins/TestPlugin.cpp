@@ -20,57 +20,42 @@ public:
         return TEST_PLUGIN_API;
     }
 #endif
-
     const std::string& name() const override {
-        static const std::string s_name = "HostTestPlugin";
-        return s_name;
+        return m_name;
     }
-
     const trestan::PluginVersion& version() const override {
-        static const trestan::PluginVersion s_version("1.2.3");
-        return s_version;
+        return m_version;
     }
-
     void initLog(velmora::LogLevel level) override {
         s_logLevel = static_cast<int>(level);
     }
-
     const std::unordered_set<std::string>& supportedFormats() const override {
-        static const std::unordered_set<std::string> s_formats{"TST", "TST2"};
-        return s_formats;
+        return m_formats;
     }
-
     const std::unordered_map<std::string, std::string>& extensionMap() const override {
-        static const std::unordered_map<std::string, std::string> s_extensions{{"tst", "TST"},
-                                                                               {"ts2", "TST2"}};
-        return s_extensions;
+        return m_extensions;
     }
 
-    // The path overload reports what it was given in the view's metadata; a path "invalid" makes
-    // it throw a host error from inside the plugin.
+    // The view's metadata holds the log level last set; a path "invalid" throws a host error from
+    // inside the plugin.
     std::shared_ptr<velmora::MultiImageView> open(const std::string& filePath, const std::string& format,
                                                   const trestan::OptionMap&) override {
         checkFormat(format);
         if (filePath == "invalid") {
             throw velmora::InvalidArgument("invalid test path");
         }
-        auto root = velmora::MetadataNodeFactory::create("root");
-        root->addChild(
-            velmora::MetadataNodeFactory::create("path", velmora::VariantDataValueFactory::create(filePath)));
-        root->addChild(velmora::MetadataNodeFactory::create(
-            "logLevel", velmora::VariantDataValueFactory::create(s_logLevel.load())));
         auto view = std::make_shared<velmora::MultiImageView>();
-        view->setMetadata(root);
+        view->setMetadata(velmora::MetadataNodeFactory::create("root"));
+        view->metadata()->addChild(velmora::MetadataNodeFactory::create(
+            "logLevel", velmora::VariantDataValueFactory::create(s_logLevel.load())));
         return view;
     }
-
     std::shared_ptr<velmora::MultiImageView> open(std::shared_ptr<velmora::StreamAccess>,
                                                   const std::string& format,
                                                   const trestan::OptionMap&) override {
         checkFormat(format);
         return std::make_shared<velmora::MultiImageView>();
     }
-
     std::shared_ptr<velmora::MultiImageView> open(std::shared_ptr<velmora::RandomAccess>,
                                                   const std::string& format,
                                                   const trestan::OptionMap&) override {
@@ -80,10 +65,14 @@ public:
 
 private:
     void checkFormat(const std::string& format) const {
-        if (supportedFormats().count(format) == 0) {
-            throw trestan::UnsupportedFormat("Format " + format + " not supported by the plugin " + name());
+        if (m_formats.count(format) == 0) {
+            throw trestan::UnsupportedFormat("Format " + format + " not supported by the plugin " + m_name);
         }
     }
+    std::string m_name = "HostTestPlugin";
+    trestan::PluginVersion m_version{"1.2.3"};
+    std::unordered_set<std::string> m_formats{"TST", "TST2"};
+    std::unordered_map<std::string, std::string> m_extensions{{"tst", "TST"}, {"ts2", "TST2"}};
 };
 
 } // namespace hosttest
