@@ -23,7 +23,7 @@ def same_values(actual, expected, where="metadata"):
         for i, (a, e) in enumerate(zip(actual, expected)):
             same_values(a, e, f"{where}[{i}]")
     elif isinstance(expected, float):
-        assert isinstance(actual, (int, float)) and math.isclose(actual, expected, rel_tol=1e-9), where
+        assert isinstance(actual, float) and math.isclose(actual, expected, rel_tol=1e-9), where
     else:
         assert actual == expected and type(actual) is type(expected), where
 
@@ -35,7 +35,7 @@ def test_load_agrees_with_expected_metadata(name):
     expected = json.loads((CORPUS_DIR / "expected" / f"{name}.metadata.json").read_text())["signals"]
     for want in expected:
         # The baseline gives every EDS detector an energy resolution of its own when the file has
-        # none; the mapping takes values from tags only (as the C++ corpus test expects too).
+        # none; the mapping takes values from tags only.
         for microscope in want["Acquisition_instrument"].values():
             microscope.get("Detector", {}).get("EDS", {}).pop("energy_resolution_MnKa", None)
     signals = trestan.load(CORPUS_DIR / name)
