@@ -54,7 +54,11 @@ StagedOutput::StagedOutput(std::string target) : m_target(std::move(target)) {
     m_destination = destination.string();
 
     const fs::path folder = destination.has_parent_path() ? destination.parent_path() : fs::path(".");
-    std::string pattern = (folder / ("." + destination.filename().string() + ".partial-XXXXXX")).string();
+    // Built by appending: GCC 12 at -O3 sees a false overlap in "." + name (-Wrestrict).
+    std::string hidden = ".";
+    hidden += destination.filename().native();
+    hidden += ".partial-XXXXXX";
+    std::string pattern = (folder / hidden).string();
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     const int descriptor = ::mkstemp(name.data());
