@@ -4,49 +4,25 @@
 
 #include <cmath>
 #include <cstdint>
+#include <type_traits>
 
 namespace trestan::app {
 
 namespace {
 
-using velmora::ValueType;
-
 nlohmann::ordered_json element(const velmora::VariantDataValue& value, std::size_t index) {
-    switch (value.type()) {
-    case ValueType::Int8:
-        return value.at<std::int8_t>(index);
-    case ValueType::UInt8:
-        return value.at<std::uint8_t>(index);
-    case ValueType::Int16:
-        return value.at<std::int16_t>(index);
-    case ValueType::UInt16:
-        return value.at<std::uint16_t>(index);
-    case ValueType::Int32:
-        return value.at<std::int32_t>(index);
-    case ValueType::UInt32:
-        return value.at<std::uint32_t>(index);
-    case ValueType::Int64:
-        return value.at<std::int64_t>(index);
-    case ValueType::UInt64:
-        return value.at<std::uint64_t>(index);
-    case ValueType::Float32: {
-        const float number = value.at<float>(index);
-        if (!std::isfinite(number)) {
-            return nullptr;
-        }
-        return NumberFormatter::widenShortest(number);
-    }
-    case ValueType::Float64: {
-        const double number = value.at<double>(index);
-        if (!std::isfinite(number)) {
-            return nullptr;
+    return velmora::visitElement(value, index, [](auto number) -> nlohmann::ordered_json {
+        using Number = decltype(number);
+        if constexpr (std::is_floating_point_v<Number>) {
+            if (!std::isfinite(number)) {
+                return nullptr;
+            }
+            if constexpr (std::is_same_v<Number, float>) {
+                return NumberFormatter::widenShortest(number);
+            }
         }
         return number;
-    }
-    case ValueType::String:
-        break;
-    }
-    return nullptr;
+    });
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <sstream>
+#include <type_traits>
 #include <vector>
 
 namespace trestan::python {
@@ -45,31 +46,13 @@ py::dtype elementType(ValueType type) {
 }
 
 py::object scalar(const velmora::VariantDataValue& value) {
-    switch (value.type()) {
-    case ValueType::Int8:
-        return py::int_(value.at<std::int8_t>(0));
-    case ValueType::UInt8:
-        return py::int_(value.at<std::uint8_t>(0));
-    case ValueType::Int16:
-        return py::int_(value.at<std::int16_t>(0));
-    case ValueType::UInt16:
-        return py::int_(value.at<std::uint16_t>(0));
-    case ValueType::Int32:
-        return py::int_(value.at<std::int32_t>(0));
-    case ValueType::UInt32:
-        return py::int_(value.at<std::uint32_t>(0));
-    case ValueType::Int64:
-        return py::int_(value.at<std::int64_t>(0));
-    case ValueType::UInt64:
-        return py::int_(value.at<std::uint64_t>(0));
-    case ValueType::Float32:
-        return py::float_(value.at<float>(0));
-    case ValueType::Float64:
-        return py::float_(value.at<double>(0));
-    case ValueType::String:
-        break;
-    }
-    return py::none();
+    return velmora::visitElement(value, 0, [](auto number) -> py::object {
+        if constexpr (std::is_floating_point_v<decltype(number)>) {
+            return py::float_(number);
+        } else {
+            return py::int_(number);
+        }
+    });
 }
 
 } // namespace

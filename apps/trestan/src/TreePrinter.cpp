@@ -4,39 +4,20 @@
 #include "NumberFormatter.h"
 
 #include <cstdint>
+#include <type_traits>
 
 namespace trestan::cli {
 
 namespace {
 
-using velmora::ValueType;
-
 std::string elementText(const velmora::VariantDataValue& value, std::size_t index) {
-    switch (value.type()) {
-    case ValueType::Int8:
-        return std::to_string(value.at<std::int8_t>(index));
-    case ValueType::UInt8:
-        return std::to_string(value.at<std::uint8_t>(index));
-    case ValueType::Int16:
-        return std::to_string(value.at<std::int16_t>(index));
-    case ValueType::UInt16:
-        return std::to_string(value.at<std::uint16_t>(index));
-    case ValueType::Int32:
-        return std::to_string(value.at<std::int32_t>(index));
-    case ValueType::UInt32:
-        return std::to_string(value.at<std::uint32_t>(index));
-    case ValueType::Int64:
-        return std::to_string(value.at<std::int64_t>(index));
-    case ValueType::UInt64:
-        return std::to_string(value.at<std::uint64_t>(index));
-    case ValueType::Float32:
-        return app::NumberFormatter::shortest(value.at<float>(index));
-    case ValueType::Float64:
-        return app::NumberFormatter::shortest(value.at<double>(index));
-    case ValueType::String:
-        break;
-    }
-    return {};
+    return velmora::visitElement(value, index, [](auto number) {
+        if constexpr (std::is_floating_point_v<decltype(number)>) {
+            return app::NumberFormatter::shortest(number);
+        } else {
+            return std::to_string(number);
+        }
+    });
 }
 
 // The first `limit` bytes of `text`, moved back to the start of a UTF-8 sequence so that the cut

@@ -12,35 +12,6 @@ namespace velmora {
 
 namespace {
 
-// Calls `f` with element `index` of a numeric value, read as the value's own C++ type.
-template <typename F> decltype(auto) visitElement(const VariantDataValue& value, std::size_t index, F&& f) {
-    switch (value.type()) {
-    case ValueType::Int8:
-        return f(value.at<std::int8_t>(index));
-    case ValueType::UInt8:
-        return f(value.at<std::uint8_t>(index));
-    case ValueType::Int16:
-        return f(value.at<std::int16_t>(index));
-    case ValueType::UInt16:
-        return f(value.at<std::uint16_t>(index));
-    case ValueType::Int32:
-        return f(value.at<std::int32_t>(index));
-    case ValueType::UInt32:
-        return f(value.at<std::uint32_t>(index));
-    case ValueType::Int64:
-        return f(value.at<std::int64_t>(index));
-    case ValueType::UInt64:
-        return f(value.at<std::uint64_t>(index));
-    case ValueType::Float32:
-        return f(value.at<float>(index));
-    case ValueType::Float64:
-        return f(value.at<double>(index));
-    case ValueType::String:
-        break;
-    }
-    throw Error(fmt::format("value of type {} has no numeric elements", valueTypeName(value.type())));
-}
-
 void checkNumericScalar(const VariantDataValue& value, const char* target) {
     if (value.isString()) {
         throw Error(fmt::format("cannot convert a string value to {}", target));

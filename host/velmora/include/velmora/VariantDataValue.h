@@ -1,5 +1,6 @@
 #pragma once
 
+#include "velmora/Error.h"
 #include "velmora/Export.h"
 
 #include <cstddef>
@@ -65,6 +66,38 @@ private:
     std::unique_ptr<std::uint8_t[]> m_heap; // longer runs
     std::string m_text;
 };
+
+/// Calls `visitor` with element `index` of a numeric value read as the value's own C++ type
+/// (std::int8_t ... std::uint64_t, float, double) and returns what it returns; every call must return
+/// the same type. No range check. Throws velmora::Error for a text.
+template <typename Visitor>
+decltype(auto) visitElement(const VariantDataValue& value, std::size_t index, Visitor&& visitor) {
+    switch (value.type()) {
+    case ValueType::Int8:
+        return visitor(value.at<std::int8_t>(index));
+    case ValueType::UInt8:
+        return visitor(value.at<std::uint8_t>(index));
+    case ValueType::Int16:
+        return visitor(value.at<std::int16_t>(index));
+    case ValueType::UInt16:
+        return visitor(value.at<std::uint16_t>(index));
+    case ValueType::Int32:
+        return visitor(value.at<std::int32_t>(index));
+    case ValueType::UInt32:
+        return visitor(value.at<std::uint32_t>(index));
+    case ValueType::Int64:
+        return visitor(value.at<std::int64_t>(index));
+    case ValueType::UInt64:
+        return visitor(value.at<std::uint64_t>(index));
+    case ValueType::Float32:
+        return visitor(value.at<float>(index));
+    case ValueType::Float64:
+        return visitor(value.at<double>(index));
+    case ValueType::String:
+        break;
+    }
+    throw Error(std::string("value of type ") + valueTypeName(value.type()) + " has no numeric elements");
+}
 
 /// Makes values; every overload copies the elements it is given.
 class VELMORA_API VariantDataValueFactory {

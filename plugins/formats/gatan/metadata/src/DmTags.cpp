@@ -5,32 +5,7 @@ namespace trestan::gatan {
 namespace {
 
 nlohmann::json element(const velmora::VariantDataValue& value, std::size_t index) {
-    using velmora::ValueType;
-    switch (value.type()) {
-    case ValueType::Int8:
-        return value.at<std::int8_t>(index);
-    case ValueType::UInt8:
-        return value.at<std::uint8_t>(index);
-    case ValueType::Int16:
-        return value.at<std::int16_t>(index);
-    case ValueType::UInt16:
-        return value.at<std::uint16_t>(index);
-    case ValueType::Int32:
-        return value.at<std::int32_t>(index);
-    case ValueType::UInt32:
-        return value.at<std::uint32_t>(index);
-    case ValueType::Int64:
-        return value.at<std::int64_t>(index);
-    case ValueType::UInt64:
-        return value.at<std::uint64_t>(index);
-    case ValueType::Float32:
-        return static_cast<double>(value.at<float>(index));
-    case ValueType::Float64:
-        return value.at<double>(index);
-    case ValueType::String:
-        break;
-    }
-    return nullptr;
+    return velmora::visitElement(value, index, [](auto number) { return nlohmann::json(number); });
 }
 
 } // namespace
