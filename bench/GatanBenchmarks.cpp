@@ -1,5 +1,6 @@
 // Micro-benchmarks of the Gatan reader, on files built with the DM writer:
-//   TagWalk/<version>/<tags>       opening a tag-heavy file held in memory (tags per second)
+//   TagWalk/<version>/<tags>       opening a tag-heavy file held in memory (tags and nodes per second,
+//                                  and the memory of the tree per tag and per node)
 //   PixelLoad/<source>/<MiB>       opening a file with one float32 stack, from memory and from a
 //                                  file in the page cache, against reading the same file whole
 //                                  into malloc and into huge-page memory (bytes per second). In one
@@ -41,11 +42,16 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr std::uint32_t FrameSide = 2048;
 constexpr std::uint64_t FrameBytes = std::uint64_t{FrameSide} * FrameSide * sizeof(float);
 
-// Both open as the plugin's open does: the metadata of one file in an arena of its own.
-std::shared_ptr<velmora::MultiImageView> openBytes(const Bytes& bytes) {
+// Both open as the plugin's open does: the metadata of one file in an arena of its own. The arena's
+// footprint goes to `treeBytes` when asked for.
+std::shared_ptr<velmora::MultiImageView> openBytes(const Bytes& bytes, std::size_t* treeBytes = nullptr) {
     const velmora::MetadataArena::Scope metadataMemory;
-    return std::make_shared<GatanExtractor>(
+    auto view = std::make_shared<GatanExtractor>(
         velmora::StreamAccessFactory::fromMemory(bytes.data(), bytes.size()), "DM", trestan::OptionMap{});
+    if (treeBytes != nullptr) {
+        *treeBytes = velmora::MetadataArena::current()->footprint();
+    }
+    return view;
 }
 
 std::shared_ptr<velmora::MultiImageView> openPath(const std::string& path) {
@@ -58,6 +64,7 @@ struct TagFile {
     Bytes bytes;
     bench::WorkloadStats stats;
     std::size_t nodes = 0;
+    std::size_t treeBytes = 0; ///< memory of the tag tree
 };
 
 const TagFile& tagFile(dmwriter::Version version, std::size_t tags) {
@@ -66,7 +73,8 @@ const TagFile& tagFile(dmwriter::Version version, std::size_t tags) {
     if (added) {
         TagFile& file = at->second;
         file.bytes = bench::tagHeavyFile(tags, 64, version, &file.stats).toBytes();
-        file.nodes = velmora::MetadataNodeHelper::countNodes(*openBytes(file.bytes)->metadata());
+        file.nodes =
+            velmora::MetadataNodeHelper::countNodes(*openBytes(file.bytes, &file.treeBytes)->metadata());
     }
     return at->second;
 }
@@ -126,6 +134,8 @@ void tagWalk(benchmark::State& state, dmwriter::Version version) {
     state.counters["nodes"] = static_cast<double>(file.nodes);
     state.counters["nodes/s"] =
         benchmark::Counter(static_cast<double>(state.iterations() * file.nodes), benchmark::Counter::kIsRate);
+    state.counters["bytes/tag"] = static_cast<double>(file.treeBytes) / static_cast<double>(file.stats.tags);
+    state.counters["bytes/node"] = static_cast<double>(file.treeBytes) / static_cast<double>(file.nodes);
 }
 
 void pixelLoadMemory(benchmark::State& state) {

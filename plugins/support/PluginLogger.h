@@ -29,3 +29,13 @@ public:
 
 #define TRESTAN_PLUGIN_DEBUG(...) TRESTAN_PLUGIN_LOG(::spdlog::level::debug, __VA_ARGS__)
 #define TRESTAN_PLUGIN_INFO(...) TRESTAN_PLUGIN_LOG(::spdlog::level::info, __VA_ARGS__)
+
+/// A debug message of a loop that runs per item (a tag, a field): `enabled` is the caller's answer of
+/// PluginLogger::enabled(debug) taken once before the loop, so a loop of a million items with
+/// debugging off costs a test of a local flag per message.
+#define TRESTAN_PLUGIN_DEBUG_IF(enabled, ...)                                                                \
+    do {                                                                                                     \
+        if (enabled) {                                                                                       \
+            TRESTAN_PLUGIN_DEBUG(__VA_ARGS__);                                                               \
+        }                                                                                                    \
+    } while (false)

@@ -24,7 +24,10 @@ BufferedStream::BufferedStream(std::shared_ptr<StreamAccess> inner, std::size_t 
     if ((m_inner->capabilities() & (READ | SEEK)) != (READ | SEEK)) {
         throw InvalidArgument("buffered stream: the inner stream cannot read and seek");
     }
-    m_buffer.resize(std::max(bufferSize, MinimumBufferSize));
+    // Not zero-filled: only bytes the inner stream delivered are ever read from it, and pages of a
+    // large buffer that a short file never reaches are never touched.
+    m_bufferSize = std::max(bufferSize, MinimumBufferSize);
+    m_buffer.reset(new std::uint8_t[m_bufferSize]);
     m_innerPosition = m_inner->tell();
     m_bufferStart = m_innerPosition;
 }
@@ -37,7 +40,7 @@ std::uint64_t BufferedStream::read(std::uint64_t count, void* destination) {
     // The walk of a DM file makes millions of reads of 1 to 8 bytes; they all end here. `count - 1`
     // wraps for a count of 0, which thus goes the slow way and copies nothing.
     if (count - 1 < m_bufferFill - m_bufferIndex) {
-        std::memcpy(destination, m_buffer.data() + m_bufferIndex, count);
+        std::memcpy(destination, m_buffer.get() + m_bufferIndex, count);
         m_bufferIndex += count;
         return count;
     }
@@ -51,7 +54,7 @@ std::uint64_t BufferedStream::readSlow(std::uint64_t count, std::uint8_t* destin
     std::uint64_t delivered = 0;
     const std::size_t buffered = m_bufferFill - m_bufferIndex;
     if (buffered != 0) {
-        std::memcpy(destination, m_buffer.data() + m_bufferIndex, buffered);
+        std::memcpy(destination, m_buffer.get() + m_bufferIndex, buffered);
         m_bufferIndex += buffered;
         delivered = buffered;
     }
@@ -66,7 +69,7 @@ std::uint64_t BufferedStream::readSlow(std::uint64_t count, std::uint8_t* destin
     }
 
     const std::uint64_t remaining = count - delivered;
-    if (count >= m_buffer.size()) {
+    if (count >= m_bufferSize) {
         // A large read goes straight to the destination; the buffer is left empty at its end.
         const std::uint64_t n = m_inner->read(remaining, destination + delivered);
         m_innerPosition = position + n;
@@ -76,15 +79,15 @@ std::uint64_t BufferedStream::readSlow(std::uint64_t count, std::uint8_t* destin
         return delivered + n;
     }
 
-    const std::uint64_t filled = m_inner->read(m_buffer.size(), m_buffer.data());
-    if (filled > m_buffer.size()) {
+    const std::uint64_t filled = m_inner->read(m_bufferSize, m_buffer.get());
+    if (filled > m_bufferSize) {
         throw Error("buffered stream: the inner stream delivered more bytes than asked");
     }
     m_innerPosition = position + filled;
     m_bufferStart = position;
     m_bufferFill = static_cast<std::size_t>(filled);
     const std::size_t n = static_cast<std::size_t>(std::min(remaining, filled));
-    std::memcpy(destination + delivered, m_buffer.data(), n);
+    std::memcpy(destination + delivered, m_buffer.get(), n);
     m_bufferIndex = n;
     return delivered + n;
 }

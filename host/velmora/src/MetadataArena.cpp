@@ -1,6 +1,7 @@
 #include "velmora/MetadataArena.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <new>
 #include <sys/mman.h>
@@ -12,12 +13,39 @@ namespace {
 // Small files make a few hundred nodes: the first blocks are small and come from malloc. Past
 // SmallBlockLimit the blocks are 2 MiB-aligned mappings advised for huge pages, growing to
 // LargestBlockSize; pages of a mapping that are never touched cost nothing.
-constexpr std::size_t FirstBlockSize = std::size_t{16} << 10;
 constexpr std::size_t SmallBlockLimit = std::size_t{256} << 10;
 constexpr std::size_t HugePageSize = std::size_t{2} << 20;
 constexpr std::size_t LargestBlockSize = std::size_t{32} << 20;
 
 thread_local std::shared_ptr<MetadataArena> t_current;
+
+// Arenas released while another arena of this thread is being destroyed: an arena that keeps other
+// arenas alive releases them from this list, one after the other, instead of from its destructor,
+// so a long chain of arenas keeping each other alive does not recurse once per link.
+thread_local std::vector<std::shared_ptr<const void>>* t_releasing = nullptr;
+
+// Eight bytes at a time, each word folded in with a multiply: names are short, and a text's hash is
+// taken once per node.
+std::uint64_t hashText(std::string_view text) {
+    constexpr std::uint64_t Multiplier = 0x9E3779B97F4A7C15ULL;
+    std::uint64_t hash = text.size() * Multiplier;
+    const char* at = text.data();
+    std::size_t left = text.size();
+    for (; left >= 8; at += 8, left -= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, at, 8);
+        hash = (hash ^ word) * Multiplier;
+        hash ^= hash >> 32;
+    }
+    if (left > 0) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, at, left);
+        hash = (hash ^ word) * Multiplier;
+    }
+    hash ^= hash >> 29;
+    hash *= 0xBF58476D1CE4E5B9ULL;
+    return hash ^ (hash >> 32);
+}
 
 std::size_t roundUpToHugePage(std::size_t bytes) {
     if (bytes > std::numeric_limits<std::size_t>::max() - 2 * HugePageSize) {
@@ -50,9 +78,33 @@ void* mapHugePageBlock(std::size_t size) {
 
 } // namespace
 
-MetadataArena::MetadataArena() : m_nextBlockSize(FirstBlockSize) {}
+MetadataArena::MetadataArena(std::size_t firstBlockSize)
+    : m_nextBlockSize(firstBlockSize < 64 ? 64 : firstBlockSize) {
+    // An arena for a whole tree remembers recent texts; one for a single node or value has no use
+    // for that.
+    if (firstBlockSize >= DefaultFirstBlockSize) {
+        m_internTable.assign(InternTableSize, InternSlot{0, nullptr});
+    }
+}
 
 MetadataArena::~MetadataArena() {
+    if (t_releasing != nullptr) {
+        for (auto& owner : m_keptAlive) {
+            t_releasing->push_back(std::move(owner));
+        }
+    } else {
+        std::vector<std::shared_ptr<const void>> releasing = std::move(m_keptAlive);
+        t_releasing = &releasing;
+        while (!releasing.empty()) {
+            std::shared_ptr<const void> owner = std::move(releasing.back());
+            releasing.pop_back();
+            owner.reset();
+        }
+        t_releasing = nullptr;
+    }
+    for (std::string* text : m_ownedStrings) {
+        text->~basic_string();
+    }
     for (const Block& block : m_blocks) {
         if (block.mapped) {
             ::munmap(block.data, block.size);
@@ -75,6 +127,45 @@ void* MetadataArena::allocate(std::size_t bytes, std::size_t alignment) {
     return reinterpret_cast<void*>(at);
 }
 
+const std::string& MetadataArena::intern(std::string_view text) {
+    InternSlot* slot = nullptr;
+    const std::uint64_t hash = hashText(text);
+    if (!m_internTable.empty()) {
+        // The hash is compared first, in the table, so that a text not seen before costs no visit to
+        // a string made long ago.
+        slot = &m_internTable[hash & (m_internTable.size() - 1)];
+        if (slot->text != nullptr && slot->hash == hash && slot->text->size() == text.size() &&
+            std::memcmp(slot->text->data(), text.data(), text.size()) == 0) {
+            return *slot->text;
+        }
+    }
+    auto* made = new (allocate(sizeof(std::string), alignof(std::string))) std::string(text);
+    // A string that keeps its characters in place owns no memory: only the others are destroyed.
+    const auto* at = reinterpret_cast<const char*>(made);
+    if (made->data() < at || made->data() >= at + sizeof(std::string)) {
+        m_ownedStrings.push_back(made);
+    }
+    if (slot != nullptr) {
+        *slot = InternSlot{hash, made};
+    }
+    return *made;
+}
+
+std::size_t MetadataArena::footprint() const {
+    // The block in use counts as far as it is used: the rest of a mapping is never touched.
+    std::size_t bytes = m_reservedBytes - (m_end - m_next) + m_internTable.capacity() * sizeof(InternSlot) +
+                        m_ownedStrings.capacity() * sizeof(std::string*) +
+                        m_keptAlive.capacity() * sizeof(std::shared_ptr<const void>);
+    for (const std::string* text : m_ownedStrings) {
+        bytes += text->capacity() + 1;
+    }
+    return bytes;
+}
+
+void MetadataArena::keepAlive(std::shared_ptr<const void> owner) {
+    m_keptAlive.push_back(std::move(owner));
+}
+
 void MetadataArena::addBlock(std::size_t minimum) {
     m_blocks.reserve(m_blocks.size() + 1);
     Block block{nullptr, m_nextBlockSize < minimum ? minimum : m_nextBlockSize, false};
@@ -91,6 +182,7 @@ void MetadataArena::addBlock(std::size_t minimum) {
         m_nextBlockSize = block.size * 2 < LargestBlockSize ? block.size * 2 : LargestBlockSize;
     }
     m_blocks.push_back(block);
+    m_reservedBytes += block.size;
     m_next = reinterpret_cast<std::uintptr_t>(block.data);
     m_end = m_next + block.size;
 }

@@ -3,50 +3,110 @@
 #include "ArenaAllocation.h"
 #include "velmora/Error.h"
 
+#include <cstddef>
+#include <cstring>
+#include <limits>
+#include <stdexcept>
+#include <vector>
+
 namespace velmora {
 
-MetadataNode::MetadataNode(std::string name, std::shared_ptr<VariantDataValue> value)
-    : m_name(std::move(name)), m_value(std::move(value)) {}
-
-// Releasing children one by one through their own destructors would recurse once per level, and a
-// deep tree (a hostile file can nest directories as deep as it likes) would overflow the stack.
-// Instead, every descendant of which this tree holds the last reference hands its children to a
-// local work list before it dies, so each node is destroyed with no children left.
-MetadataNode::~MetadataNode() {
-    Children pending = std::move(m_children);
-    while (!pending.empty()) {
-        std::shared_ptr<MetadataNode> node = std::move(pending.back());
-        pending.pop_back();
-        // Only a node that is about to die gives up its children; one that is shared elsewhere
-        // keeps its subtree intact for its other owners.
-        if (node && node.use_count() == 1) {
-            for (auto& child : node->m_children) {
-                pending.push_back(std::move(child));
-            }
-            node->m_children.clear();
-        }
+std::shared_ptr<VariantDataValue> MetadataNode::value() const {
+    if (m_value.isNone()) {
+        return nullptr;
     }
+    return std::shared_ptr<VariantDataValue>(m_arena->shared_from_this(),
+                                             const_cast<VariantDataValue*>(&m_value));
 }
 
-void MetadataNode::addChild(std::shared_ptr<MetadataNode> child) {
+std::shared_ptr<MetadataNode> MetadataNode::shared() const {
+    return std::shared_ptr<MetadataNode>(m_arena->shared_from_this(), const_cast<MetadataNode*>(this));
+}
+
+void MetadataNode::reserveChildren(std::size_t count) {
+    const std::uint32_t held = m_children == nullptr ? 0 : m_children->count;
+    if (count <= (m_children == nullptr ? 0 : m_children->capacity)) {
+        return;
+    }
+    if (count > std::numeric_limits<std::uint32_t>::max()) {
+        throw Error("metadata node '" + name() + "' cannot hold more than 4294967295 children");
+    }
+    const std::size_t bytes = sizeof(ChildList) + count * sizeof(MetadataNode*);
+    auto* children = static_cast<ChildList*>(m_arena->allocate(bytes, alignof(ChildList)));
+    children->count = held;
+    children->capacity = static_cast<std::uint32_t>(count);
+    if (held > 0) {
+        std::memcpy(children->nodes(), m_children->nodes(), held * sizeof(MetadataNode*));
+    }
+    // The old list stays in the arena unused: lists that grow step by step waste at most as much
+    // as they hold.
+    m_children = children;
+}
+
+void MetadataNode::addChild(const std::shared_ptr<MetadataNode>& child) {
     if (!child) {
-        throw InvalidArgument("cannot add a null child to metadata node '" + m_name + "'");
+        throw InvalidArgument("cannot add a null child to metadata node '" + name() + "'");
     }
-    m_children.push_back(std::move(child));
+    if (m_children == nullptr || m_children->count == m_children->capacity) {
+        const std::size_t capacity = m_children == nullptr ? 0 : m_children->capacity;
+        reserveChildren(capacity < 4 ? 4 : 2 * capacity);
+    }
+    if (child->m_arena != m_arena) {
+        m_arena->keepAlive(child);
+    }
+    m_children->nodes()[m_children->count++] = child.get();
 }
 
-std::shared_ptr<MetadataNode> MetadataNode::child(const std::string& name) const {
-    for (const auto& node : m_children) {
-        if (node->m_name == name) {
-            return node;
+std::shared_ptr<MetadataNode> MetadataNode::child(std::string_view name) const {
+    for (std::uint32_t i = 0; i < childCount(); ++i) {
+        if (*m_children->nodes()[i]->m_name == name) {
+            return m_children->nodes()[i]->shared();
         }
     }
     return nullptr;
 }
 
-std::shared_ptr<MetadataNode> MetadataNodeFactory::create(const std::string& name,
-                                                          std::shared_ptr<VariantDataValue> value) {
-    return detail::makeShared<MetadataNode>(name, std::move(value));
+std::shared_ptr<MetadataNode> MetadataNode::childAt(std::size_t index) const {
+    if (index >= childCount()) {
+        throw std::out_of_range("metadata node '" + name() + "' has no child " + std::to_string(index));
+    }
+    return m_children->nodes()[index]->shared();
+}
+
+std::pair<std::shared_ptr<MetadataArena>, MetadataNode*>
+MetadataNodeFactory::makeNode(std::string_view name, std::size_t valueBytes) {
+    std::shared_ptr<MetadataArena> arena =
+        detail::arenaFor(sizeof(MetadataNode) + sizeof(std::string) + valueBytes);
+    const std::string& interned = arena->intern(name);
+    auto* node =
+        new (arena->allocate(sizeof(MetadataNode), alignof(MetadataNode))) MetadataNode(*arena, interned);
+    return {std::move(arena), node};
+}
+
+std::shared_ptr<MetadataNode> MetadataNodeFactory::create(std::string_view name,
+                                                          const std::shared_ptr<VariantDataValue>& value) {
+    auto [arena, node] = makeNode(name, 0);
+    if (value) {
+        if (!detail::ownedBy(value, arena)) {
+            arena->keepAlive(value);
+        }
+        node->m_value.copyHandle(*value);
+    }
+    return std::shared_ptr<MetadataNode>(std::move(arena), node);
+}
+
+std::shared_ptr<MetadataNode> MetadataNodeFactory::create(std::string_view name, ValueType type,
+                                                          const void* data, std::size_t count) {
+    const std::size_t runBytes = count < (std::size_t{1} << 20) ? count * valueTypeSize(type) : 0;
+    auto [arena, node] = makeNode(name, runBytes);
+    node->m_value.assign(*arena, type, data, count);
+    return std::shared_ptr<MetadataNode>(std::move(arena), node);
+}
+
+std::shared_ptr<MetadataNode> MetadataNodeFactory::createText(std::string_view name, std::string_view text) {
+    auto [arena, node] = makeNode(name, sizeof(std::string) + text.size());
+    node->m_value.assign(*arena, text);
+    return std::shared_ptr<MetadataNode>(std::move(arena), node);
 }
 
 std::shared_ptr<MetadataNode> MetadataNodeHelper::getNode(const std::shared_ptr<MetadataNode>& node,
@@ -55,12 +115,12 @@ std::shared_ptr<MetadataNode> MetadataNodeHelper::getNode(const std::shared_ptr<
     if (path.empty()) {
         return current;
     }
+    const std::string_view steps(path);
     std::size_t start = 0;
     while (current) {
-        const std::size_t end = path.find('/', start);
-        const std::size_t length = end == std::string::npos ? std::string::npos : end - start;
-        current = current->child(path.substr(start, length));
-        if (end == std::string::npos) {
+        const std::size_t end = steps.find('/', start);
+        current = current->child(steps.substr(start, end == std::string_view::npos ? end : end - start));
+        if (end == std::string_view::npos) {
             break;
         }
         start = end + 1;

@@ -57,43 +57,9 @@ const char* valueTypeName(ValueType type) {
     return "unknown";
 }
 
-VariantDataValue::VariantDataValue(ValueType type, const void* data, std::size_t count)
-    : m_type(type), m_count(count) {
-    const std::size_t elementSize = valueTypeSize(type);
-    if (elementSize == 0) {
-        throw InvalidArgument(
-            fmt::format("a numeric value cannot have the element type {}", valueTypeName(type)));
-    }
-    if (count == 0) {
-        return;
-    }
-    if (data == nullptr) {
-        throw InvalidArgument(
-            fmt::format("a run of {} {} elements needs element data", count, valueTypeName(type)));
-    }
-    if (count == 1) {
-        std::memcpy(&m_inline, data, elementSize);
-        return;
-    }
-    std::size_t bytes = 0;
-    if (__builtin_mul_overflow(count, elementSize, &bytes)) {
-        throw InvalidArgument(
-            fmt::format("a run of {} {} elements is too large", count, valueTypeName(type)));
-    }
-    m_heap.reset(new std::uint8_t[bytes]);
-    std::memcpy(m_heap.get(), data, bytes);
-}
-
-VariantDataValue::VariantDataValue(std::string text)
-    : m_type(ValueType::String), m_count(text.size()), m_text(std::move(text)) {}
-
-VariantDataValue::~VariantDataValue() = default;
-
-const void* VariantDataValue::data() const {
-    if (m_type == ValueType::String || m_count == 0) {
-        return nullptr;
-    }
-    return m_count == 1 ? static_cast<const void*>(&m_inline) : m_heap.get();
+const std::string& VariantDataValue::text() const {
+    static const std::string empty;
+    return m_type == ValueType::String ? *m_text : empty;
 }
 
 namespace {
@@ -101,10 +67,63 @@ namespace {
 template <typename T>
 std::shared_ptr<VariantDataValue> makeRun(ValueType type, const T* data, unsigned long count) {
     static_assert(sizeof(T) <= sizeof(std::uint64_t));
-    return detail::makeShared<VariantDataValue>(type, data, count);
+    return VariantDataValueFactory::create(type, data, count);
 }
 
 } // namespace
+
+void VariantDataValue::assign(MetadataArena& arena, ValueType type, const void* data, std::size_t count) {
+    const std::size_t elementSize = valueTypeSize(type);
+    if (elementSize == 0) {
+        throw InvalidArgument(
+            fmt::format("a numeric value cannot have the element type {}", valueTypeName(type)));
+    }
+    if (count > 0 && data == nullptr) {
+        throw InvalidArgument(
+            fmt::format("a run of {} {} elements needs element data", count, valueTypeName(type)));
+    }
+    std::size_t bytes = 0;
+    if (count > MaxCount || __builtin_mul_overflow(count, elementSize, &bytes)) {
+        throw InvalidArgument(
+            fmt::format("a run of {} {} elements is too large", count, valueTypeName(type)));
+    }
+    m_inline = 0;
+    if (count == 1) {
+        std::memcpy(&m_inline, data, elementSize);
+    } else if (count > 1) {
+        auto* run = static_cast<std::uint8_t*>(arena.allocate(bytes, alignof(std::uint64_t)));
+        std::memcpy(run, data, bytes);
+        m_run = run;
+    }
+    m_count = count;
+    m_type = type;
+}
+
+void VariantDataValue::assign(MetadataArena& arena, std::string_view text) {
+    const std::string& interned = arena.intern(text);
+    m_text = &interned;
+    m_count = interned.size();
+    m_type = ValueType::String;
+}
+
+std::shared_ptr<VariantDataValue> VariantDataValueFactory::create(ValueType type, const void* data,
+                                                                  std::size_t count) {
+    const std::size_t runBytes = count < (std::size_t{1} << 20) ? count * valueTypeSize(type) : 0;
+    const std::shared_ptr<MetadataArena> arena = detail::arenaFor(sizeof(VariantDataValue) + runBytes);
+    auto* value =
+        new (arena->allocate(sizeof(VariantDataValue), alignof(VariantDataValue))) VariantDataValue();
+    value->assign(*arena, type, data, count);
+    return std::shared_ptr<VariantDataValue>(arena, value);
+}
+
+std::shared_ptr<VariantDataValue> VariantDataValueFactory::create(std::string_view text) {
+    const std::shared_ptr<MetadataArena> arena =
+        detail::arenaFor(sizeof(VariantDataValue) + sizeof(std::string) + text.size());
+    auto* value =
+        new (arena->allocate(sizeof(VariantDataValue), alignof(VariantDataValue))) VariantDataValue();
+    value->assign(*arena, text);
+    return std::shared_ptr<VariantDataValue>(arena, value);
+}
 
 std::shared_ptr<VariantDataValue> VariantDataValueFactory::create(const signed char* data,
                                                                   unsigned long count) {
@@ -153,7 +172,11 @@ std::shared_ptr<VariantDataValue> VariantDataValueFactory::create(const double* 
 }
 
 std::shared_ptr<VariantDataValue> VariantDataValueFactory::create(const std::string& text) {
-    return detail::makeShared<VariantDataValue>(text);
+    return create(std::string_view(text));
+}
+
+std::shared_ptr<VariantDataValue> VariantDataValueFactory::create(const char* text) {
+    return create(std::string_view(text));
 }
 
 std::shared_ptr<VariantDataValue> VariantDataValueFactory::create(int value) {

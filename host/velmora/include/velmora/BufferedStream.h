@@ -26,13 +26,14 @@ public:
     void seek(std::int64_t offset, SeekOrigin origin) override;
     std::optional<std::uint64_t> size() const override;
 
-    std::size_t bufferSize() const { return m_buffer.size(); }
+    std::size_t bufferSize() const { return m_bufferSize; }
 
 private:
     std::uint64_t readSlow(std::uint64_t count, std::uint8_t* destination);
 
     std::shared_ptr<StreamAccess> m_inner;
-    std::vector<std::uint8_t> m_buffer;
+    std::unique_ptr<std::uint8_t[]> m_buffer;
+    std::size_t m_bufferSize;
     std::uint64_t m_bufferStart = 0; ///< stream offset of m_buffer[0]
     std::size_t m_bufferFill = 0;    ///< valid bytes in m_buffer
     std::size_t m_bufferIndex = 0;   ///< read index inside m_buffer

@@ -5,31 +5,57 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace velmora {
 
-/// Memory for the metadata nodes and values that a reader makes in one go, such as the tag tree of
-/// one file.
+/// The memory of metadata nodes and values, and what owns them.
 ///
-/// While a Scope is open on a thread, MetadataNodeFactory and VariantDataValueFactory place the
-/// nodes and values they make on that thread side by side in the scope's arena instead of asking
-/// malloc for each: a few small blocks first, then 2 MiB-aligned blocks advised for transparent huge
-/// pages, so a tree of a million nodes costs a few hundred page faults instead of tens of thousands.
-/// Nothing else changes for the nodes and values: each keeps the arena alive, and the arena's
-/// memory is returned when the last of them is destroyed (not earlier: the room of a node that dies
-/// before the others is not reused). An arena hands out memory on one thread, the one whose scope
-/// made it; its nodes and values may be used and destroyed on any thread.
-class VELMORA_API MetadataArena {
+/// Every node and value lives in an arena, side by side with the others made there: a few small
+/// blocks first, then 2 MiB-aligned blocks advised for transparent huge pages, so a tree of a million
+/// nodes costs a few hundred page faults instead of tens of thousands. The arena is the one owner of
+/// everything in it: the shared pointers that MetadataNodeFactory and VariantDataValueFactory hand
+/// out share the arena's count, and a node or value keeps its whole arena alive. The memory goes
+/// back when the last of them is released (the room of a node dropped early is not reused).
+///
+/// While a Scope is open on a thread, the factories make everything in that scope's arena: that is
+/// how a reader makes the tree of one file in one go. Outside every scope each node and each value
+/// gets a small arena of its own.
+///
+/// Texts (node names and string values) live in the arena too, and those it sees again share one
+/// string.
+///
+/// An arena hands out memory on one thread at a time: a tree is built on one thread (the one whose
+/// scope made its arena); once built, it may be read and released on any thread.
+class VELMORA_API MetadataArena : public std::enable_shared_from_this<MetadataArena> {
 public:
-    MetadataArena();
+    /// An arena whose first block holds `firstBlockSize` bytes (later blocks grow).
+    explicit MetadataArena(std::size_t firstBlockSize = DefaultFirstBlockSize);
     ~MetadataArena();
     MetadataArena(const MetadataArena&) = delete;
     MetadataArena& operator=(const MetadataArena&) = delete;
 
+    static constexpr std::size_t DefaultFirstBlockSize = std::size_t{16} << 10;
+
     /// `bytes` bytes aligned to `alignment` (a power of two no larger than 16). Throws
     /// std::bad_alloc when no memory can be had.
     void* allocate(std::size_t bytes, std::size_t alignment);
+
+    /// A string equal to `text` that lives as long as the arena. Texts seen recently are kept once:
+    /// an arena for a whole tree remembers the last text of each of InternTableSize hash values, so
+    /// the names and values that a tree repeats cost one string each.
+    const std::string& intern(std::string_view text);
+    static constexpr std::size_t InternTableSize = 4096;
+
+    /// Keeps `owner` alive as long as this arena (for nodes and values of other arenas that the
+    /// arena's nodes refer to).
+    void keepAlive(std::shared_ptr<const void> owner);
+
+    /// Bytes the arena holds: its blocks as far as they are used, the characters of its longer
+    /// strings and its own tables.
+    std::size_t footprint() const;
 
     /// Makes a new arena the calling thread's current one for the scope's lifetime. Scopes nest: the
     /// previous arena (or none) is current again when the scope ends.
@@ -60,6 +86,17 @@ private:
     std::uintptr_t m_next = 0;
     std::uintptr_t m_end = 0;
     std::size_t m_nextBlockSize;
+    std::size_t m_reservedBytes = 0;
+    struct InternSlot {
+        std::uint64_t hash;
+        std::string* text; ///< in the blocks; null in an empty slot
+    };
+
+    /// The last interned string of each hash value.
+    std::vector<InternSlot> m_internTable;
+    /// Strings that hold their characters outside the blocks, destroyed with the arena.
+    std::vector<std::string*> m_ownedStrings;
+    std::vector<std::shared_ptr<const void>> m_keptAlive;
 };
 
 } // namespace velmora

@@ -1,52 +1,137 @@
 #pragma once
 
 #include "velmora/Export.h"
+#include "velmora/MetadataArena.h"
 #include "velmora/VariantDataValue.h"
 
 #include <cstddef>
+#include <cstdint>
+#include <iterator>
 #include <memory>
 #include <string>
-#include <vector>
+#include <string_view>
+#include <utility>
 
 namespace velmora {
 
 /// A node of a metadata tree: a name, an optional value and children in insertion order. Names need
 /// not be unique among siblings.
+///
+/// Nodes are made by MetadataNodeFactory in a MetadataArena, which owns them: the shared pointers to
+/// nodes (and to their values) share the arena's count, so any node or value of a tree keeps the
+/// whole tree's memory alive. A node is small: its name and text are the arena's interned strings,
+/// its value and its list of children are in the arena too.
 class VELMORA_API MetadataNode {
 public:
-    using Children = std::vector<std::shared_ptr<MetadataNode>>;
-    using const_iterator = Children::const_iterator;
+    /// Walks the children in order; dereferencing gives a shared pointer to the child.
+    class const_iterator {
+    public:
+        using iterator_category = std::random_access_iterator_tag;
+        using value_type = std::shared_ptr<MetadataNode>;
+        using difference_type = std::ptrdiff_t;
+        using reference = std::shared_ptr<MetadataNode>;
+        using pointer = void;
 
-    MetadataNode(std::string name, std::shared_ptr<VariantDataValue> value);
-    ~MetadataNode();
+        const_iterator() = default;
+        explicit const_iterator(MetadataNode* const* at) : m_at(at) {}
+
+        std::shared_ptr<MetadataNode> operator*() const { return (*m_at)->shared(); }
+        std::shared_ptr<MetadataNode> operator[](difference_type offset) const { return *(*this + offset); }
+        const_iterator& operator++() {
+            ++m_at;
+            return *this;
+        }
+        const_iterator operator++(int) { return const_iterator(m_at++); }
+        const_iterator& operator--() {
+            --m_at;
+            return *this;
+        }
+        const_iterator operator--(int) { return const_iterator(m_at--); }
+        const_iterator& operator+=(difference_type offset) {
+            m_at += offset;
+            return *this;
+        }
+        const_iterator& operator-=(difference_type offset) {
+            m_at -= offset;
+            return *this;
+        }
+        friend const_iterator operator+(const_iterator it, difference_type offset) { return it += offset; }
+        friend const_iterator operator+(difference_type offset, const_iterator it) { return it += offset; }
+        friend const_iterator operator-(const_iterator it, difference_type offset) { return it -= offset; }
+        friend difference_type operator-(const_iterator a, const_iterator b) { return a.m_at - b.m_at; }
+        friend auto operator<=>(const const_iterator&, const const_iterator&) = default;
+
+    private:
+        MetadataNode* const* m_at = nullptr;
+    };
+
     MetadataNode(const MetadataNode&) = delete;
     MetadataNode& operator=(const MetadataNode&) = delete;
 
-    const std::string& name() const { return m_name; }
+    const std::string& name() const { return *m_name; }
     /// The value, or an empty pointer for a node without value.
-    const std::shared_ptr<VariantDataValue>& value() const { return m_value; }
+    std::shared_ptr<VariantDataValue> value() const;
 
-    /// Appends a child (null children are refused with velmora::InvalidArgument).
-    void addChild(std::shared_ptr<MetadataNode> child);
+    /// Appends a child (null children are refused with velmora::InvalidArgument). Children are added
+    /// on the thread that builds the tree.
+    void addChild(const std::shared_ptr<MetadataNode>& child);
+    /// Makes room for `count` children in all, so that adding them takes no further memory.
+    void reserveChildren(std::size_t count);
     /// The first child named `name`, or an empty pointer.
-    std::shared_ptr<MetadataNode> child(const std::string& name) const;
-    std::size_t childCount() const { return m_children.size(); }
-    const std::shared_ptr<MetadataNode>& childAt(std::size_t index) const { return m_children.at(index); }
+    std::shared_ptr<MetadataNode> child(std::string_view name) const;
+    std::size_t childCount() const { return m_children == nullptr ? 0 : m_children->count; }
+    /// Child `index`; std::out_of_range past the last one.
+    std::shared_ptr<MetadataNode> childAt(std::size_t index) const;
 
-    const_iterator begin() const { return m_children.begin(); }
-    const_iterator end() const { return m_children.end(); }
+    const_iterator begin() const {
+        return const_iterator(m_children == nullptr ? nullptr : m_children->nodes());
+    }
+    const_iterator end() const {
+        return const_iterator(m_children == nullptr ? nullptr : m_children->nodes() + m_children->count);
+    }
+
+    /// A shared pointer to this node (sharing its arena's count).
+    std::shared_ptr<MetadataNode> shared() const;
 
 private:
-    std::string m_name;
-    std::shared_ptr<VariantDataValue> m_value;
-    Children m_children;
+    friend class MetadataNodeFactory;
+
+    /// A list of children in the arena: its size, followed by `capacity` places for nodes.
+    struct alignas(MetadataNode*) ChildList {
+        std::uint32_t count;
+        std::uint32_t capacity;
+        MetadataNode** nodes() { return reinterpret_cast<MetadataNode**>(this + 1); }
+        MetadataNode* const* nodes() const { return reinterpret_cast<MetadataNode* const*>(this + 1); }
+    };
+
+    MetadataNode(MetadataArena& arena, const std::string& name) : m_arena(&arena), m_name(&name) {}
+
+    MetadataArena* m_arena;
+    const std::string* m_name;
+    VariantDataValue m_value; // empty for a node without value
+    ChildList* m_children = nullptr;
 };
 
-/// Makes metadata nodes.
+/// Makes metadata nodes, in the calling thread's current MetadataArena (outside every scope, in one
+/// of their own).
 class VELMORA_API MetadataNodeFactory {
 public:
-    static std::shared_ptr<MetadataNode> create(const std::string& name,
-                                                std::shared_ptr<VariantDataValue> value = nullptr);
+    /// A node named `name` with `value` (none when empty). The node holds the value's elements or
+    /// text, so value() gives an equal value, not the same object.
+    static std::shared_ptr<MetadataNode> create(std::string_view name,
+                                                const std::shared_ptr<VariantDataValue>& value = nullptr);
+    /// A node with a value of `count` elements of `type` copied from `data`, as
+    /// VariantDataValueFactory::create(type, data, count) makes it, without a value object of its own.
+    static std::shared_ptr<MetadataNode> create(std::string_view name, ValueType type, const void* data,
+                                                std::size_t count);
+    /// A node with a text value, as VariantDataValueFactory::create(text) makes it.
+    static std::shared_ptr<MetadataNode> createText(std::string_view name, std::string_view text);
+
+private:
+    /// A node named `name` without value, in the calling thread's arena (or one of its own sized
+    /// for the node and `valueBytes`), with that arena.
+    static std::pair<std::shared_ptr<MetadataArena>, MetadataNode*> makeNode(std::string_view name,
+                                                                             std::size_t valueBytes);
 };
 
 /// Tree look-ups.

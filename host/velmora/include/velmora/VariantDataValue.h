@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace velmora {
 
@@ -31,26 +32,31 @@ VELMORA_API std::size_t valueTypeSize(ValueType type);
 /// "int8", "uint8", ..., "float64", "string".
 VELMORA_API const char* valueTypeName(ValueType type);
 
+class MetadataArena;
+class MetadataNode;
+class MetadataNodeFactory;
+
 /// An immutable metadata value: a run of elements of one numeric type (a scalar is a run of one),
-/// or a text. Values are made by VariantDataValueFactory, which copies what it is given.
+/// or a text. Values are made by VariantDataValueFactory, which copies what it is given into the
+/// value's MetadataArena; a value is a small handle to its elements or text there.
 class VELMORA_API VariantDataValue {
 public:
-    /// A numeric run of `count` elements copied from `data`.
-    VariantDataValue(ValueType type, const void* data, std::size_t count);
-    /// A text (UTF-8 by convention, but any bytes are kept).
-    explicit VariantDataValue(std::string text);
-    ~VariantDataValue();
     VariantDataValue(const VariantDataValue&) = delete;
     VariantDataValue& operator=(const VariantDataValue&) = delete;
 
     ValueType type() const { return m_type; }
     bool isString() const { return m_type == ValueType::String; }
     /// Number of elements; for a text, its length in bytes.
-    std::size_t count() const { return m_count; }
+    std::size_t count() const { return static_cast<std::size_t>(m_count); }
     /// Element bytes of a numeric value, back to back in host order; nullptr when there are none.
-    const void* data() const;
+    const void* data() const {
+        if (m_type == ValueType::String || m_count == 0) {
+            return nullptr;
+        }
+        return m_count == 1 ? static_cast<const void*>(&m_inline) : static_cast<const void*>(m_run);
+    }
     /// The text of a string value; empty for numeric values.
-    const std::string& text() const { return m_text; }
+    const std::string& text() const;
 
     /// Element `index` of a numeric value as T (no range check; T must match type()).
     template <typename T> T at(std::size_t index) const {
@@ -59,12 +65,36 @@ public:
         return v;
     }
 
+    /// Most elements a numeric run may hold.
+    static constexpr std::uint64_t MaxCount = (std::uint64_t{1} << 56) - 1;
+
 private:
-    ValueType m_type;
-    std::size_t m_count;
-    std::uint64_t m_inline = 0;             // a single element of up to 8 bytes lives here
-    std::unique_ptr<std::uint8_t[]> m_heap; // longer runs
-    std::string m_text;
+    friend class VariantDataValueFactory;
+    friend class MetadataNode;
+    friend class MetadataNodeFactory;
+
+    static constexpr std::uint8_t NoValue = 0xFF; ///< m_type of a node's empty value slot
+
+    VariantDataValue() : m_count(0), m_type(static_cast<ValueType>(NoValue)) {}
+    bool isNone() const { return static_cast<std::uint8_t>(m_type) == NoValue; }
+    void copyHandle(const VariantDataValue& other) {
+        m_count = other.m_count;
+        m_type = other.m_type;
+        m_inline = other.m_inline;
+    }
+
+    /// Makes this value `count` elements of `type` copied from `data` into `arena`, or a text
+    /// interned in `arena` (the checks and messages of VariantDataValueFactory::create).
+    void assign(MetadataArena& arena, ValueType type, const void* data, std::size_t count);
+    void assign(MetadataArena& arena, std::string_view text);
+
+    std::uint64_t m_count : 56;
+    ValueType m_type : 8;
+    union {
+        std::uint64_t m_inline = 0; // a single element of up to 8 bytes lives here
+        const std::uint8_t* m_run;  // longer runs, in the arena
+        const std::string* m_text;  // texts, interned in the arena
+    };
 };
 
 /// Calls `visitor` with element `index` of a numeric value read as the value's own C++ type
@@ -99,9 +129,16 @@ decltype(auto) visitElement(const VariantDataValue& value, std::size_t index, Vi
     throw Error(std::string("value of type ") + valueTypeName(value.type()) + " has no numeric elements");
 }
 
-/// Makes values; every overload copies the elements it is given.
+/// Makes values in the calling thread's current MetadataArena (or, outside every scope, in one of
+/// their own); every overload copies the elements it is given. The shared pointers returned share
+/// the arena's count.
 class VELMORA_API VariantDataValueFactory {
 public:
+    /// A run of `count` elements of `type` copied from `data` (a numeric type; velmora::InvalidArgument
+    /// for ValueType::String, for a null `data` with elements, or for more than MaxCount elements).
+    static std::shared_ptr<VariantDataValue> create(ValueType type, const void* data, std::size_t count);
+    static std::shared_ptr<VariantDataValue> create(std::string_view text);
+
     static std::shared_ptr<VariantDataValue> create(const signed char* data, unsigned long count);
     static std::shared_ptr<VariantDataValue> create(const unsigned char* data, unsigned long count);
     static std::shared_ptr<VariantDataValue> create(const short* data, unsigned long count);
@@ -113,6 +150,7 @@ public:
     static std::shared_ptr<VariantDataValue> create(const float* data, unsigned long count);
     static std::shared_ptr<VariantDataValue> create(const double* data, unsigned long count);
     static std::shared_ptr<VariantDataValue> create(const std::string& text);
+    static std::shared_ptr<VariantDataValue> create(const char* text);
 
     static std::shared_ptr<VariantDataValue> create(int value);
     static std::shared_ptr<VariantDataValue> create(long value);

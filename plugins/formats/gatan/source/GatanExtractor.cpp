@@ -38,7 +38,7 @@ private:
 GatanExtractor::GatanExtractor(const std::string& filePath, const std::string& /*format*/,
                                const trestan::OptionMap& /*options*/)
     : m_handle(std::make_shared<GatanHandle>()) {
-    m_handle->stream = velmora::StreamAccessFactory::openFileRead(filePath);
+    m_handle->attach(velmora::StreamAccessFactory::openFileRead(filePath), true);
     registerViewOrigin(velmora::ViewDataOrigin::FILE);
     init();
 }
@@ -50,7 +50,7 @@ GatanExtractor::GatanExtractor(std::shared_ptr<velmora::StreamAccess> stream, co
     if (!stream || (stream->capabilities() & readAndSeek) != readAndSeek) {
         throw velmora::InvalidArgument("input does not support the READ and SEEK capabilities");
     }
-    m_handle->stream = stream;
+    m_handle->attach(stream, false);
     registerViewOrigin(velmora::ViewDataOrigin::UNKNOWN);
     init();
 }
@@ -94,7 +94,8 @@ void GatanExtractor::registerViewOrigin(velmora::ViewDataOrigin origin) {
 void GatanExtractor::init() {
     TRESTAN_PLUGIN_DEBUG("Reading DM header");
     m_capabilities = 1;
-    m_streamSize = m_handle->stream->size();
+    m_streamSize = m_handle->streamSize;
+    m_logTags = PluginLogger::enabled(spdlog::level::debug);
 
     GatanHandle& handle = *m_handle;
     handle.version = readBigEndian<std::uint32_t>(handle);
@@ -145,20 +146,21 @@ void GatanExtractor::discoverFrames() {
 }
 
 std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseDirectory3(const std::string& name) {
-    TRESTAN_PLUGIN_DEBUG("Parsing directory \"{0}\"", name);
+    TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Parsing directory \"{0}\"", name);
     DepthGuard depth(m_depth, MaxDirectoryDepth, name);
     GatanHandle& handle = *m_handle;
 
     std::uint8_t flags[2];
     readRaw(handle, sizeof flags, flags);
     const auto count = readBigEndian<std::int32_t>(handle);
-    TRESTAN_PLUGIN_DEBUG("Directory \"{0}\" has {1} children", name, count);
-    auto node = velmora::MetadataNodeFactory::create(name, velmora::VariantDataValueFactory::create(count));
+    TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Directory \"{0}\" has {1} children", name, count);
+    auto node = velmora::MetadataNodeFactory::create(name, velmora::ValueType::Int32, &count, 1);
     if (count < 0) {
         throw velmora::Error(
             fmt::format("Tag directory \"{0}\" has a negative entry count {1}", name, count));
     }
 
+    node->reserveChildren(plausibleEntryCount(static_cast<std::uint64_t>(count)));
     std::int32_t unnamed = 0;
     std::string entryName;
     for (std::int32_t i = 0; i < count; ++i) {
@@ -166,7 +168,7 @@ std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseDirectory3(const std
         readRaw(handle, 1, &tagType);
         const auto nameLength = readBigEndian<std::int16_t>(handle);
         if (nameLength <= 0) {
-            entryName = fmt::format("item{0:0>3}", unnamed++);
+            entryName = GeneratedName(GeneratedName::Item, unnamed++).view();
         } else {
             requireAvailable(handle, static_cast<std::uint64_t>(nameLength));
             entryName.resize(static_cast<std::size_t>(nameLength));
@@ -181,22 +183,24 @@ std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseDirectory3(const std
                 fmt::format("Invalid tag type {0:x}", static_cast<int>(static_cast<std::int8_t>(tagType))));
         }
     }
-    TRESTAN_PLUGIN_DEBUG("End of directory \"{0}\"", name);
+    TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "End of directory \"{0}\"", name);
     return node;
 }
 
 std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseDirectory4(const std::string& name) {
-    TRESTAN_PLUGIN_DEBUG("Parsing directory \"{0}\"", name);
+    TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Parsing directory \"{0}\"", name);
     DepthGuard depth(m_depth, MaxDirectoryDepth, name);
     GatanHandle& handle = *m_handle;
 
     std::uint8_t flags[2];
     readRaw(handle, sizeof flags, flags);
     const auto count = readBigEndian<std::int64_t>(handle);
-    TRESTAN_PLUGIN_DEBUG("Directory \"{0}\" has {1} children", name, count);
-    auto node =
-        velmora::MetadataNodeFactory::create(name, velmora::VariantDataValueFactory::create(long{count}));
+    TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Directory \"{0}\" has {1} children", name, count);
+    auto node = velmora::MetadataNodeFactory::create(name, velmora::ValueType::Int64, &count, 1);
 
+    if (count > 0) {
+        node->reserveChildren(plausibleEntryCount(static_cast<std::uint64_t>(count)));
+    }
     std::int32_t unnamed = 0;
     std::string entryName;
     for (std::int64_t i = 0; i < count; ++i) {
@@ -204,7 +208,7 @@ std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseDirectory4(const std
         readRaw(handle, 1, &tagType);
         const auto nameLength = readBigEndian<std::int16_t>(handle);
         if (nameLength <= 0) {
-            entryName = fmt::format("item{0:0>3}", unnamed++);
+            entryName = GeneratedName(GeneratedName::Item, unnamed++).view();
         } else {
             requireAvailable(handle, static_cast<std::uint64_t>(nameLength));
             entryName.resize(static_cast<std::size_t>(nameLength));
@@ -222,7 +226,7 @@ std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseDirectory4(const std
                 fmt::format("Invalid tag type {0:x}", static_cast<int>(static_cast<std::int8_t>(tagType))));
         }
     }
-    TRESTAN_PLUGIN_DEBUG("End of directory \"{0}\"", name);
+    TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "End of directory \"{0}\"", name);
     return node;
 }
 
@@ -244,7 +248,7 @@ void readTagSeparator(GatanHandle& handle) {
 
 template <typename T>
 std::shared_ptr<velmora::MetadataNode> GatanExtractor::dispatchTag(const std::string& name,
-                                                                   std::vector<T>& info) {
+                                                                   TagInfo<T>& info) {
     for (T& entry : info) {
         if constexpr (sizeof(T) == 4) {
             entry = static_cast<T>(__builtin_bswap32(static_cast<std::uint32_t>(entry)));
@@ -287,27 +291,38 @@ std::shared_ptr<velmora::MetadataNode> GatanExtractor::dispatchTag(const std::st
 }
 
 std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseTag3(const std::string& name) {
-    TRESTAN_PLUGIN_DEBUG("Parsing tag \"{0}\"", name);
+    TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Parsing tag \"{0}\"", name);
     readTagSeparator(*m_handle);
     const auto count = readBigEndian<std::int32_t>(*m_handle);
     if (count < 0) {
         throwVectorLengthError();
     }
     checkValueFits(name, std::uint64_t(count) * sizeof(std::int32_t));
-    std::vector<int> info = readElements<int>(*m_handle, static_cast<std::uint64_t>(count));
+    TagInfo<int> info = readElements<int, TagInfo<int>>(*m_handle, static_cast<std::uint64_t>(count));
     return dispatchTag(name, info);
 }
 
 std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseTag4(const std::string& name) {
-    TRESTAN_PLUGIN_DEBUG("Parsing tag \"{0}\"", name);
+    TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Parsing tag \"{0}\"", name);
     readTagSeparator(*m_handle);
     const auto count = readBigEndian<std::uint64_t>(*m_handle);
     if (count >= (std::uint64_t{1} << 60)) {
         throwVectorLengthError();
     }
     checkValueFits(name, count * sizeof(std::int64_t));
-    std::vector<long> info = readElements<long>(*m_handle, count);
+    TagInfo<long> info = readElements<long, TagInfo<long>>(*m_handle, count);
     return dispatchTag(name, info);
+}
+
+std::size_t GatanExtractor::plausibleEntryCount(std::uint64_t declared) {
+    // Every entry takes at least MinimumEntryBytes of the file; a stream of unknown size gets room
+    // for a first few and grows the list as entries arrive.
+    std::uint64_t bound = 1024;
+    if (m_streamSize) {
+        const std::uint64_t at = position(*m_handle);
+        bound = (at < *m_streamSize ? *m_streamSize - at : 0) / MinimumEntryBytes;
+    }
+    return static_cast<std::size_t>(std::min(declared, bound));
 }
 
 void GatanExtractor::checkValueFits(const std::string& tagName, std::uint64_t bytes) {
@@ -324,7 +339,7 @@ void GatanExtractor::checkValueFits(const std::string& tagName, std::uint64_t by
 }
 
 template <typename T>
-void GatanExtractor::checkInfoLength(const std::string& tagName, const std::vector<T>& info,
+void GatanExtractor::checkInfoLength(const std::string& tagName, const TagInfo<T>& info,
                                      std::uint64_t needed) {
     if (info.size() < needed) {
         throw velmora::Error(

@@ -9,14 +9,34 @@
 #include "velmora/StreamAccess.h"
 #include "velmora/VariantDataValue.h"
 
+#include <boost/container/small_vector.hpp>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class GatanFrameExtractor;
+
+/// The info array of a tag: its kind, element types and counts. Most hold a handful of entries, kept
+/// in place; longer ones (groups of many fields) go to the heap.
+template <typename T> using TagInfo = boost::container::small_vector<T, 16>;
+
+/// Names the walk makes up: "item000", "item001", ... for unnamed entries and the groups of an
+/// array, "Field0", "Field1", ... for the fields of a group. Written into a buffer of its own: the
+/// walk makes one per group and per field.
+class GeneratedName {
+public:
+    enum Kind { Item, Field };
+    GeneratedName(Kind kind, std::int64_t index);
+    std::string_view view() const { return {m_text, m_size}; }
+
+private:
+    char m_text[32];
+    std::size_t m_size;
+};
 
 /// A DM3 or DM4 file as a multi-frame view. The constructor reads everything: the header, the whole
 /// tag tree (one forward pass, one metadata node per directory and per tag) and the pixels of every
@@ -28,18 +48,11 @@ public:
 
     /// Deepest directory nesting accepted; real files nest about ten levels.
     static constexpr int MaxDirectoryDepth = 256;
-    /// Memory that the items of arrays of groups without fields may take in one file. Such groups
-    /// take no bytes, so they are the only nodes the file does not pay for, and their number is
-    /// bounded by what they cost instead.
-    static constexpr std::uint64_t EmptyGroupMemory = std::uint64_t{144} << 20;
-    /// What one such item costs: its node with the shared pointer's counts and an allocator's
-    /// header, and up to three places in lists of children: the array's list holds up to twice as
-    /// many places as items, and the old and the new list both exist while it grows.
-    static constexpr std::uint64_t EmptyGroupNodeCost =
-        sizeof(velmora::MetadataNode) + 24 + 3 * sizeof(std::shared_ptr<velmora::MetadataNode>);
-    /// Most items that arrays of groups without fields may make in one file (2^20 on 64-bit Linux):
-    /// a file of a few bytes may make the walk take about EmptyGroupMemory, never much more.
-    static constexpr std::int64_t MaxEmptyGroupNodes = EmptyGroupMemory / EmptyGroupNodeCost;
+    /// Most items that arrays of groups without fields may make in one file. Such groups take no
+    /// bytes, so they are the only nodes the file does not pay for, and their number is bounded by
+    /// what they cost instead: a node and its place in the array's list of children, about 50 MiB
+    /// for the whole allowance, so a file of a few bytes never makes the walk take much more.
+    static constexpr std::int64_t MaxEmptyGroupNodes = std::int64_t{1} << 20;
 
     GatanExtractor(const std::string& filePath, const std::string& format, const trestan::OptionMap& options);
     GatanExtractor(std::shared_ptr<velmora::StreamAccess> stream, const std::string& format,
@@ -56,9 +69,11 @@ public:
     /// The element type of a tag data type code (2 to 12); velmora::Error "Tag type {0} is not
     /// convertible" for any other code.
     template <typename T> static velmora::DataType convertTagDataType(T code);
-    /// A value of `count` elements of `type` copied from `data`.
-    static std::shared_ptr<velmora::VariantDataValue> createTagValue(velmora::DataType type, const void* data,
-                                                                     unsigned long count);
+    /// The value element type that holds elements of `type`.
+    static velmora::ValueType tagValueType(velmora::DataType type);
+    /// A node named `name` whose value is `count` elements of `type` copied from `data`.
+    static std::shared_ptr<velmora::MetadataNode> createTagNode(std::string_view name, velmora::DataType type,
+                                                                const void* data, std::size_t count);
 
 private:
     void registerViewOrigin(velmora::ViewDataOrigin origin);
@@ -70,33 +85,40 @@ private:
     std::shared_ptr<velmora::MetadataNode> parseTag3(const std::string& name);
     std::shared_ptr<velmora::MetadataNode> parseTag4(const std::string& name);
     template <typename T>
-    std::shared_ptr<velmora::MetadataNode> dispatchTag(const std::string& name, std::vector<T>& info);
+    std::shared_ptr<velmora::MetadataNode> dispatchTag(const std::string& name, TagInfo<T>& info);
 
     template <typename T>
-    std::shared_ptr<velmora::MetadataNode> parseString(const std::string& name, const std::vector<T>& info);
+    std::shared_ptr<velmora::MetadataNode> parseString(const std::string& name, const TagInfo<T>& info);
     template <typename T>
-    std::shared_ptr<velmora::MetadataNode> parseGroup(const std::string& name, const std::vector<T>& info);
+    std::shared_ptr<velmora::MetadataNode> parseGroup(const std::string& name, const TagInfo<T>& info);
     template <typename T>
-    std::shared_ptr<velmora::MetadataNode> parseArray(const std::string& name, const std::vector<T>& info);
+    std::shared_ptr<velmora::MetadataNode> parseArray(const std::string& name, const TagInfo<T>& info);
     template <typename T>
-    std::shared_ptr<velmora::MetadataNode> parseGroupArray(const std::string& name,
-                                                           const std::vector<T>& info);
+    std::shared_ptr<velmora::MetadataNode> parseGroupArray(const std::string& name, const TagInfo<T>& info);
     template <typename T>
-    std::shared_ptr<velmora::MetadataNode> parseScalar(const std::string& name, const std::vector<T>& info);
+    std::shared_ptr<velmora::MetadataNode> parseScalar(const std::string& name, const TagInfo<T>& info);
 
     /// Reads `length` UTF-16 code units and converts them to UTF-8, dropping ill-formed units.
     std::string extractString(unsigned long length, const std::string& tagName);
+
+    /// Room to make for the children of a directory that declares `declared` entries: no more than
+    /// the rest of the file can hold.
+    std::size_t plausibleEntryCount(std::uint64_t declared);
+    /// The fewest bytes a directory entry takes: a type, a name length, and a directory's flags and
+    /// entry count.
+    static constexpr std::uint64_t MinimumEntryBytes = 9;
 
     /// Refuses a value of `bytes` bytes at the current position when the stream is known to end
     /// before it: nothing is allocated for data the file cannot hold.
     void checkValueFits(const std::string& tagName, std::uint64_t bytes);
     template <typename T>
-    void checkInfoLength(const std::string& tagName, const std::vector<T>& info, std::uint64_t needed);
+    void checkInfoLength(const std::string& tagName, const TagInfo<T>& info, std::uint64_t needed);
 
     std::shared_ptr<GatanHandle> m_handle;
     std::vector<std::shared_ptr<GatanFrameExtractor>> m_frames;
 
     std::optional<std::uint64_t> m_streamSize;
     int m_depth = 0;
+    bool m_logTags = false; ///< debug messages per tag are taken (asked once per file)
     std::int64_t m_emptyGroupNodes = 0;
 };

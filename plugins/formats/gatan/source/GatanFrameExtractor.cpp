@@ -48,12 +48,13 @@ velmora::DataType imageDataType(int code) {
     }
 }
 
-const std::shared_ptr<velmora::VariantDataValue>&
-requireValue(const std::shared_ptr<velmora::MetadataNode>& node, const std::string& where) {
-    if (!node->value()) {
+std::shared_ptr<velmora::VariantDataValue> requireValue(const std::shared_ptr<velmora::MetadataNode>& node,
+                                                        const std::string& where) {
+    auto value = node->value();
+    if (!value) {
         throw velmora::Error(fmt::format("{0} has no value", where));
     }
-    return node->value();
+    return value;
 }
 
 } // namespace

@@ -2,33 +2,104 @@
 
 #include "velmora/Error.h"
 
+#include <algorithm>
 #include <fmt/format.h>
-#include <optional>
+
+void GatanHandle::attach(std::shared_ptr<velmora::StreamAccess> input, bool readAhead) {
+    stream = std::move(input);
+    streamSize = stream->size();
+    if (!readAhead) {
+        return;
+    }
+    windowStart = stream->tell();
+    windowFill = 0;
+    windowIndex = 0;
+    // A small file fits in a window of its own size; nothing larger is ever needed.
+    windowSize = UnsizedWindow;
+    if (streamSize) {
+        const std::uint64_t left = *streamSize > windowStart ? *streamSize - windowStart : 0;
+        windowSize = static_cast<std::size_t>(
+            std::min<std::uint64_t>(LargestWindow, std::max<std::uint64_t>(left, 64)));
+    }
+    window.reset(new std::uint8_t[windowSize]);
+}
 
 void throwEndedEarly(std::uint64_t offset, std::uint64_t count, std::uint64_t available) {
     throw velmora::Error(fmt::format("DM data ended early at offset {0}: {1} bytes needed, {2} available",
                                      offset, count, available));
 }
 
-void readRaw(GatanHandle& handle, std::uint64_t count, void* destination) {
-    const std::uint64_t delivered = handle.stream->read(count, destination);
-    if (delivered != count) {
-        throwEndedEarly(handle.stream->tell() - delivered, count, delivered);
+std::uint64_t readAvailable(GatanHandle& handle, std::uint64_t count, void* destination) {
+    if (!handle.window) {
+        return handle.stream->read(count, destination);
     }
+    auto* out = static_cast<std::uint8_t*>(destination);
+    std::uint64_t done = std::min<std::uint64_t>(count, handle.windowFill - handle.windowIndex);
+    if (done > 0) {
+        std::memcpy(out, handle.window.get() + handle.windowIndex, done);
+        handle.windowIndex += done;
+    }
+    while (done < count) {
+        // The window is used up: the stream's position is its end, where the reader is.
+        handle.windowStart += handle.windowFill;
+        handle.windowFill = 0;
+        handle.windowIndex = 0;
+        if (count - done >= handle.windowSize) {
+            const std::uint64_t delivered = handle.stream->read(count - done, out + done);
+            handle.windowStart += delivered;
+            return done + delivered;
+        }
+        handle.windowFill = handle.stream->read(handle.windowSize, handle.window.get());
+        if (handle.windowFill == 0) {
+            break;
+        }
+        const std::uint64_t taken = std::min<std::uint64_t>(count - done, handle.windowFill);
+        std::memcpy(out + done, handle.window.get(), taken);
+        handle.windowIndex = taken;
+        done += taken;
+    }
+    return done;
 }
 
 void requireAvailable(GatanHandle& handle, std::uint64_t count) {
-    const std::optional<std::uint64_t> size = handle.stream->size();
-    if (!size) {
+    if (!handle.streamSize) {
         return;
     }
-    const std::uint64_t offset = handle.stream->tell();
-    const std::uint64_t available = offset < *size ? *size - offset : 0;
+    const std::uint64_t offset = position(handle);
+    const std::uint64_t available = offset < *handle.streamSize ? *handle.streamSize - offset : 0;
     if (count > available) {
         throwEndedEarly(offset, count, available);
     }
 }
 
-std::uint64_t readAvailable(GatanHandle& handle, std::uint64_t count, void* destination) {
-    return handle.stream->read(count, destination);
+void seekFromStart(GatanHandle& handle, std::uint64_t offset) {
+    if (!handle.window) {
+        handle.stream->seek(static_cast<std::int64_t>(offset), velmora::SeekOrigin::Begin);
+        return;
+    }
+    if (offset >= handle.windowStart && offset - handle.windowStart <= handle.windowFill) {
+        handle.windowIndex = static_cast<std::size_t>(offset - handle.windowStart);
+        return;
+    }
+    handle.stream->seek(static_cast<std::int64_t>(offset), velmora::SeekOrigin::Begin);
+    handle.windowStart = handle.stream->tell();
+    handle.windowFill = 0;
+    handle.windowIndex = 0;
+}
+
+void skip(GatanHandle& handle, std::int64_t count) {
+    if (!handle.window) {
+        handle.stream->seek(count, velmora::SeekOrigin::Current);
+        return;
+    }
+    if (count >= 0 && static_cast<std::uint64_t>(count) <= handle.windowFill - handle.windowIndex) {
+        handle.windowIndex += static_cast<std::size_t>(count);
+        return;
+    }
+    // The stream moves from where the reader is, not from the end of the window.
+    handle.stream->seek(static_cast<std::int64_t>(position(handle)), velmora::SeekOrigin::Begin);
+    handle.stream->seek(count, velmora::SeekOrigin::Current);
+    handle.windowStart = handle.stream->tell();
+    handle.windowFill = 0;
+    handle.windowIndex = 0;
 }

@@ -4,50 +4,90 @@
 #include "velmora/StreamAccess.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
 
 /// What the extractor of one DM file and all its frames share: the header's version and byte order,
 /// the root of the metadata tree and the stream every byte is read through.
+///
+/// A file that the reader opens itself is read through a read-ahead window: the walk takes its many
+/// small fields from memory, and the file sees one read per window (reads at least as large as the
+/// window go straight to the destination); the stream's own position is then the end of the window,
+/// and the reader's is windowStart + windowIndex. A stream handed in by the caller is read exactly as
+/// the walk asks, one read or seek per primitive.
 struct GatanHandle {
     std::uint32_t version = 0;
     std::uint32_t byteOrder = 0;
     std::shared_ptr<velmora::MetadataNode> metadata;
     std::shared_ptr<velmora::StreamAccess> stream;
+
+    /// Attaches `input` (read from its current position on), through a read-ahead window when
+    /// `readAhead`, and asks its size once: a file does not change size while it is read.
+    void attach(std::shared_ptr<velmora::StreamAccess> input, bool readAhead);
+
+    /// The stream's size when it knows it.
+    std::optional<std::uint64_t> streamSize;
+
+    static constexpr std::size_t LargestWindow = std::size_t{256} << 10;
+    static constexpr std::size_t UnsizedWindow = std::size_t{64} << 10;
+    std::unique_ptr<std::uint8_t[]> window; ///< null: reads go to the stream as asked
+    std::size_t windowSize = 0;
+    std::uint64_t windowStart = 0; ///< stream offset of window[0]
+    std::size_t windowFill = 0;    ///< valid bytes in the window
+    std::size_t windowIndex = 0;   ///< next byte to read
 };
 
 // The primitive reads: the only ways the reader takes bytes from the stream. Structural integers
 // of a DM file are big-endian; values and pixels are used as stored.
 
+/// Reads up to `count` bytes and returns how many the stream delivered (fewer only at its end).
+std::uint64_t readAvailable(GatanHandle& handle, std::uint64_t count, void* destination);
+
+/// The reader's position in the stream.
+inline std::uint64_t position(const GatanHandle& handle) {
+    return handle.window ? handle.windowStart + handle.windowIndex : handle.stream->tell();
+}
+
+/// Throws what readRaw throws when `count` bytes were needed at `offset` and `available` came.
+[[noreturn]] void throwEndedEarly(std::uint64_t offset, std::uint64_t count, std::uint64_t available);
+
 /// Reads exactly `count` bytes. Data that ends early fails with velmora::Error naming the offset:
 /// the walk never goes on with bytes the file did not deliver.
-void readRaw(GatanHandle& handle, std::uint64_t count, void* destination);
+inline void readRaw(GatanHandle& handle, std::uint64_t count, void* destination) {
+    if (count <= handle.windowFill - handle.windowIndex && count != 0) {
+        std::memcpy(destination, handle.window.get() + handle.windowIndex, count);
+        handle.windowIndex += count;
+        return;
+    }
+    const std::uint64_t delivered = readAvailable(handle, count, destination);
+    if (delivered != count) {
+        throwEndedEarly(position(handle) - delivered, count, delivered);
+    }
+}
 
 /// Fails exactly as readRaw(count) would when the stream knows it holds fewer than `count` bytes
 /// from its position: called before allocating room for bytes the file declares.
 void requireAvailable(GatanHandle& handle, std::uint64_t count);
-
-/// Reads up to `count` bytes and returns how many the stream delivered.
-std::uint64_t readAvailable(GatanHandle& handle, std::uint64_t count, void* destination);
-
-/// Throws what readRaw throws when `count` bytes were needed at `offset` and `available` came.
-[[noreturn]] void throwEndedEarly(std::uint64_t offset, std::uint64_t count, std::uint64_t available);
 
 /// Reads exactly `count` elements of T, failing as readRaw does. A stream that knows its size has
 /// let the caller refuse a count it cannot hold, so the elements are read in one go. A stream that
 /// does not know it can only be believed as far as it delivers: the elements are then read in steps
 /// that grow with the bytes already read, so memory follows the data that is there and a file of a
 /// few bytes that declares gigabytes costs a few kilobytes.
-template <typename T> std::vector<T> readElements(GatanHandle& handle, std::uint64_t count) {
-    std::vector<T> elements;
-    if (handle.stream->size()) {
+template <typename T, typename Container = std::vector<T>>
+Container readElements(GatanHandle& handle, std::uint64_t count) {
+    Container elements;
+    if (handle.streamSize) {
         elements.resize(count);
         readRaw(handle, count * sizeof(T), elements.data());
         return elements;
     }
     constexpr std::uint64_t FirstStep = (std::uint64_t{64} << 10) / sizeof(T);
-    const std::uint64_t offset = handle.stream->tell();
+    const std::uint64_t offset = position(handle);
     std::uint64_t done = 0;
     while (done < count) {
         const std::uint64_t step = std::min(count - done, std::max(FirstStep, done));
@@ -75,12 +115,7 @@ template <typename T> T readBigEndian(GatanHandle& handle) {
     }
 }
 
-inline std::uint64_t position(GatanHandle& handle) {
-    return handle.stream->tell();
-}
-inline void seekFromStart(GatanHandle& handle, std::uint64_t offset) {
-    handle.stream->seek(static_cast<std::int64_t>(offset), velmora::SeekOrigin::Begin);
-}
-inline void skip(GatanHandle& handle, std::int64_t count) {
-    handle.stream->seek(count, velmora::SeekOrigin::Current);
-}
+/// Moves to `offset` from the start of the stream.
+void seekFromStart(GatanHandle& handle, std::uint64_t offset);
+/// Moves `count` bytes on from the current position, as the stream's own relative seek does.
+void skip(GatanHandle& handle, std::int64_t count);

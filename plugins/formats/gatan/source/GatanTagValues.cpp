@@ -5,6 +5,7 @@
 #include "velmora/Error.h"
 
 #include <boost/locale/encoding_utf.hpp>
+#include <charconv>
 #include <cstring>
 #include <fmt/format.h>
 #include <stdexcept>
@@ -21,6 +22,19 @@ bool multiplySize(std::int64_t count, std::int64_t size, std::int64_t& product) 
 }
 
 } // namespace
+
+GeneratedName::GeneratedName(Kind kind, std::int64_t index) {
+    // The index in decimal, after the prefix; an item's index takes at least three digits.
+    const std::string_view prefix = kind == Item ? "item" : "Field";
+    std::memcpy(m_text, prefix.data(), prefix.size());
+    char digits[24];
+    const std::size_t length =
+        static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, index).ptr - digits);
+    const std::size_t padding = kind == Item && length < 3 ? 3 - length : 0;
+    std::memset(m_text + prefix.size(), '0', padding);
+    std::memcpy(m_text + prefix.size() + padding, digits, length);
+    m_size = prefix.size() + padding + length;
+}
 
 template <typename T> velmora::DataType GatanExtractor::convertTagDataType(T code) {
     using velmora::DataTypeId;
@@ -54,49 +68,54 @@ template <typename T> velmora::DataType GatanExtractor::convertTagDataType(T cod
 template velmora::DataType GatanExtractor::convertTagDataType<int>(int);
 template velmora::DataType GatanExtractor::convertTagDataType<long>(long);
 
-std::shared_ptr<velmora::VariantDataValue>
-GatanExtractor::createTagValue(velmora::DataType type, const void* data, unsigned long count) {
-    using velmora::VariantDataValueFactory;
+velmora::ValueType GatanExtractor::tagValueType(velmora::DataType type) {
+    using velmora::ValueType;
     const std::uint32_t depth = type.bitsPerComponent();
     switch (type.kind()) {
     case velmora::PrimitiveKind::SignedInteger:
         switch (depth) {
         case 8:
-            return VariantDataValueFactory::create(static_cast<const signed char*>(data), count);
+            return ValueType::Int8;
         case 16:
-            return VariantDataValueFactory::create(static_cast<const short*>(data), count);
+            return ValueType::Int16;
         case 32:
-            return VariantDataValueFactory::create(static_cast<const int*>(data), count);
+            return ValueType::Int32;
         case 64:
-            return VariantDataValueFactory::create(static_cast<const long*>(data), count);
+            return ValueType::Int64;
         default:
             throw velmora::Error(fmt::format("Invalid bit depth of {0} for a signed integer", depth));
         }
     case velmora::PrimitiveKind::FloatingPoint:
         switch (depth) {
         case 32:
-            return VariantDataValueFactory::create(static_cast<const float*>(data), count);
+            return ValueType::Float32;
         case 64:
-            return VariantDataValueFactory::create(static_cast<const double*>(data), count);
+            return ValueType::Float64;
         default:
             throw velmora::Error(fmt::format("Invalid bit depth of {0} for a floating point", depth));
         }
     case velmora::PrimitiveKind::UnsignedInteger:
         switch (depth) {
         case 8:
-            return VariantDataValueFactory::create(static_cast<const unsigned char*>(data), count);
+            return ValueType::UInt8;
         case 16:
-            return VariantDataValueFactory::create(static_cast<const unsigned short*>(data), count);
+            return ValueType::UInt16;
         case 32:
-            return VariantDataValueFactory::create(static_cast<const unsigned int*>(data), count);
+            return ValueType::UInt32;
         case 64:
-            return VariantDataValueFactory::create(static_cast<const unsigned long*>(data), count);
+            return ValueType::UInt64;
         default:
             throw velmora::Error(fmt::format("Invalid bit depth of {0} for an unsigned integer", depth));
         }
     default:
         throw velmora::Error("Invalid primitive type");
     }
+}
+
+std::shared_ptr<velmora::MetadataNode> GatanExtractor::createTagNode(std::string_view name,
+                                                                     velmora::DataType type, const void* data,
+                                                                     std::size_t count) {
+    return velmora::MetadataNodeFactory::create(name, tagValueType(type), data, count);
 }
 
 std::string GatanExtractor::extractString(unsigned long length, const std::string& tagName) {
@@ -112,51 +131,53 @@ std::string GatanExtractor::extractString(unsigned long length, const std::strin
 
 template <typename T>
 std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseScalar(const std::string& name,
-                                                                   const std::vector<T>& info) {
-    TRESTAN_PLUGIN_DEBUG("Parsing scalar value of tag \"{0}\"", name);
+                                                                   const TagInfo<T>& info) {
+    TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Parsing scalar value of tag \"{0}\"", name);
     const velmora::DataType type = convertTagDataType(info[0]);
     std::uint64_t element = 0;
     readRaw(*m_handle, type.elementSize(), &element);
-    return velmora::MetadataNodeFactory::create(name, createTagValue(type, &element, 1));
+    return createTagNode(name, type, &element, 1);
 }
 
 template <typename T>
 std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseString(const std::string& name,
-                                                                   const std::vector<T>& info) {
-    TRESTAN_PLUGIN_DEBUG("Parsing string value of tag \"{0}\"", name);
+                                                                   const TagInfo<T>& info) {
+    TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Parsing string value of tag \"{0}\"", name);
     // A negative length widens to 2^62 or more and is refused as too long.
     const auto length = static_cast<unsigned long>(static_cast<std::int64_t>(info[1]));
     auto text = extractString(length, name);
-    return velmora::MetadataNodeFactory::create(name, velmora::VariantDataValueFactory::create(text));
+    return velmora::MetadataNodeFactory::createText(name, text);
 }
 
 template <typename T>
 std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseGroup(const std::string& name,
-                                                                  const std::vector<T>& info) {
+                                                                  const TagInfo<T>& info) {
     auto group = velmora::MetadataNodeFactory::create(name, nullptr);
-    TRESTAN_PLUGIN_DEBUG("Parsing group value of tag \"{0}\"", name);
+    TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Parsing group value of tag \"{0}\"", name);
     const std::int64_t fieldCount = info[2];
+    if (fieldCount > 0) {
+        group->reserveChildren(static_cast<std::size_t>(fieldCount));
+    }
     for (std::int64_t i = 0; i < fieldCount; ++i) {
         const velmora::DataType type = convertTagDataType(info[static_cast<std::size_t>(4 + 2 * i)]);
         std::uint64_t element = 0;
         readRaw(*m_handle, type.elementSize(), &element);
-        group->addChild(velmora::MetadataNodeFactory::create(fmt::format("Field{0}", i),
-                                                             createTagValue(type, &element, 1)));
+        group->addChild(createTagNode(GeneratedName(GeneratedName::Field, i).view(), type, &element, 1));
     }
     return group;
 }
 
 template <typename T>
 std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseArray(const std::string& name,
-                                                                  const std::vector<T>& info) {
-    TRESTAN_PLUGIN_DEBUG("Parse array value of tag \"{0}\"", name);
+                                                                  const TagInfo<T>& info) {
+    TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Parse array value of tag \"{0}\"", name);
     const velmora::DataType type = convertTagDataType(info[1]);
     const std::int64_t count = info[2];
     std::int64_t totalSize = 0;
     const bool sizeFits = multiplySize(count, static_cast<std::int64_t>(type.elementSize()), totalSize);
 
     if (name == "Data") {
-        TRESTAN_PLUGIN_DEBUG("Data tag encountered, remplacing it by a DataOffset one");
+        TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Data tag encountered, remplacing it by a DataOffset one");
         if (count < 0) {
             throw velmora::Error(fmt::format("Tag \"{0}\" has a negative element count {1}", name, count));
         }
@@ -166,13 +187,13 @@ std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseArray(const std::str
         }
         const std::uint64_t offset = position(*m_handle);
         skip(*m_handle, totalSize);
-        return velmora::MetadataNodeFactory::create(
-            "DataOffset", velmora::VariantDataValueFactory::create(static_cast<unsigned long>(offset)));
+        return velmora::MetadataNodeFactory::create("DataOffset", velmora::ValueType::UInt64, &offset, 1);
     }
     if (info[1] == 4) {
-        TRESTAN_PLUGIN_DEBUG("Special case: array of 16 bits integer treated as an UTF-16 string");
+        TRESTAN_PLUGIN_DEBUG_IF(m_logTags,
+                                "Special case: array of 16 bits integer treated as an UTF-16 string");
         auto text = extractString(static_cast<unsigned long>(count), name);
-        return velmora::MetadataNodeFactory::create(name, velmora::VariantDataValueFactory::create(text));
+        return velmora::MetadataNodeFactory::createText(name, text);
     }
     if (count < 0) {
         throwVectorLengthError();
@@ -184,15 +205,14 @@ std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseArray(const std::str
     checkValueFits(name, static_cast<std::uint64_t>(totalSize));
     const std::vector<std::uint8_t> buffer =
         readElements<std::uint8_t>(*m_handle, static_cast<std::uint64_t>(totalSize));
-    return velmora::MetadataNodeFactory::create(
-        name,
-        createTagValue(type, buffer.empty() ? nullptr : buffer.data(), static_cast<unsigned long>(count)));
+    return createTagNode(name, type, buffer.empty() ? nullptr : buffer.data(),
+                         static_cast<std::size_t>(count));
 }
 
 template <typename T>
 std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseGroupArray(const std::string& name,
-                                                                       const std::vector<T>& info) {
-    TRESTAN_PLUGIN_DEBUG("Parse array of groups value of tag \"{0}\"", name);
+                                                                       const TagInfo<T>& info) {
+    TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Parse array of groups value of tag \"{0}\"", name);
     const std::int64_t fieldCount = info[3];
     if (fieldCount < 0 || fieldCount >= (std::int64_t{1} << 60)) {
         throwVectorLengthError();
@@ -216,11 +236,10 @@ std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseGroupArray(const std
     }
 
     if (name == "Data") {
-        TRESTAN_PLUGIN_DEBUG("Data tag encountered, remplacing it by a DataOffset one");
+        TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Data tag encountered, remplacing it by a DataOffset one");
         const std::uint64_t offset = position(*m_handle);
         skip(*m_handle, totalSize);
-        return velmora::MetadataNodeFactory::create(
-            "DataOffset", velmora::VariantDataValueFactory::create(static_cast<unsigned long>(offset)));
+        return velmora::MetadataNodeFactory::create("DataOffset", velmora::ValueType::UInt64, &offset, 1);
     }
 
     if (groupSize == 0) {
@@ -237,12 +256,15 @@ std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseGroupArray(const std
 
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(groupSize), 0);
     auto array = velmora::MetadataNodeFactory::create(name, nullptr);
+    array->reserveChildren(static_cast<std::size_t>(groupCount));
     for (std::int64_t k = 0; k < groupCount; ++k) {
-        auto item = velmora::MetadataNodeFactory::create(fmt::format("item{0:0>3}", k), nullptr);
+        auto item = velmora::MetadataNodeFactory::create(GeneratedName(GeneratedName::Item, k).view());
+        item->reserveChildren(fieldTypes.size());
         for (std::size_t j = 0; j < fieldTypes.size(); ++j) {
             readRaw(*m_handle, fieldTypes[j].elementSize(), buffer.data());
-            item->addChild(velmora::MetadataNodeFactory::create(
-                fmt::format("Field{0}", j), createTagValue(fieldTypes[j], buffer.data(), 1)));
+            item->addChild(
+                createTagNode(GeneratedName(GeneratedName::Field, static_cast<std::int64_t>(j)).view(),
+                              fieldTypes[j], buffer.data(), 1));
         }
         array->addChild(item);
     }
@@ -251,15 +273,15 @@ std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseGroupArray(const std
 
 #define GATAN_INSTANTIATE_VALUE_PARSERS(T)                                                                   \
     template std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseScalar<T>(const std::string&,       \
-                                                                                   const std::vector<T>&);   \
+                                                                                   const TagInfo<T>&);       \
     template std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseString<T>(const std::string&,       \
-                                                                                   const std::vector<T>&);   \
+                                                                                   const TagInfo<T>&);       \
     template std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseGroup<T>(const std::string&,        \
-                                                                                  const std::vector<T>&);    \
+                                                                                  const TagInfo<T>&);        \
     template std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseArray<T>(const std::string&,        \
-                                                                                  const std::vector<T>&);    \
-    template std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseGroupArray<T>(                      \
-        const std::string&, const std::vector<T>&);
+                                                                                  const TagInfo<T>&);        \
+    template std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseGroupArray<T>(const std::string&,   \
+                                                                                       const TagInfo<T>&);
 
 GATAN_INSTANTIATE_VALUE_PARSERS(int)
 GATAN_INSTANTIATE_VALUE_PARSERS(long)
