@@ -83,7 +83,7 @@ MetadataArena::MetadataArena(std::size_t firstBlockSize)
     // An arena for a whole tree remembers recent texts; one for a single node or value has no use
     // for that.
     if (firstBlockSize >= DefaultFirstBlockSize) {
-        m_internTable.assign(InternTableSize, InternSlot{0, nullptr});
+        m_internTable.assign(FirstInternTableSize, InternSlot{0, nullptr});
     }
 }
 
@@ -138,6 +138,13 @@ const std::string& MetadataArena::intern(std::string_view text) {
             std::memcmp(slot->text->data(), text.data(), text.size()) == 0) {
             return *slot->text;
         }
+    }
+    if (slot != nullptr && ++m_internMisses > 2 * m_internTable.size() &&
+        m_internTable.size() < LargestInternTableSize) {
+        // A tree with many distinct texts gets a larger table (a fresh one: it only remembers).
+        m_internTable.assign(4 * m_internTable.size(), InternSlot{0, nullptr});
+        m_internMisses = 0;
+        slot = &m_internTable[hash & (m_internTable.size() - 1)];
     }
     auto* made = new (allocate(sizeof(std::string), alignof(std::string))) std::string(text);
     // A string that keeps its characters in place owns no memory: only the others are destroyed.

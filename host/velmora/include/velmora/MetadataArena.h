@@ -44,10 +44,12 @@ public:
     void* allocate(std::size_t bytes, std::size_t alignment);
 
     /// A string equal to `text` that lives as long as the arena. Texts seen recently are kept once:
-    /// an arena for a whole tree remembers the last text of each of InternTableSize hash values, so
-    /// the names and values that a tree repeats cost one string each.
+    /// an arena for a whole tree remembers the last text of each hash value in a table of
+    /// FirstInternTableSize slots, which grows up to LargestInternTableSize when the tree has many
+    /// distinct texts, so the names and values that a tree repeats cost one string each.
     const std::string& intern(std::string_view text);
-    static constexpr std::size_t InternTableSize = 4096;
+    static constexpr std::size_t FirstInternTableSize = 256;
+    static constexpr std::size_t LargestInternTableSize = 16384;
 
     /// Keeps `owner` alive as long as this arena (for nodes and values of other arenas that the
     /// arena's nodes refer to).
@@ -94,6 +96,7 @@ private:
 
     /// The last interned string of each hash value.
     std::vector<InternSlot> m_internTable;
+    std::size_t m_internMisses = 0; ///< texts made since the table last grew
     /// Strings that hold their characters outside the blocks, destroyed with the arena.
     std::vector<std::string*> m_ownedStrings;
     std::vector<std::shared_ptr<const void>> m_keptAlive;

@@ -1,6 +1,7 @@
 #include "GatanHandle.h"
 
 #include "velmora/Error.h"
+#include "velmora/StreamAccessFactory.h"
 
 #include <algorithm>
 #include <fmt/format.h>
@@ -14,13 +15,9 @@ void GatanHandle::attach(std::shared_ptr<velmora::StreamAccess> input, bool read
     windowStart = stream->tell();
     windowFill = 0;
     windowIndex = 0;
-    // A small file fits in a window of its own size; nothing larger is ever needed.
-    windowSize = UnsizedWindow;
-    if (streamSize) {
-        const std::uint64_t left = *streamSize > windowStart ? *streamSize - windowStart : 0;
-        windowSize = static_cast<std::size_t>(
-            std::min<std::uint64_t>(LargestWindow, std::max<std::uint64_t>(left, 64)));
-    }
+    // As large as the file stream's own buffer, so that each refill goes straight from the file
+    // into the window; of a small file only the pages the file fills are ever touched.
+    windowSize = velmora::StreamAccessFactory::DefaultBufferSize;
     window.reset(new std::uint8_t[windowSize]);
 }
 

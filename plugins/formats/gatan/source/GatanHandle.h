@@ -32,8 +32,6 @@ struct GatanHandle {
     /// The stream's size when it knows it.
     std::optional<std::uint64_t> streamSize;
 
-    static constexpr std::size_t LargestWindow = std::size_t{256} << 10;
-    static constexpr std::size_t UnsizedWindow = std::size_t{64} << 10;
     std::unique_ptr<std::uint8_t[]> window; ///< null: reads go to the stream as asked
     std::size_t windowSize = 0;
     std::uint64_t windowStart = 0; ///< stream offset of window[0]
