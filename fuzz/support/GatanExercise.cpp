@@ -20,17 +20,6 @@
 #include <string_view>
 #include <vector>
 
-#if defined(__SANITIZE_ADDRESS__)
-#define GATAN_FUZZ_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define GATAN_FUZZ_ASAN 1
-#endif
-#endif
-#ifdef GATAN_FUZZ_ASAN
-#include <sanitizer/asan_interface.h>
-#endif
-
 namespace gatanfuzz {
 
 namespace {
@@ -90,53 +79,15 @@ void walkTree(const std::shared_ptr<velmora::MetadataNode>& root, Report& report
     }
 }
 
-/// A destination of exactly `size` bytes followed by guard bytes that must stay untouched; under
-/// AddressSanitizer the guard is poisoned, so a write past the region stops the run where it happens.
-class Destination {
-public:
-    static constexpr std::size_t Guard = 64;
-    static constexpr std::uint8_t Fill = 0xA5;
-
-    explicit Destination(std::size_t size) : m_size(size), m_bytes(new std::uint8_t[size + Guard]) {
-        std::memset(m_bytes.get() + m_size, Fill, Guard);
-#ifdef GATAN_FUZZ_ASAN
-        ASAN_POISON_MEMORY_REGION(m_bytes.get() + m_size, Guard);
-#endif
-    }
-    ~Destination() {
-#ifdef GATAN_FUZZ_ASAN
-        ASAN_UNPOISON_MEMORY_REGION(m_bytes.get() + m_size, Guard);
-#endif
-    }
-    Destination(const Destination&) = delete;
-    Destination& operator=(const Destination&) = delete;
-
-    std::uint8_t* data() {
-        return m_bytes.get();
-    }
-
-    bool guardIntact() {
-#ifdef GATAN_FUZZ_ASAN
-        ASAN_UNPOISON_MEMORY_REGION(m_bytes.get() + m_size, Guard);
-#endif
-        for (std::size_t i = 0; i < Guard; ++i) {
-            if (m_bytes[m_size + i] != Fill) {
-                return false;
-            }
-        }
-        return true;
-    }
-
-private:
-    std::size_t m_size;
-    std::unique_ptr<std::uint8_t[]> m_bytes;
-};
-
+/// Reads `region` into exactly `bytes` bytes followed by guard bytes that must stay untouched (past
+/// the guard, AddressSanitizer watches the heap block's end).
 void readInto(velmora::ImageView& frame, const velmora::RegionX<std::size_t>& region, std::size_t bytes,
               std::size_t index, Report& report) {
-    Destination destination(bytes);
+    constexpr std::size_t Guard = 64;
+    std::vector<std::uint8_t> destination(bytes + Guard, 0xA5);
     frame.readRegion(region, destination.data());
-    if (!destination.guardIntact()) {
+    if (std::any_of(destination.begin() + static_cast<std::ptrdiff_t>(bytes), destination.end(),
+                    [](std::uint8_t byte) { return byte != 0xA5; })) {
         broken("reading a region of frame " + std::to_string(index) + " wrote past its " +
                std::to_string(bytes) + " bytes");
     }
@@ -147,16 +98,9 @@ void inspectFrame(velmora::ImageView& frame, std::size_t index, const velmora::M
                   Report& report) {
     const std::string which = "frame " + std::to_string(index);
     const velmora::VectorX<std::size_t> shape = frame.shape();
-    const velmora::DataType type = frame.dataType();
-    const std::size_t elementSize = type.elementSize();
-    if (elementSize == 0) {
-        broken(which + " has an element type of no bytes");
-    }
-    if (frame.metadata().get() != root) {
-        broken(which + " does not share the file's metadata tree");
-    }
-    if (frame.capabilities() != 1) {
-        broken(which + " does not report the read capability alone");
+    const std::size_t elementSize = frame.dataType().elementSize();
+    if (elementSize == 0 || frame.metadata().get() != root || frame.capabilities() != 1) {
+        broken(which + " has an element type of no bytes, another metadata tree or other capabilities");
     }
     const auto properties = frame.properties();
     if (!properties) {
@@ -171,11 +115,8 @@ void inspectFrame(velmora::ImageView& frame, std::size_t index, const velmora::M
     mixValue(report.checksum, calibration.origin());
     mixValue(report.checksum, calibration.spacing());
     mix(report.checksum, calibration.unit());
-
-    const auto origin = std::dynamic_pointer_cast<velmora::ViewOriginExtension>(
-        frame.extension(velmora::VIEW_ORIGIN_EXTENSION));
-    if (!origin || origin->displayName() != FrameDisplayName || origin->parentCount() != 1 ||
-        !origin->parent(0)) {
+    const auto origin = frame.viewOrigin();
+    if (origin->displayName() != FrameDisplayName || origin->parentCount() != 1 || !origin->parent(0)) {
         broken(which + " lacks its view-origin record");
     }
 
@@ -190,8 +131,7 @@ void inspectFrame(velmora::ImageView& frame, std::size_t index, const velmora::M
     std::size_t bytes = 0;
     fits = fits && !__builtin_mul_overflow(elements, elementSize, &bytes);
     if (empty || (fits && bytes <= RegionBudget)) {
-        bytes = empty ? 0 : bytes;
-        readInto(frame, velmora::RegionX<std::size_t>::whole(shape), bytes, index, report);
+        readInto(frame, velmora::RegionX<std::size_t>::whole(shape), empty ? 0 : bytes, index, report);
         ++report.framesRead;
         return;
     }
@@ -210,17 +150,8 @@ void inspectFrame(velmora::ImageView& frame, std::size_t index, const velmora::M
 } // namespace
 
 const char* outcomeName(Outcome outcome) {
-    switch (outcome) {
-    case Outcome::Opened:
-        return "opened";
-    case Outcome::Refused:
-        return "velmora::Error";
-    case Outcome::LengthError:
-        return "std::length_error";
-    case Outcome::OutOfMemory:
-        return "std::bad_alloc";
-    }
-    return "?";
+    constexpr const char* Names[] = {"opened", "velmora::Error", "std::length_error", "std::bad_alloc"};
+    return Names[static_cast<int>(outcome)];
 }
 
 void prepareLogger() {
@@ -260,21 +191,14 @@ std::shared_ptr<GatanExtractor> open(std::shared_ptr<velmora::StreamAccess> stre
     return nullptr;
 }
 
-void inspect(GatanExtractor& extractor, Report& report) {
+void inspect(velmora::MultiImageView& extractor, Report& report) {
     report.outcome = Outcome::Opened;
     const auto root = extractor.metadata();
     if (!root || root->name() != "root" || root->childCount() != 1 || root->childAt(0)->name() != "GATAN") {
         broken("the metadata tree is not \"root\" holding \"GATAN\"");
     }
     walkTree(root, report);
-
-    const auto origin = std::dynamic_pointer_cast<velmora::ViewOriginExtension>(
-        extractor.extension(velmora::VIEW_ORIGIN_EXTENSION));
-    if (!origin) {
-        broken("the extractor lacks its view-origin record");
-    }
-    mix(report.checksum, origin->displayName());
-
+    mix(report.checksum, extractor.viewOrigin()->displayName());
     report.frames = extractor.frameCount();
     for (std::size_t index = 0; index < report.frames; ++index) {
         const auto frame = extractor.frame(index);

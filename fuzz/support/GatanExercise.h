@@ -76,7 +76,7 @@ std::shared_ptr<GatanExtractor> open(std::shared_ptr<velmora::StreamAccess> stre
 /// Walks the whole tree of an opened file, touching every name and value byte, and reads every frame
 /// (whole, or sampled above RegionBudget). Throws BrokenInvariant, or whatever the host or the
 /// reader throws, when an opened file does not behave as one.
-void inspect(GatanExtractor& extractor, Report& report);
+void inspect(velmora::MultiImageView& extractor, Report& report);
 
 /// open() through a memory stream over `data`, then inspect().
 Report exercise(const std::uint8_t* data, std::size_t size);
