@@ -150,10 +150,9 @@ TEST(BufferedStream, ReadsTheInnerStreamOnceAWindowAndLargeReadsStraightIntoPlac
     stream.seek(50, SeekOrigin::Begin);
     stream.read(8, out.data());
     EXPECT_EQ(stream.read(2 * B, out.data()), 2 * B);
-    using Event = testsupport::CountingStream::Event;
-    EXPECT_EQ(inner->events(),
-              (std::vector<Event>{
-                  {Event::Read, B}, {Event::SeekFromStart, 50}, {Event::Read, B}, {Event::Read, B + 8}}));
+    const std::string b = std::to_string(B);
+    EXPECT_EQ(inner->events(), (std::vector<std::string>{"read " + b, "seek to 50", "read " + b,
+                                                         "read " + std::to_string(B + 8)}));
 }
 
 class OverDeliveringSource final : public RandomAccess {
@@ -168,25 +167,20 @@ TEST(StreamErrors, RefusedInputsAndMessagesWithPathReasonAndOffset) {
     EXPECT_THROW(RandomAccessStream(nullptr), InvalidArgument);
     std::uint8_t bytes[16];
     EXPECT_THROW(RandomAccessStream(std::make_shared<OverDeliveringSource>()).read(2, bytes), Error);
-
-    const std::string directory = std::filesystem::temp_directory_path().string();
-    for (const auto& [path, reason] :
-         {std::pair<std::string, std::string>{"/nonexistent-dir/x.dm3", "No such file or directory"},
-          {directory, "Is a directory"}}) {
+    const auto messageOf = [](const std::function<void()>& call) -> std::string {
         try {
-            StreamAccessFactory::openFileRead(path);
-            ADD_FAILURE() << "opening " << path << " succeeded";
+            call();
         } catch (const Error& e) {
-            EXPECT_EQ(std::string(e.what()), "cannot open '" + path + "': " + reason);
+            return e.what();
         }
-    }
+        return "no error";
+    };
+    const std::string directory = std::filesystem::temp_directory_path().string();
+    EXPECT_EQ(messageOf([&] { StreamAccessFactory::openFileRead(directory); }),
+              "cannot open '" + directory + "': Is a directory");
     // Reading unmapped memory through /proc/self/mem fails with EIO, a real input error.
-    try {
-        FileStream("/proc/self/mem").read(sizeof bytes, bytes);
-        ADD_FAILURE() << "reading unmapped memory succeeded";
-    } catch (const Error& e) {
-        EXPECT_STREQ(e.what(), "cannot read '/proc/self/mem' at offset 0: Input/output error");
-    }
+    EXPECT_EQ(messageOf([&] { FileStream("/proc/self/mem").read(sizeof bytes, bytes); }),
+              "cannot read '/proc/self/mem' at offset 0: Input/output error");
     FileStream device("/dev/zero");
     EXPECT_EQ(device.size(), std::nullopt);
     EXPECT_EQ(device.capabilities(), READ | SEEK);
