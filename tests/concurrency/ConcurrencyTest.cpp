@@ -8,6 +8,7 @@
 #include "WriterSeeds.h"
 #include "dmwriter/DmImage.h"
 #include "trestan/PluginLibrary.h"
+#include "velmora/Extension.h"
 #include "velmora/MetadataNode.h"
 #include "velmora/StreamAccessFactory.h"
 
@@ -18,6 +19,7 @@
 #include <latch>
 #include <numeric>
 #include <random>
+#include <set>
 #include <thread>
 
 namespace {
@@ -135,15 +137,11 @@ TEST(ConcurrentOpen, ThreadsOpeningFilesAtOnceSeeWhatOneThreadSees) {
     };
     std::vector<Input> damaged;
     for (const auto& seed : gatanfuzz::writerSeeds()) {
-        const std::size_t size = seed.bytes.size();
-        for (std::size_t cut : {std::size_t{5}, size / 3, size / 2, size - 1}) {
-            damaged.push_back(
-                {seed.name + " cut to " + std::to_string(cut),
-                 Bytes(seed.bytes.begin(), seed.bytes.begin() + static_cast<std::ptrdiff_t>(cut))});
-        }
-        for (std::size_t at = 13; at < size; at += size / 5) {
-            damaged.push_back({seed.name + " byte " + std::to_string(at) + " inverted", seed.bytes});
-            damaged.back().bytes[at] ^= 0xFF;
+        for (std::size_t cut = 5; cut < seed.bytes.size(); cut += seed.bytes.size() / 4) {
+            damaged.push_back({seed.name + " cut to " + std::to_string(cut), seed.bytes});
+            damaged.back().bytes.resize(cut);
+            damaged.push_back({seed.name + " byte " + std::to_string(cut) + " inverted", seed.bytes});
+            damaged.back().bytes[cut] ^= 0xFF;
         }
     }
     std::vector<Case> cases;
@@ -242,4 +240,17 @@ TEST(SharedFrames, ThreadsReadingRegionsOfSharedFramesGetWhatOneThreadReads) {
         }
         held[t].clear();
     });
+}
+
+TEST(UidGenerator, IdentifiersFromManyThreadsAreUniqueNonZeroAndIncreasingInEachThread) {
+    std::vector<std::vector<std::uint64_t>> drawn(Threads, std::vector<std::uint64_t>(20000));
+    runThreads([&](unsigned t, std::vector<std::string>&) {
+        std::generate(drawn[t].begin(), drawn[t].end(), velmora::UidGenerator::generate);
+    });
+    std::set<std::uint64_t> all{0};
+    for (const auto& ids : drawn) {
+        EXPECT_TRUE(std::is_sorted(ids.begin(), ids.end()));
+        all.insert(ids.begin(), ids.end());
+    }
+    EXPECT_EQ(all.size(), Threads * 20000 + 1);
 }
