@@ -43,8 +43,12 @@ template <typename T> void mixValue(std::uint64_t& sum, const T& value) {
     mix(sum, &value, sizeof value);
 }
 
-[[noreturn]] void broken(const std::string& what) {
-    throw BrokenInvariant(what);
+/// Throws BrokenInvariant naming `subject` (a node or a frame) unless `kept`; nothing is built when
+/// the rule is kept, so that the walk of a large tree costs no allocations.
+void require(bool kept, std::string_view subject, const char* what) {
+    if (!kept) {
+        throw BrokenInvariant("\"" + std::string(subject) + "\" " + what);
+    }
 }
 
 void walkTree(const std::shared_ptr<velmora::MetadataNode>& root, Report& report) {
@@ -59,21 +63,17 @@ void walkTree(const std::shared_ptr<velmora::MetadataNode>& root, Report& report
         if (const auto& value = node->value()) {
             mixValue(report.checksum, value->type());
             if (value->isString()) {
-                if (value->count() != value->text().size()) {
-                    broken("text value of \"" + node->name() + "\" reports a count other than its length");
-                }
+                require(value->count() == value->text().size(), node->name(),
+                        "has a text value whose count is not its length");
                 mix(report.checksum, value->text());
             } else if (value->count() > 0) {
-                if (value->data() == nullptr) {
-                    broken("numeric value of \"" + node->name() + "\" has elements but no data");
-                }
+                require(value->data() != nullptr, node->name(),
+                        "has a numeric value of elements but no data");
                 mix(report.checksum, value->data(), value->count() * velmora::valueTypeSize(value->type()));
             }
         }
         for (const auto& child : *node) {
-            if (!child) {
-                broken("node \"" + node->name() + "\" has an empty child");
-            }
+            require(child != nullptr, node->name(), "has an empty child");
             pending.push_back(child.get());
         }
     }
@@ -82,30 +82,24 @@ void walkTree(const std::shared_ptr<velmora::MetadataNode>& root, Report& report
 /// Reads `region` into exactly `bytes` bytes followed by guard bytes that must stay untouched (past
 /// the guard, AddressSanitizer watches the heap block's end).
 void readInto(velmora::ImageView& frame, const velmora::RegionX<std::size_t>& region, std::size_t bytes,
-              std::size_t index, Report& report) {
+              const std::string& which, Report& report) {
     constexpr std::size_t Guard = 64;
     std::vector<std::uint8_t> destination(bytes + Guard, 0xA5);
     frame.readRegion(region, destination.data());
-    if (std::any_of(destination.begin() + static_cast<std::ptrdiff_t>(bytes), destination.end(),
-                    [](std::uint8_t byte) { return byte != 0xA5; })) {
-        broken("reading a region of frame " + std::to_string(index) + " wrote past its " +
-               std::to_string(bytes) + " bytes");
-    }
+    require(std::all_of(destination.begin() + static_cast<std::ptrdiff_t>(bytes), destination.end(),
+                        [](std::uint8_t byte) { return byte == 0xA5; }),
+            which, "wrote past the region read");
     mix(report.checksum, destination.data(), bytes);
 }
 
-void inspectFrame(velmora::ImageView& frame, std::size_t index, const velmora::MetadataNode* root,
+void inspectFrame(velmora::ImageView& frame, const std::string& which, const velmora::MetadataNode* root,
                   Report& report) {
-    const std::string which = "frame " + std::to_string(index);
     const velmora::VectorX<std::size_t> shape = frame.shape();
     const std::size_t elementSize = frame.dataType().elementSize();
-    if (elementSize == 0 || frame.metadata().get() != root || frame.capabilities() != 1) {
-        broken(which + " has an element type of no bytes, another metadata tree or other capabilities");
-    }
+    require(elementSize != 0 && frame.metadata().get() == root && frame.capabilities() == 1, which,
+            "has an element type of no bytes, another metadata tree or other capabilities");
     const auto properties = frame.properties();
-    if (!properties) {
-        broken(which + " has no properties");
-    }
+    require(properties != nullptr, which, "has no properties");
     const auto& info = properties->imageInfo();
     mixValue(report.checksum, info.axes());
     mixValue(report.checksum, info.interpretation());
@@ -116,9 +110,8 @@ void inspectFrame(velmora::ImageView& frame, std::size_t index, const velmora::M
     mixValue(report.checksum, calibration.spacing());
     mix(report.checksum, calibration.unit());
     const auto origin = frame.viewOrigin();
-    if (origin->displayName() != FrameDisplayName || origin->parentCount() != 1 || !origin->parent(0)) {
-        broken(which + " lacks its view-origin record");
-    }
+    require(origin->displayName() == FrameDisplayName && origin->parentCount() == 1 && origin->parent(0),
+            which, "lacks its view-origin record");
 
     // The region's bytes; an empty axis makes a frame of no bytes whatever the others say.
     bool empty = false;
@@ -131,7 +124,7 @@ void inspectFrame(velmora::ImageView& frame, std::size_t index, const velmora::M
     std::size_t bytes = 0;
     fits = fits && !__builtin_mul_overflow(elements, elementSize, &bytes);
     if (empty || (fits && bytes <= RegionBudget)) {
-        readInto(frame, velmora::RegionX<std::size_t>::whole(shape), empty ? 0 : bytes, index, report);
+        readInto(frame, velmora::RegionX<std::size_t>::whole(shape), empty ? 0 : bytes, which, report);
         ++report.framesRead;
         return;
     }
@@ -142,8 +135,8 @@ void inspectFrame(velmora::ImageView& frame, std::size_t index, const velmora::M
     }
     const velmora::VectorX<std::size_t> one(shape.size(), 1);
     readInto(frame, velmora::RegionX<std::size_t>(velmora::VectorX<std::size_t>(shape.size(), 0), one),
-             elementSize, index, report);
-    readInto(frame, velmora::RegionX<std::size_t>(last, one), elementSize, index, report);
+             elementSize, which, report);
+    readInto(frame, velmora::RegionX<std::size_t>(last, one), elementSize, which, report);
     ++report.framesSampled;
 }
 
@@ -194,22 +187,20 @@ std::shared_ptr<GatanExtractor> open(std::shared_ptr<velmora::StreamAccess> stre
 void inspect(velmora::MultiImageView& extractor, Report& report) {
     report.outcome = Outcome::Opened;
     const auto root = extractor.metadata();
-    if (!root || root->name() != "root" || root->childCount() != 1 || root->childAt(0)->name() != "GATAN") {
-        broken("the metadata tree is not \"root\" holding \"GATAN\"");
-    }
+    require(root && root->name() == "root" && root->childCount() == 1 && root->childAt(0)->name() == "GATAN",
+            "root", "is not a node \"root\" holding \"GATAN\"");
     walkTree(root, report);
     mix(report.checksum, extractor.viewOrigin()->displayName());
     report.frames = extractor.frameCount();
     for (std::size_t index = 0; index < report.frames; ++index) {
         const auto frame = extractor.frame(index);
-        if (!frame) {
-            broken("frame " + std::to_string(index) + " is empty");
-        }
-        inspectFrame(*frame, index, root.get(), report);
+        const std::string which = "frame " + std::to_string(index);
+        require(frame != nullptr, which, "is empty");
+        inspectFrame(*frame, which, root.get(), report);
     }
     try {
         extractor.frame(report.frames);
-        broken("frame(frameCount()) did not fail");
+        require(false, "frame(frameCount())", "did not fail");
     } catch (const velmora::InvalidArgument&) {
     }
 }

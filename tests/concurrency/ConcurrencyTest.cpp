@@ -191,7 +191,7 @@ TEST(Concurrency, ThreadsOpeningFilesAndReadingSharedViewsSeeWhatOneThreadSees) 
 }
 
 TEST(UidGenerator, IdentifiersFromManyThreadsAreUniqueNonZeroAndIncreasingInEachThread) {
-    std::vector<std::vector<std::uint64_t>> drawn(Threads, std::vector<std::uint64_t>(20000));
+    std::vector<std::vector<std::uint64_t>> drawn(Threads, std::vector<std::uint64_t>(200000));
     runThreads([&](unsigned t, std::vector<std::string>&) {
         std::generate(drawn[t].begin(), drawn[t].end(), velmora::UidGenerator::generate);
     });
@@ -200,5 +200,5 @@ TEST(UidGenerator, IdentifiersFromManyThreadsAreUniqueNonZeroAndIncreasingInEach
         EXPECT_TRUE(std::is_sorted(ids.begin(), ids.end()));
         all.insert(ids.begin(), ids.end());
     }
-    EXPECT_EQ(all.size(), Threads * 20000 + 1);
+    EXPECT_EQ(all.size(), Threads * 200000 + 1);
 }

@@ -149,10 +149,9 @@ TEST(BufferedStream, ReadsTheInnerStreamOnceAWindowAndLargeReadsStraightIntoPlac
     stream.seek(-500, SeekOrigin::Current);
     stream.seek(50, SeekOrigin::Begin);
     stream.read(8, out.data());
-    EXPECT_EQ(stream.read(2 * B, out.data()), 2 * B);
+    EXPECT_EQ(stream.read(B, out.data()), B);
     const std::string b = std::to_string(B);
-    EXPECT_EQ(inner->events(), (std::vector<std::string>{"read " + b, "seek to 50", "read " + b,
-                                                         "read " + std::to_string(B + 8)}));
+    EXPECT_EQ(inner->events(), (std::vector<std::string>{"read " + b, "seek to 50", "read " + b, "read 8"}));
 }
 
 class OverDeliveringSource final : public RandomAccess {
