@@ -49,37 +49,6 @@ void runThreads(const std::function<void(unsigned, std::vector<std::string>&)>& 
     }
 }
 
-/// The writer's seeds of supported data types and a 512 x 384 float image whose whole-frame reads
-/// take a while (as files too), the samples and the real files of the corpus when it exists.
-const std::vector<Input>& openableInputs() {
-    static std::vector<std::unique_ptr<testsupport::TemporaryFile>> s_files;
-    static const std::vector<Input> s_inputs = [] {
-        std::vector<Input> inputs;
-        auto seeds = gatanfuzz::writerSeeds();
-        seeds.push_back({"large", dmwriter::imageFile({dmwriter::rampImage(2, {512, 384})}).toBytes(), {}});
-        for (auto& seed : seeds) {
-            if (seed.name.find("refused") == std::string::npos) {
-                s_files.push_back(std::make_unique<testsupport::TemporaryFile>(seed.bytes, ".dm"));
-                inputs.push_back({seed.name, std::move(seed.bytes), s_files.back()->path()});
-            }
-        }
-        std::vector<std::filesystem::path> files{std::filesystem::path(TRESTAN_TEST_SOURCE_DIR) / "samples"};
-        if (std::filesystem::is_directory(TRESTAN_TEST_CORPUS_DIR)) {
-            files.push_back(TRESTAN_TEST_CORPUS_DIR);
-        }
-        for (const auto& directory : files) {
-            for (const auto& entry : std::filesystem::directory_iterator(directory)) {
-                if (entry.path().extension() == ".dm3" || entry.path().extension() == ".dm4") {
-                    inputs.push_back({entry.path().filename().string(), testsupport::readFile(entry.path()),
-                                      entry.path()});
-                }
-            }
-        }
-        return inputs;
-    }();
-    return s_inputs;
-}
-
 /// The Gatan plugin, loaded once, logging at info as a host would (each open logs from its thread).
 trestan::ExtractorPlugin& gatanPlugin() {
     static const auto s_library = [] {
@@ -121,67 +90,78 @@ std::string outcome(const Input& input, int source) {
 } // namespace
 
 TEST(Concurrency, ThreadsOpeningFilesAndReadingSharedViewsSeeWhatOneThreadSees) {
-    // The openable inputs by every source; the seeds cut short and with one byte inverted (most are
-    // refused, some open) from memory.
-    struct Case {
-        const Input* input;
-        int firstSource;
-        std::vector<std::string> expected; ///< by source, from firstSource on
-    };
-    std::vector<Input> damaged;
-    for (const auto& seed : gatanfuzz::writerSeeds()) {
+    // Openable, by every source: the writer's seeds of supported data types and a 512 x 384 float
+    // image whose whole-frame reads take a while (as files too), the samples and the real files of
+    // the corpus when it exists. From memory only: the seeds cut short and with one byte inverted
+    // (most are refused, some open).
+    std::vector<Input> inputs;
+    std::vector<std::unique_ptr<testsupport::TemporaryFile>> files;
+    auto seeds = gatanfuzz::writerSeeds();
+    seeds.push_back({"large", dmwriter::imageFile({dmwriter::rampImage(2, {512, 384})}).toBytes(), {}});
+    for (const auto& seed : seeds) {
+        if (seed.name.find("refused") == std::string::npos) {
+            files.push_back(std::make_unique<testsupport::TemporaryFile>(seed.bytes, ".dm"));
+            inputs.push_back({seed.name, seed.bytes, files.back()->path()});
+        }
+    }
+    std::error_code absent; // the corpus may be missing
+    for (const std::filesystem::path directory :
+         {TRESTAN_TEST_SOURCE_DIR "/samples", TRESTAN_TEST_CORPUS_DIR}) {
+        for (const auto& entry : std::filesystem::directory_iterator(directory, absent)) {
+            if (entry.path().extension() == ".dm3" || entry.path().extension() == ".dm4") {
+                inputs.push_back(
+                    {entry.path().filename().string(), testsupport::readFile(entry.path()), entry.path()});
+            }
+        }
+    }
+    const std::size_t openable = inputs.size();
+    for (const auto& seed : seeds) {
         for (std::size_t cut = 5; cut < seed.bytes.size(); cut += seed.bytes.size() / 4) {
-            damaged.push_back({seed.name + " cut to " + std::to_string(cut), seed.bytes});
-            damaged.back().bytes.resize(cut);
-            damaged.push_back({seed.name + " byte " + std::to_string(cut) + " inverted", seed.bytes});
-            damaged.back().bytes[cut] ^= 0xFF;
+            inputs.push_back({seed.name + " cut to " + std::to_string(cut), seed.bytes});
+            inputs.back().bytes.resize(cut);
+            inputs.push_back({seed.name + " byte " + std::to_string(cut) + " inverted", seed.bytes});
+            inputs.back().bytes[cut] ^= 0xFF;
         }
     }
-    std::vector<Case> cases;
+    // What one thread sees, by source; the openable inputs opened once more and shared: each thread
+    // holds the views itself and lets go of them when done, the opener first.
+    std::vector<std::vector<std::string>> expected(inputs.size());
     std::size_t refused = 0;
-    for (const Input& input : openableInputs()) {
-        cases.push_back({&input, 0, {}});
-    }
-    for (const Input& input : damaged) {
-        cases.push_back({&input, 1, {}});
-    }
-    for (Case& c : cases) {
-        for (int source = c.firstSource; source < 3; ++source) {
-            c.expected.push_back(outcome(*c.input, source));
-            refused += c.expected.back().starts_with("refused") ? 1 : 0;
-        }
-        EXPECT_TRUE(c.firstSource != 0 || c.expected.front().starts_with("opened")) << c.expected.front();
-    }
-    EXPECT_GT(refused, damaged.size()) << "of " << 2 * damaged.size() << " damaged opens";
-    EXPECT_LT(refused, 2 * damaged.size());
-
-    // The openable inputs opened once more and shared: each thread holds the views itself and lets go
-    // of them when done, the opener first.
     std::vector<std::vector<std::shared_ptr<velmora::MultiImageView>>> held(Threads);
-    for (const Input& input : openableInputs()) {
-        const auto view = open(input, 1);
-        for (auto& views : held) {
-            views.push_back(view);
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        for (int source = i < openable ? 0 : 1; source < 3; ++source) {
+            expected[i].push_back(outcome(inputs[i], source));
+            refused += expected[i].back().starts_with("refused") ? 1 : 0;
+        }
+        if (i < openable) {
+            EXPECT_TRUE(expected[i][0].starts_with("opened")) << inputs[i].name << ": " << expected[i][0];
+            const auto view = open(inputs[i], 1);
+            for (auto& views : held) {
+                views.push_back(view);
+            }
         }
     }
+    EXPECT_GT(refused, inputs.size() - openable)
+        << "of " << 2 * (inputs.size() - openable) << " damaged opens";
+    EXPECT_LT(refused, 2 * (inputs.size() - openable));
+
     runThreads([&](unsigned t, std::vector<std::string>& problems) {
         // The host may set the log level from any thread; the plugin creates its logger once.
         gatanPlugin().initLog(velmora::LogLevel::Info);
         // Each thread walks the inputs from its own starting point and mixes the sources.
-        for (std::size_t k = 0; k < cases.size(); ++k) {
-            const std::size_t i = (k + t * cases.size() / Threads) % cases.size();
-            const Case& c = cases[i];
-            const std::size_t s = (i + t) % c.expected.size();
-            std::string seen = outcome(*c.input, c.firstSource + static_cast<int>(s));
-            if (seen != c.expected[s]) {
-                problems.push_back(c.input->name + " in thread " + std::to_string(t) + ": \"" + seen +
-                                   "\" where one thread saw \"" + c.expected[s] + "\"");
+        for (std::size_t k = 0; k < inputs.size(); ++k) {
+            const std::size_t i = (k + t * inputs.size() / Threads) % inputs.size();
+            const std::size_t s = (i + t) % expected[i].size();
+            const std::string seen = outcome(inputs[i], static_cast<int>(3 - expected[i].size() + s));
+            if (seen != expected[i][s]) {
+                problems.push_back(inputs[i].name + " in thread " + std::to_string(t) + ": \"" + seen +
+                                   "\" where one thread saw \"" + expected[i][s] + "\"");
             }
-            if (i < held[t].size()) { // the shared view: its tree, frames and pixels
+            if (i < openable) { // the shared view: its tree, frames and pixels
                 gatanfuzz::Report report;
                 gatanfuzz::inspect(*held[t][i], report);
-                if ("opened " + std::to_string(report.checksum) != c.expected[1]) {
-                    problems.push_back("the shared view of " + c.input->name + " differs in thread " +
+                if ("opened " + std::to_string(report.checksum) != expected[i][1]) {
+                    problems.push_back("the shared view of " + inputs[i].name + " differs in thread " +
                                        std::to_string(t));
                 }
             }
