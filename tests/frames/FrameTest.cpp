@@ -145,38 +145,25 @@ TEST(Frames, EveryEntryIsAFrameInFileOrder) {
 
 TEST(Frames, CalibrationOfUpToThreeAxesAndTheUnitOfAxisZero) {
     using Axes = std::vector<AxisCalibration>;
-    struct Case {
-        std::vector<std::uint32_t> dimensions;
-        std::optional<Axes> axes;
-        Vector3 origin;
-        Vector3 spacing;
-        std::string unit;
-    };
-    const std::vector<Case> cases = {
-        {{4, 3}, std::nullopt, {0, 0, 0}, {1, 1, 1}, ""},
-        {{}, Axes{{5.0F, 2.0F, u"nm"}}, {0, 0, 0}, {1, 1, 1}, ""},
-        {{4, 3},
-         Axes{{1.5F, 0.25F, u"\u00B5m"}, {-2.0F, 4.0F, u"um"}},
-         {1.5, -2, 0},
-         {0.25, 4, 1},
-         "\xC2\xB5m"},
-        {{4, 3, 2}, Axes{{5.0F, 2.0F, u"nm"}}, {5, 0, 0}, {2, 1, 1}, "nm"},
-        {{9}, Axes{{1.0F, 2.0F, u"s"}, {3.0F, 4.0F, u"m"}}, {1, 0, 0}, {2, 1, 1}, "s"},
-        {{2, 2, 2, 2},
-         Axes{{3.0F, 0.0F, u""}, {-12.5F, 4.0F, u"b"}, {5.0F, -0.5F, u"c"}, {7.0F, 8.0F, u"d"}},
-         {3, -12.5, 5},
-         {0, 4, -0.5},
-         ""},
-    };
-    for (const Case& c : cases) {
-        ImageDefinition written = rampImage(6, c.dimensions);
-        written.calibrations = c.axes;
-        written.withoutCalibrations = !c.axes;
+    const auto check = [](std::vector<std::uint32_t> dimensions, std::optional<Axes> axes, Vector3 origin,
+                          Vector3 spacing, const std::string& unit) {
+        ImageDefinition written = rampImage(6, std::move(dimensions));
+        written.withoutCalibrations = !axes;
+        written.calibrations = std::move(axes);
         const auto calibration = onlyFrame(written)->properties()->calibration();
-        EXPECT_EQ(calibration.origin(), c.origin) << c.unit;
-        EXPECT_EQ(calibration.spacing(), c.spacing) << c.unit;
-        EXPECT_EQ(calibration.unit(), c.unit);
-    }
+        EXPECT_EQ(calibration.origin(), origin) << unit;
+        EXPECT_EQ(calibration.spacing(), spacing) << unit;
+        EXPECT_EQ(calibration.unit(), unit);
+    };
+    check({4, 3}, std::nullopt, {0, 0, 0}, {1, 1, 1}, "");
+    check({}, Axes{{5.0F, 2.0F, u"nm"}}, {0, 0, 0}, {1, 1, 1}, "");
+    check({4, 3}, Axes{{1.5F, 0.25F, u"\u00B5m"}, {-2.0F, 4.0F, u"um"}}, {1.5, -2, 0}, {0.25, 4, 1},
+          "\xC2\xB5m");
+    check({4, 3, 2}, Axes{{5.0F, 2.0F, u"nm"}}, {5, 0, 0}, {2, 1, 1}, "nm");
+    check({9}, Axes{{1.0F, 2.0F, u"s"}, {3.0F, 4.0F, u"m"}}, {1, 0, 0}, {2, 1, 1}, "s");
+    check({2, 2, 2, 2},
+          Axes{{3.0F, 0.0F, u""}, {-12.5F, 4.0F, u"b"}, {5.0F, -0.5F, u"c"}, {7.0F, 8.0F, u"d"}},
+          {3, -12.5, 5}, {0, 4, -0.5}, "");
 }
 
 TEST(Frames, MissingPixelsReadAsZero) {

@@ -20,8 +20,6 @@ const std::string WrongApiPlugin = PluginDir + "/libtrestan-wrongapi.so";
 TEST(PluginLibrary, LoadsThePluginOnceCatchesItsErrorsByTypeAndRefusesOtherLibraries) {
     const auto library = PluginLibrary::load(GoodPlugin);
     ExtractorPlugin& plugin = library->plugin();
-    EXPECT_EQ(plugin.name(), "HostTestPlugin");
-    EXPECT_EQ(plugin.version(), PluginVersion(1, 2, 3));
     EXPECT_EQ(&PluginLibrary::load(GoodPlugin)->plugin(), &plugin) << "the library is mapped once";
     EXPECT_THROW(plugin.open("x.tst", "DM", OptionMap()), UnsupportedFormat);
 
@@ -52,7 +50,6 @@ TEST(PluginRegistry, ScansADirectoryFindsPluginsByFormatAndExtensionAndSetsTheir
     registry.add(PluginLibrary::load(GoodPlugin));
     EXPECT_EQ(registry.plugins().size(), 1U);
     EXPECT_EQ(registry.scanDirectory(PluginDir + "/does-not-exist"), 0U);
-    EXPECT_THROW(registry.add(nullptr), velmora::InvalidArgument);
 
     ExtractorPlugin* plugin = &registry.plugins()[0]->plugin();
     EXPECT_EQ(registry.findByFormat("TST2"), plugin);

@@ -48,7 +48,8 @@ TEST(VariantDataValueConverter, ConvertsWithinRangeTruncatingTowardZeroAndRefuse
     for (std::string line; std::getline(table, line);) {
         std::istringstream fields(line);
         std::string type, text, target, expected;
-        if (line.starts_with("#") || !(fields >> type >> text >> target >> expected)) {
+        if (line.starts_with("#") || !(fields >> type >> text >> target) ||
+            !std::getline(fields >> std::ws, expected)) {
             continue;
         }
         ++rows;
@@ -63,7 +64,7 @@ TEST(VariantDataValueConverter, ConvertsWithinRangeTruncatingTowardZeroAndRefuse
                     : Converter::toString(*VariantDataValueFactory::create(Converter::toDouble(value)));
             EXPECT_EQ(result, expected) << line;
         } catch (const Error& e) {
-            EXPECT_EQ("refused", expected) << line << ": " << e.what();
+            EXPECT_TRUE(expected == "refused" || expected == e.what()) << line << ": " << e.what();
         }
     }
     EXPECT_GT(rows, 40);
@@ -71,12 +72,6 @@ TEST(VariantDataValueConverter, ConvertsWithinRangeTruncatingTowardZeroAndRefuse
     const double element = 0;
     EXPECT_THROW(VariantDataValueFactory::create(&element, ULONG_MAX), InvalidArgument);
     EXPECT_THROW(VariantDataValueFactory::create(static_cast<const int*>(nullptr), 2ul), InvalidArgument);
-    try {
-        Converter::toInt32(VariantDataValueFactory::create(std::nan("")));
-        ADD_FAILURE() << "NaN converted";
-    } catch (const Error& e) {
-        EXPECT_STREQ(e.what(), "cannot convert NaN to int32");
-    }
 }
 
 TEST(VariantDataValueConverter, NumbersPrintInShortestRoundTripForm) {
