@@ -57,7 +57,6 @@ void walkTree(const std::shared_ptr<velmora::MetadataNode>& root, Report& report
     while (!pending.empty()) {
         const velmora::MetadataNode* node = pending.back();
         pending.pop_back();
-        ++report.nodes;
         report.widestList = std::max(report.widestList, node->childCount());
         mix(report.checksum, node->name());
         if (const auto& value = node->value()) {
@@ -125,7 +124,6 @@ void inspectFrame(velmora::ImageView& frame, const std::string& which, const vel
     fits = fits && !__builtin_mul_overflow(elements, elementSize, &bytes);
     if (empty || (fits && bytes <= RegionBudget)) {
         readInto(frame, velmora::RegionX<std::size_t>::whole(shape), empty ? 0 : bytes, which, report);
-        ++report.framesRead;
         return;
     }
     // Too large to copy whole: the first and the last element (every axis is non-empty here).
@@ -137,7 +135,6 @@ void inspectFrame(velmora::ImageView& frame, const std::string& which, const vel
     readInto(frame, velmora::RegionX<std::size_t>(velmora::VectorX<std::size_t>(shape.size(), 0), one),
              elementSize, which, report);
     readInto(frame, velmora::RegionX<std::size_t>(last, one), elementSize, which, report);
-    ++report.framesSampled;
 }
 
 } // namespace

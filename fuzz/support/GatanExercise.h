@@ -38,13 +38,10 @@ const char* outcomeName(Outcome outcome);
 /// What one input gave.
 struct Report {
     Outcome outcome = Outcome::Opened;
-    std::string message;           ///< the refusal's message
-    std::size_t nodes = 0;         ///< metadata nodes walked
-    std::size_t widestList = 0;    ///< most children of one node walked
-    std::size_t frames = 0;        ///< frames of an opened file
-    std::size_t framesRead = 0;    ///< frames read whole
-    std::size_t framesSampled = 0; ///< frames above RegionBudget, read at two elements
-    std::uint64_t checksum = 0;    ///< of every name, value and pixel byte seen
+    std::string message;        ///< the refusal's message
+    std::size_t widestList = 0; ///< most children of one node walked
+    std::size_t frames = 0;     ///< frames of an opened file
+    std::uint64_t checksum = 0; ///< of every name, value and pixel byte seen
 };
 
 /// An opened file that breaks a rule every opened file keeps (thrown after a successful open).

@@ -23,8 +23,10 @@ namespace {
 constexpr std::uint64_t B = BufferedStream::MinimumBufferSize;
 constexpr std::uint64_t D = 3 * B + 12345; // several buffers, the last one partly filled
 
+/// A stream of one kind over random bytes, and where it should stand.
 struct Model {
     std::vector<std::uint8_t> data;
+    std::shared_ptr<TemporaryFile> file;
     std::shared_ptr<StreamAccess> stream;
     std::uint64_t position = 0;
 
@@ -46,32 +48,30 @@ struct Model {
     }
 };
 
-class Streams : public ::testing::TestWithParam<const char*> {
-protected:
-    Model make() {
-        Model model{std::vector<std::uint8_t>(D), nullptr};
-        std::mt19937 generator(1234);
-        std::generate(model.data.begin(), model.data.end(), [&] { return std::uint8_t(generator()); });
-        m_file = std::make_unique<TemporaryFile>(model.data);
-        const std::string kind = GetParam();
-        if (kind == "memory") {
-            model.stream = StreamAccessFactory::fromMemory(
-                std::make_shared<const std::vector<std::uint8_t>>(model.data));
-        } else if (kind == "buffered") {
-            model.stream = StreamAccessFactory::openFileRead(m_file->path(), B);
-        } else if (kind == "file") {
-            model.stream = std::make_shared<FileStream>(m_file->path());
-        } else {
-            model.stream = StreamAccessFactory::fromRandomAccess(
-                std::make_shared<testsupport::MemorySource>(model.data));
-        }
-        return model;
+Model make(const std::string& kind) {
+    Model model;
+    model.data.resize(D);
+    std::mt19937 generator(1234);
+    std::generate(model.data.begin(), model.data.end(), [&] { return std::uint8_t(generator()); });
+    model.file = std::make_shared<TemporaryFile>(model.data);
+    if (kind == "memory") {
+        model.stream =
+            StreamAccessFactory::fromMemory(std::make_shared<const std::vector<std::uint8_t>>(model.data));
+    } else if (kind == "buffered") {
+        model.stream = StreamAccessFactory::openFileRead(model.file->path(), B);
+    } else if (kind == "file") {
+        model.stream = std::make_shared<FileStream>(model.file->path());
+    } else {
+        model.stream =
+            StreamAccessFactory::fromRandomAccess(std::make_shared<testsupport::MemorySource>(model.data));
     }
-    std::unique_ptr<TemporaryFile> m_file;
-};
+    return model;
+}
+
+class Streams : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(Streams, RandomReadsAndSeeksMatchTheData) {
-    Model m = make();
+    Model m = make(GetParam());
     EXPECT_EQ(m.stream->capabilities(), READ | SEEK | SIZE);
     EXPECT_EQ(m.stream->size(), D);
     std::mt19937 generator(99);
@@ -121,7 +121,7 @@ TEST_P(Streams, SeeksToEitherSideOfTheWindowsEdgesReadTheBytesThere) {
         const std::uint64_t after = std::min(start + first, D);
         for (std::uint64_t edge : {start, after, start + B, D}) {
             for (std::uint64_t target = edge < 2 ? 0 : edge - 2; target <= edge + 2; ++target) {
-                Model m = make();
+                Model m = make(GetParam());
                 m.seek(start);
                 ASSERT_NO_FATAL_FAILURE(m.read(first));
                 m.seek(target);
