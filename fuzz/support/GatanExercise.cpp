@@ -20,17 +20,6 @@
 #include <string_view>
 #include <vector>
 
-#if defined(__SANITIZE_ADDRESS__)
-#define GATAN_FUZZ_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define GATAN_FUZZ_ASAN 1
-#endif
-#endif
-#ifdef GATAN_FUZZ_ASAN
-#include <sanitizer/asan_interface.h>
-#endif
-
 namespace gatanfuzz {
 
 namespace {
@@ -54,8 +43,12 @@ template <typename T> void mixValue(std::uint64_t& sum, const T& value) {
     mix(sum, &value, sizeof value);
 }
 
-[[noreturn]] void broken(const std::string& what) {
-    throw BrokenInvariant(what);
+/// Throws BrokenInvariant naming `subject` (a node or a frame) unless `kept`; nothing is built when
+/// the rule is kept, so that the walk of a large tree costs no allocations.
+void require(bool kept, std::string_view subject, const char* what) {
+    if (!kept) {
+        throw BrokenInvariant("\"" + std::string(subject) + "\" " + what);
+    }
 }
 
 void walkTree(const std::shared_ptr<velmora::MetadataNode>& root, Report& report) {
@@ -64,104 +57,48 @@ void walkTree(const std::shared_ptr<velmora::MetadataNode>& root, Report& report
     while (!pending.empty()) {
         const velmora::MetadataNode* node = pending.back();
         pending.pop_back();
-        ++report.nodes;
         report.widestList = std::max(report.widestList, node->childCount());
         mix(report.checksum, node->name());
         if (const auto& value = node->value()) {
             mixValue(report.checksum, value->type());
             if (value->isString()) {
-                if (value->count() != value->text().size()) {
-                    broken("text value of \"" + node->name() + "\" reports a count other than its length");
-                }
+                require(value->count() == value->text().size(), node->name(),
+                        "has a text value whose count is not its length");
                 mix(report.checksum, value->text());
             } else if (value->count() > 0) {
-                if (value->data() == nullptr) {
-                    broken("numeric value of \"" + node->name() + "\" has elements but no data");
-                }
+                require(value->data() != nullptr, node->name(),
+                        "has a numeric value of elements but no data");
                 mix(report.checksum, value->data(), value->count() * velmora::valueTypeSize(value->type()));
             }
         }
         for (const auto& child : *node) {
-            if (!child) {
-                broken("node \"" + node->name() + "\" has an empty child");
-            }
+            require(child != nullptr, node->name(), "has an empty child");
             pending.push_back(child.get());
         }
     }
 }
 
-/// A destination of exactly `size` bytes followed by guard bytes that must stay untouched; under
-/// AddressSanitizer the guard is poisoned, so a write past the region stops the run where it happens.
-class Destination {
-public:
-    static constexpr std::size_t Guard = 64;
-    static constexpr std::uint8_t Fill = 0xA5;
-
-    explicit Destination(std::size_t size) : m_size(size), m_bytes(new std::uint8_t[size + Guard]) {
-        std::memset(m_bytes.get() + m_size, Fill, Guard);
-#ifdef GATAN_FUZZ_ASAN
-        ASAN_POISON_MEMORY_REGION(m_bytes.get() + m_size, Guard);
-#endif
-    }
-    ~Destination() {
-#ifdef GATAN_FUZZ_ASAN
-        ASAN_UNPOISON_MEMORY_REGION(m_bytes.get() + m_size, Guard);
-#endif
-    }
-    Destination(const Destination&) = delete;
-    Destination& operator=(const Destination&) = delete;
-
-    std::uint8_t* data() {
-        return m_bytes.get();
-    }
-
-    bool guardIntact() {
-#ifdef GATAN_FUZZ_ASAN
-        ASAN_UNPOISON_MEMORY_REGION(m_bytes.get() + m_size, Guard);
-#endif
-        for (std::size_t i = 0; i < Guard; ++i) {
-            if (m_bytes[m_size + i] != Fill) {
-                return false;
-            }
-        }
-        return true;
-    }
-
-private:
-    std::size_t m_size;
-    std::unique_ptr<std::uint8_t[]> m_bytes;
-};
-
+/// Reads `region` into exactly `bytes` bytes followed by guard bytes that must stay untouched (past
+/// the guard, AddressSanitizer watches the heap block's end).
 void readInto(velmora::ImageView& frame, const velmora::RegionX<std::size_t>& region, std::size_t bytes,
-              std::size_t index, Report& report) {
-    Destination destination(bytes);
+              const std::string& which, Report& report) {
+    constexpr std::size_t Guard = 64;
+    std::vector<std::uint8_t> destination(bytes + Guard, 0xA5);
     frame.readRegion(region, destination.data());
-    if (!destination.guardIntact()) {
-        broken("reading a region of frame " + std::to_string(index) + " wrote past its " +
-               std::to_string(bytes) + " bytes");
-    }
+    require(std::all_of(destination.begin() + static_cast<std::ptrdiff_t>(bytes), destination.end(),
+                        [](std::uint8_t byte) { return byte == 0xA5; }),
+            which, "wrote past the region read");
     mix(report.checksum, destination.data(), bytes);
 }
 
-void inspectFrame(velmora::ImageView& frame, std::size_t index, const velmora::MetadataNode* root,
+void inspectFrame(velmora::ImageView& frame, const std::string& which, const velmora::MetadataNode* root,
                   Report& report) {
-    const std::string which = "frame " + std::to_string(index);
     const velmora::VectorX<std::size_t> shape = frame.shape();
-    const velmora::DataType type = frame.dataType();
-    const std::size_t elementSize = type.elementSize();
-    if (elementSize == 0) {
-        broken(which + " has an element type of no bytes");
-    }
-    if (frame.metadata().get() != root) {
-        broken(which + " does not share the file's metadata tree");
-    }
-    if (frame.capabilities() != 1) {
-        broken(which + " does not report the read capability alone");
-    }
+    const std::size_t elementSize = frame.dataType().elementSize();
+    require(elementSize != 0 && frame.metadata().get() == root && frame.capabilities() == 1, which,
+            "has an element type of no bytes, another metadata tree or other capabilities");
     const auto properties = frame.properties();
-    if (!properties) {
-        broken(which + " has no properties");
-    }
+    require(properties != nullptr, which, "has no properties");
     const auto& info = properties->imageInfo();
     mixValue(report.checksum, info.axes());
     mixValue(report.checksum, info.interpretation());
@@ -171,13 +108,9 @@ void inspectFrame(velmora::ImageView& frame, std::size_t index, const velmora::M
     mixValue(report.checksum, calibration.origin());
     mixValue(report.checksum, calibration.spacing());
     mix(report.checksum, calibration.unit());
-
-    const auto origin = std::dynamic_pointer_cast<velmora::ViewOriginExtension>(
-        frame.extension(velmora::VIEW_ORIGIN_EXTENSION));
-    if (!origin || origin->displayName() != FrameDisplayName || origin->parentCount() != 1 ||
-        !origin->parent(0)) {
-        broken(which + " lacks its view-origin record");
-    }
+    const auto origin = frame.viewOrigin();
+    require(origin->displayName() == FrameDisplayName && origin->parentCount() == 1 && origin->parent(0),
+            which, "lacks its view-origin record");
 
     // The region's bytes; an empty axis makes a frame of no bytes whatever the others say.
     bool empty = false;
@@ -190,9 +123,7 @@ void inspectFrame(velmora::ImageView& frame, std::size_t index, const velmora::M
     std::size_t bytes = 0;
     fits = fits && !__builtin_mul_overflow(elements, elementSize, &bytes);
     if (empty || (fits && bytes <= RegionBudget)) {
-        bytes = empty ? 0 : bytes;
-        readInto(frame, velmora::RegionX<std::size_t>::whole(shape), bytes, index, report);
-        ++report.framesRead;
+        readInto(frame, velmora::RegionX<std::size_t>::whole(shape), empty ? 0 : bytes, which, report);
         return;
     }
     // Too large to copy whole: the first and the last element (every axis is non-empty here).
@@ -202,25 +133,15 @@ void inspectFrame(velmora::ImageView& frame, std::size_t index, const velmora::M
     }
     const velmora::VectorX<std::size_t> one(shape.size(), 1);
     readInto(frame, velmora::RegionX<std::size_t>(velmora::VectorX<std::size_t>(shape.size(), 0), one),
-             elementSize, index, report);
-    readInto(frame, velmora::RegionX<std::size_t>(last, one), elementSize, index, report);
-    ++report.framesSampled;
+             elementSize, which, report);
+    readInto(frame, velmora::RegionX<std::size_t>(last, one), elementSize, which, report);
 }
 
 } // namespace
 
 const char* outcomeName(Outcome outcome) {
-    switch (outcome) {
-    case Outcome::Opened:
-        return "opened";
-    case Outcome::Refused:
-        return "velmora::Error";
-    case Outcome::LengthError:
-        return "std::length_error";
-    case Outcome::OutOfMemory:
-        return "std::bad_alloc";
-    }
-    return "?";
+    constexpr const char* Names[] = {"opened", "velmora::Error", "std::length_error", "std::bad_alloc"};
+    return Names[static_cast<int>(outcome)];
 }
 
 void prepareLogger() {
@@ -260,32 +181,23 @@ std::shared_ptr<GatanExtractor> open(std::shared_ptr<velmora::StreamAccess> stre
     return nullptr;
 }
 
-void inspect(GatanExtractor& extractor, Report& report) {
+void inspect(velmora::MultiImageView& extractor, Report& report) {
     report.outcome = Outcome::Opened;
     const auto root = extractor.metadata();
-    if (!root || root->name() != "root" || root->childCount() != 1 || root->childAt(0)->name() != "GATAN") {
-        broken("the metadata tree is not \"root\" holding \"GATAN\"");
-    }
+    require(root && root->name() == "root" && root->childCount() == 1 && root->childAt(0)->name() == "GATAN",
+            "root", "is not a node \"root\" holding \"GATAN\"");
     walkTree(root, report);
-
-    const auto origin = std::dynamic_pointer_cast<velmora::ViewOriginExtension>(
-        extractor.extension(velmora::VIEW_ORIGIN_EXTENSION));
-    if (!origin) {
-        broken("the extractor lacks its view-origin record");
-    }
-    mix(report.checksum, origin->displayName());
-
+    mix(report.checksum, extractor.viewOrigin()->displayName());
     report.frames = extractor.frameCount();
     for (std::size_t index = 0; index < report.frames; ++index) {
         const auto frame = extractor.frame(index);
-        if (!frame) {
-            broken("frame " + std::to_string(index) + " is empty");
-        }
-        inspectFrame(*frame, index, root.get(), report);
+        const std::string which = "frame " + std::to_string(index);
+        require(frame != nullptr, which, "is empty");
+        inspectFrame(*frame, which, root.get(), report);
     }
     try {
         extractor.frame(report.frames);
-        broken("frame(frameCount()) did not fail");
+        require(false, "frame(frameCount())", "did not fail");
     } catch (const velmora::InvalidArgument&) {
     }
 }

@@ -38,13 +38,10 @@ const char* outcomeName(Outcome outcome);
 /// What one input gave.
 struct Report {
     Outcome outcome = Outcome::Opened;
-    std::string message;           ///< the refusal's message
-    std::size_t nodes = 0;         ///< metadata nodes walked
-    std::size_t widestList = 0;    ///< most children of one node walked
-    std::size_t frames = 0;        ///< frames of an opened file
-    std::size_t framesRead = 0;    ///< frames read whole
-    std::size_t framesSampled = 0; ///< frames above RegionBudget, read at two elements
-    std::uint64_t checksum = 0;    ///< of every name, value and pixel byte seen
+    std::string message;        ///< the refusal's message
+    std::size_t widestList = 0; ///< most children of one node walked
+    std::size_t frames = 0;     ///< frames of an opened file
+    std::uint64_t checksum = 0; ///< of every name, value and pixel byte seen
 };
 
 /// An opened file that breaks a rule every opened file keeps (thrown after a successful open).
@@ -76,7 +73,7 @@ std::shared_ptr<GatanExtractor> open(std::shared_ptr<velmora::StreamAccess> stre
 /// Walks the whole tree of an opened file, touching every name and value byte, and reads every frame
 /// (whole, or sampled above RegionBudget). Throws BrokenInvariant, or whatever the host or the
 /// reader throws, when an opened file does not behave as one.
-void inspect(GatanExtractor& extractor, Report& report);
+void inspect(velmora::MultiImageView& extractor, Report& report);
 
 /// open() through a memory stream over `data`, then inspect().
 Report exercise(const std::uint8_t* data, std::size_t size);

@@ -28,8 +28,9 @@ ImageDefinition imageDefinition(std::int32_t dataType, const std::vector<std::ui
     return definition;
 }
 
-} // namespace
-
+/// A DM file of every tag kind: scalars of every element code, strings and UTF-16 arrays, arrays of
+/// every code, groups, arrays of groups (with and without fields), named and unnamed entries,
+/// nested and empty directories, and an "ImageList" of one small image.
 DmFile tagKindsFile(Version version) {
     DmFile file(version);
     Directory& root = file.root();
@@ -100,6 +101,8 @@ DmFile imageFile(Version version, std::int32_t dataType, const std::vector<std::
     return dmwriter::imageFile({imageDefinition(dataType, dimensions, static_cast<std::uint8_t>(dataType))},
                                version);
 }
+
+} // namespace
 
 std::vector<Seed> writerSeeds() {
     std::vector<Seed> seeds;

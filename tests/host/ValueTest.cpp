@@ -1,4 +1,4 @@
-// Values: what the factories keep, and the converters' results and refusals as a table.
+// Values: the converters' results and refusals as a table, and numbers printed to read back the same.
 
 #include "velmora/Error.h"
 #include "velmora/VariantDataValue.h"
@@ -22,21 +22,6 @@ namespace {
 
 template <typename T> Value of(T element) {
     return VariantDataValueFactory::create(&element, 1ul);
-}
-
-TEST(VariantDataValue, FactoriesCopyRunsKeepTypesAndRefuseMissingElements) {
-    const short run[] = {1, 2, 100};
-    const auto value = VariantDataValueFactory::create(run, 3ul);
-    EXPECT_EQ(value->type(), ValueType::Int16);
-    EXPECT_EQ(value->at<short>(2), 100);
-    EXPECT_EQ(Converter::toString(*value), "[1, 2, 100]");
-    EXPECT_EQ(Converter::toString(*VariantDataValueFactory::create(static_cast<const double*>(nullptr), 0ul)),
-              "[]");
-    const std::string bytes("a\0b", 3);
-    EXPECT_EQ(Converter::toString(*VariantDataValueFactory::create(bytes)), bytes);
-    EXPECT_THROW(VariantDataValueFactory::create(static_cast<const int*>(nullptr), 2ul), InvalidArgument);
-    const double element = 0;
-    EXPECT_THROW(VariantDataValueFactory::create(&element, ULONG_MAX), InvalidArgument) << "size overflows";
 }
 
 Value parse(const std::string& type, const std::string& text) {
@@ -63,7 +48,8 @@ TEST(VariantDataValueConverter, ConvertsWithinRangeTruncatingTowardZeroAndRefuse
     for (std::string line; std::getline(table, line);) {
         std::istringstream fields(line);
         std::string type, text, target, expected;
-        if (line.starts_with("#") || !(fields >> type >> text >> target >> expected)) {
+        if (line.starts_with("#") || !(fields >> type >> text >> target) ||
+            !std::getline(fields >> std::ws, expected)) {
             continue;
         }
         ++rows;
@@ -78,16 +64,14 @@ TEST(VariantDataValueConverter, ConvertsWithinRangeTruncatingTowardZeroAndRefuse
                     : Converter::toString(*VariantDataValueFactory::create(Converter::toDouble(value)));
             EXPECT_EQ(result, expected) << line;
         } catch (const Error& e) {
-            EXPECT_EQ("refused", expected) << line << ": " << e.what();
+            EXPECT_TRUE(expected == "refused" || expected == e.what()) << line << ": " << e.what();
         }
     }
     EXPECT_GT(rows, 40);
-    try {
-        Converter::toInt32(VariantDataValueFactory::create(std::nan("")));
-        ADD_FAILURE() << "NaN converted";
-    } catch (const Error& e) {
-        EXPECT_STREQ(e.what(), "cannot convert NaN to int32");
-    }
+    // Runs whose size overflows or that have elements but no data are refused when made.
+    const double element = 0;
+    EXPECT_THROW(VariantDataValueFactory::create(&element, ULONG_MAX), InvalidArgument);
+    EXPECT_THROW(VariantDataValueFactory::create(static_cast<const int*>(nullptr), 2ul), InvalidArgument);
 }
 
 TEST(VariantDataValueConverter, NumbersPrintInShortestRoundTripForm) {

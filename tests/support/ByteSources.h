@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace testsupport {
@@ -49,13 +50,10 @@ inline std::vector<std::uint8_t> readFile(const std::filesystem::path& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-/// A random-access source over bytes in memory: its own copy when given a temporary, otherwise
-/// bytes that must outlive the source.
+/// A random-access source over its own copy of some bytes.
 class MemorySource final : public velmora::RandomAccess {
 public:
-    explicit MemorySource(const std::vector<std::uint8_t>& bytes) : m_bytes(bytes) {}
-    explicit MemorySource(std::vector<std::uint8_t>&& bytes)
-        : m_owned(std::make_unique<const std::vector<std::uint8_t>>(std::move(bytes))), m_bytes(*m_owned) {}
+    explicit MemorySource(std::vector<std::uint8_t> bytes) : m_bytes(std::move(bytes)) {}
 
     std::uint64_t size() const override { return m_bytes.size(); }
     std::uint64_t readAt(std::uint64_t offset, std::uint64_t count, void* destination) const override {
@@ -68,8 +66,7 @@ public:
     }
 
 private:
-    std::unique_ptr<const std::vector<std::uint8_t>> m_owned;
-    const std::vector<std::uint8_t>& m_bytes;
+    const std::vector<std::uint8_t> m_bytes;
 };
 
 } // namespace testsupport

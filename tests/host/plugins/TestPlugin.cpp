@@ -4,7 +4,6 @@
 
 #include "trestan/Plugin.h"
 #include "trestan/UnsupportedFormat.h"
-#include "velmora/Error.h"
 #include "velmora/MetadataNode.h"
 
 #include <atomic>
@@ -36,14 +35,10 @@ public:
         return m_extensions;
     }
 
-    // The view's metadata holds the log level last set; a path "invalid" throws a host error from
-    // inside the plugin.
-    std::shared_ptr<velmora::MultiImageView> open(const std::string& filePath, const std::string& format,
+    // The view's metadata holds the log level last set.
+    std::shared_ptr<velmora::MultiImageView> open(const std::string&, const std::string& format,
                                                   const trestan::OptionMap&) override {
         checkFormat(format);
-        if (filePath == "invalid") {
-            throw velmora::InvalidArgument("invalid test path");
-        }
         auto view = std::make_shared<velmora::MultiImageView>();
         view->setMetadata(velmora::MetadataNodeFactory::create("root"));
         view->metadata()->addChild(velmora::MetadataNodeFactory::create(
