@@ -1,6 +1,6 @@
 // What the walk allocates: small files that declare enormous values fail before anything near the
 // declaration is allocated, also through a stream that cannot tell its size; a DM4 file of 200,000
-// tags opens; arrays of groups without fields are bounded by what their items cost.
+// tags opens; arrays of groups without fields are bounded by what their items cost, over all tags.
 
 #include "AllocationProbe.h"
 #include "GatanTestSupport.h"
@@ -116,4 +116,13 @@ TEST(TagLimits, ArraysOfGroupsWithoutFieldsAreBoundedByWhatTheirItemsCost) {
         EXPECT_EQ(second->childAt(299)->name(), "item299");
     }
     EXPECT_LT(peakResidentKiB() - before, 200 * 1024);
+    // One more, in any tag, is refused.
+    const auto refusal = [limit](const std::string& name, std::int64_t count) {
+        return fmt::format("Tag \"{0}\" declares {1} empty groups; at most {2} are accepted per file", name,
+                           count, limit);
+    };
+    many.root().addTag("Third", Tag::groupArray({}, 1, {}));
+    EXPECT_EQ(openError(many), refusal("Third", 1));
+    DmFile one = fileWith(Version::Dm4, Tag::groupArray({}, limit + 1, {}));
+    EXPECT_EQ(openError(one), refusal("T", limit + 1));
 }
