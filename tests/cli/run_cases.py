@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""Runs the trestan command of every line of cases.txt and compares its exit code, standard output,
+"""Runs the trestan command (or plugin_log_probe, for "{probe}") of every line of cases.txt and compares its exit code, standard output,
 standard error and the files it wrote with expected/NAME.out, expected/NAME.err and expected/NAME/
 (absent: nothing). --update writes what the command did as the new expectation."""
 
@@ -25,6 +25,8 @@ def normalised(text, inputs, outputs, build):
 
 def run_case(trestan, name, code, arguments, inputs, outputs):
     """What the case did, as {expected file name: bytes}, and its failures."""
+    if arguments[:1] == ["{probe}"]:
+        trestan, arguments = PROBE, arguments[1:]
     argv = [trestan] + [a.replace("{in}", str(inputs)).replace("{out}", str(outputs)) for a in arguments]
     stdout = subprocess.PIPE
     if argv[-1].startswith(">"):
@@ -72,8 +74,11 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--trestan", required=True)
     parser.add_argument("--make-inputs", required=True)
+    parser.add_argument("--probe", required=True)
     parser.add_argument("--update", action="store_true")
     args = parser.parse_args()
+    global PROBE
+    PROBE = args.probe
     failed = 0
     with tempfile.TemporaryDirectory(prefix="trestan-cases-") as scratch:
         inputs = pathlib.Path(scratch, "in")
