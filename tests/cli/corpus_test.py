@@ -1,11 +1,11 @@
 #!/usr/bin/python3
 """Real DM files of the shared corpus: `trestan info --json --checksum` against the manifest, and every
-frame exported to .npy (read back with NumPy), .tif (read with libtiff) and .png. (The trees are
-compared with the expected ones by the Python package's corpus test, through the same JSON writer.)
-Exits with 77, which CTest counts as skipped, without the corpus."""
+frame exported to .npy and read back with NumPy. (The trees are compared with the expected ones by the
+Python package's corpus test, through the same JSON writer; the TIFF and PNG writers' bytes are held
+by the golden cases, cases.txt, for every element type.) Exits with 77, which CTest counts as skipped,
+without the corpus."""
 
 import argparse
-import ctypes
 import hashlib
 import json
 import pathlib
@@ -13,7 +13,6 @@ import struct
 import subprocess
 import sys
 import tempfile
-import zlib
 
 import numpy
 
@@ -43,40 +42,6 @@ def exact(data, float32):
     return data
 
 
-def tiff_pages(path):
-    """(width, height, bits per sample, samples per pixel, pixel bytes) of every page."""
-    libtiff = ctypes.CDLL("libtiff.so.6")
-    libtiff.TIFFOpen.restype = ctypes.c_void_p
-    libtiff.TIFFScanlineSize.restype = ctypes.c_int64
-    tif = ctypes.c_void_p(libtiff.TIFFOpen(str(path).encode(), b"r"))
-    pages = []
-    while tif:
-        fields = [ctypes.c_uint32(), ctypes.c_uint32(), ctypes.c_uint16(), ctypes.c_uint16()]
-        for tag, field in zip((256, 257, 258, 277), fields):
-            libtiff.TIFFGetField(tif, tag, ctypes.byref(field))
-        line = ctypes.create_string_buffer(libtiff.TIFFScanlineSize(tif))
-        rows = b""
-        for row in range(fields[1].value):
-            libtiff.TIFFReadScanline(tif, line, row, 0)
-            rows += line.raw
-        pages.append(tuple(f.value for f in fields) + (rows,))
-        if not libtiff.TIFFReadDirectory(tif):
-            break
-    libtiff.TIFFClose(tif)
-    return pages
-
-
-def png_header(path):
-    """Width, height, bit depth, colour type and the length of the decompressed rows."""
-    data = path.read_bytes()
-    chunks, at = {}, 8
-    while at < len(data):
-        length, kind = struct.unpack(">I4s", data[at:at + 8])
-        chunks[kind] = chunks.get(kind, b"") + data[at + 8:at + 8 + length]
-        at += 12 + length
-    return struct.unpack(">IIBB", chunks[b"IHDR"][:10]) + (len(zlib.decompress(chunks[b"IDAT"])),)
-
-
 def check_file(binary, corpus, name, entry, scratch):
     path = str(corpus / name)
     code, out, err = trestan(binary, "info", "--json", "--checksum", path)
@@ -94,39 +59,13 @@ def check_file(binary, corpus, name, entry, scratch):
                 check(exact(frame["calibration"][key], True) == exact(wanted["calibration"][key], True),
                       f"{what}: calibration {key} {frame['calibration'][key]}")
             check(frame["calibration"]["unit"] == wanted["calibration"]["unit"], f"{what}: unit")
-        check_exports(binary, path, frame, what, scratch)
-
-
-def check_exports(binary, path, frame, what, scratch):
-    shape, kind, index = frame["shape"], frame["dataType"], str(frame["index"])
-    output = scratch / "frame.npy"
-    code, _, err = trestan(binary, "export", path, "-o", str(output), "--frame", index)
-    if check(code == 0, f"{what}: export to .npy exits with {code}: {err}"):
-        array = numpy.load(output)
-        check(array.dtype.str == NUMPY_TYPES[kind], f"{what}: NumPy type {array.dtype.str}")
-        check(list(array.shape) == shape[::-1] + ([3] if kind == "rgb8" else []), f"{what}: NumPy shape {array.shape}")
-        check(hashlib.sha256(array.tobytes()).hexdigest() == frame["sha256"], f"{what}: NumPy pixels")
-
-    output = scratch / "frame.tif"
-    code, _, err = trestan(binary, "export", path, "-o", str(output), "--frame", index)
-    if kind.startswith("complex"):
-        check(code == 2 and ".npy" in err, f"{what}: complex TIFF exits with {code}: {err}")
-    elif check(code == 0, f"{what}: export to .tif exits with {code}: {err}"):
-        pages = tiff_pages(output)
-        samples, bits = (3, 8) if kind == "rgb8" else (1, 8 * numpy.dtype(NUMPY_TYPES[kind]).itemsize)
-        page = (shape[0], shape[1] if len(shape) > 1 else 1, bits, samples)
-        check(len(pages) == (shape[2] if len(shape) > 2 else 1), f"{what}: {len(pages)} TIFF pages")
-        check(all(p[:4] == page for p in pages), f"{what}: TIFF pages {[p[:4] for p in pages]}, expected {page}")
-        check(hashlib.sha256(b"".join(p[4] for p in pages)).hexdigest() == frame["sha256"], f"{what}: TIFF pixels")
-
-    output = scratch / "frame.png"
-    code, _, err = trestan(binary, "export", path, "-o", str(output), "--frame", index)
-    if len(shape) < 2:
-        check(code == 2, f"{what}: one-axis PNG exits with {code}")
-    elif check(code == 0, f"{what}: export to .png exits with {code}: {err}"):
-        channels = 3 if kind == "rgb8" else 1
-        expected = (shape[0], shape[1], 8, 2 if kind == "rgb8" else 0, shape[1] * (1 + shape[0] * channels))
-        check(png_header(output) == expected, f"{what}: PNG {png_header(output)}, expected {expected}")
+        shape, kind, output = frame["shape"], frame["dataType"], scratch / "frame.npy"
+        code, _, err = trestan(binary, "export", path, "-o", str(output), "--frame", str(frame["index"]))
+        if check(code == 0, f"{what}: export to .npy exits with {code}: {err}"):
+            array = numpy.load(output)
+            check(array.dtype.str == NUMPY_TYPES[kind], f"{what}: NumPy type {array.dtype.str}")
+            check(list(array.shape) == shape[::-1] + ([3] if kind == "rgb8" else []), f"{what}: NumPy shape {array.shape}")
+            check(hashlib.sha256(array.tobytes()).hexdigest() == frame["sha256"], f"{what}: NumPy pixels")
 
 
 def main():
