@@ -1,6 +1,6 @@
-// Hostile-input sweeps: damaged versions of writer-made files and of real files (when
-// ../shared/corpus exists) go through the reader as the fuzzer runs them, held to the rules of
-// Sweep.h. The writer says where it put the structure and the pixels of its files.
+// Hostile-input sweeps: damaged versions of writer-made files go through the reader as the fuzzer
+// runs them, held to the rules of Sweep.h. The writer says where it put the structure and the pixels
+// of its files. (Damaged real files are the fuzz smoke run's: it starts from the corpus's files.)
 //
 //   every prefix:            every cut from 0 to the whole size, except inside pixel arrays, which
 //                            the walk skips unread: there only the first and last EdgeCuts lengths
@@ -9,11 +9,8 @@
 //   fuzz regressions:        every input of tests/fuzz-regressions/inputs ends as outcomes.txt says
 
 #include "ByteSources.h"
-#include "GatanExtractor.h"
 #include "Sweep.h"
 #include "WriterSeeds.h"
-#include "velmora/StreamAccessFactory.h"
-#include "velmora/VariantDataValue.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -32,7 +29,7 @@ namespace {
 struct NamedFile {
     std::string name;
     Bytes bytes;
-    bool opens = true; ///< whether the unchanged file opens
+    bool opens; ///< whether the unchanged file opens
     dmwriter::DmFile::Layout layout;
 };
 
@@ -50,41 +47,6 @@ std::vector<NamedFile> writerFiles() {
         }
     }
     EXPECT_EQ(files.size(), chosen.size());
-    return files;
-}
-
-/// The `perVersion` smallest real files of each version, their pixel arrays where the reader finds
-/// them (colour pixels take four bytes); nothing without the corpus.
-std::vector<NamedFile> smallRealFiles(std::size_t perVersion) {
-    const std::filesystem::path corpus(TRESTAN_TEST_CORPUS_DIR);
-    std::vector<NamedFile> files;
-    for (const char* extension : {".dm3", ".dm4"}) {
-        std::vector<std::pair<std::uintmax_t, std::filesystem::path>> found;
-        for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
-            if (entry.path().extension() == extension) {
-                found.emplace_back(entry.file_size(), entry.path());
-            }
-        }
-        std::sort(found.begin(), found.end());
-        for (std::size_t i = 0; i < std::min(perVersion, found.size()); ++i) {
-            NamedFile file{
-                found[i].second.filename().string(), testsupport::readFile(found[i].second), true, {}};
-            GatanExtractor extractor(
-                velmora::StreamAccessFactory::fromMemory(file.bytes.data(), file.bytes.size()), "DM", {});
-            const auto list = extractor.metadata()->child("GATAN")->child("ImageList");
-            for (std::size_t f = 0; f < extractor.frameCount(); ++f) {
-                const velmora::DataType type = extractor.frame(f)->dataType();
-                std::size_t size = type.id() == velmora::DataTypeId::RGB8 ? 4 : type.elementSize();
-                for (std::size_t length : extractor.frame(f)->shape()) {
-                    size *= length;
-                }
-                file.layout.data.emplace_back(
-                    list->childAt(f)->child("ImageData")->child("DataOffset")->value()->at<std::uint64_t>(0),
-                    size);
-            }
-            files.push_back(std::move(file));
-        }
-    }
     return files;
 }
 
@@ -134,8 +96,6 @@ void sweepStructuralBytes(const NamedFile& file) {
         changed[offset] = original;
     }
     sweep.finish();
-    EXPECT_GT(sweep.opened(), 0U);
-    EXPECT_GT(sweep.inputs() - sweep.opened(), 0U);
 }
 
 void sweepRandomChanges(const NamedFile& file, std::size_t mutants, std::uint64_t seed) {
@@ -173,24 +133,11 @@ TEST(HostileSweep, WriterFiles) {
     }
 }
 
-TEST(HostileSweep, RealFiles) {
-    if (!std::filesystem::is_directory(TRESTAN_TEST_CORPUS_DIR)) {
-        GTEST_SKIP() << "no real files at " << TRESTAN_TEST_CORPUS_DIR;
-    }
-    for (const NamedFile& file : smallRealFiles(1)) {
-        sweepPrefixes(file);
-    }
-    std::uint64_t seed = 0x5EED1001;
-    for (const NamedFile& file : smallRealFiles(3)) {
-        sweepRandomChanges(file, 1000, seed++);
-    }
-}
-
 TEST(HostileSweep, FuzzRegressionsEndAsRecorded) {
     const std::filesystem::path directory =
         std::filesystem::path(TRESTAN_TEST_SOURCE_DIR) / "tests/fuzz-regressions";
     std::ifstream outcomes(directory / "outcomes.txt");
-    std::size_t checked = 0;
+    ASSERT_TRUE(outcomes.is_open());
     for (std::string line; std::getline(outcomes, line);) {
         if (line.empty() || line[0] == '#') {
             continue;
@@ -205,9 +152,5 @@ TEST(HostileSweep, FuzzRegressionsEndAsRecorded) {
             ended = sweep.count(outcome) == 1 ? gatanfuzz::outcomeName(outcome) : ended;
         }
         EXPECT_EQ(ended, recorded) << name;
-        ++checked;
     }
-    EXPECT_EQ(checked, static_cast<std::size_t>(
-                           std::distance(std::filesystem::directory_iterator(directory / "inputs"),
-                                         std::filesystem::directory_iterator{})));
 }

@@ -34,10 +34,8 @@ public:
     explicit Sweep(std::string name);
     /// Runs one input; `describe` names it in a failure ("byte 1234 set to 0xff").
     void run(const Bytes& input, const std::function<std::string()>& describe);
-    std::size_t inputs() const { return m_inputs; }
     std::size_t count(gatanfuzz::Outcome outcome) const { return m_counts[static_cast<int>(outcome)]; }
     std::size_t opened() const { return count(gatanfuzz::Outcome::Opened); }
-    std::size_t failures() const { return m_failures; }
     /// Prints the summary line; the test has failed already for every input that broke a rule.
     void finish() const;
 
