@@ -2,10 +2,12 @@
 are (CTest passes them in the environment), and a writer of small DM4 files."""
 
 import json
+import math
 import os
 import struct
 from pathlib import Path
 
+import numpy
 import pytest
 
 SOURCE_DIR = Path(os.environ.get("TRESTAN_TEST_SOURCE_DIR", Path(__file__).resolve().parents[2]))
@@ -28,6 +30,28 @@ def cli():
     if not BINARY_DIR or not (Path(BINARY_DIR) / "trestan").is_file():
         pytest.skip("the trestan command is not built")
     return Path(BINARY_DIR) / "trestan"
+
+
+def same(actual, expected, where="", float32=False, rel=0.0, ordered=True):
+    """Equal JSON values, of the same types, dict keys in the same order when `ordered`. Finite floats
+    are compared as float32 below a dict whose "type" is "float32" (the corpus README's rule), or to
+    a relative `rel` when it is not 0."""
+    if isinstance(expected, dict):
+        assert isinstance(actual, dict) and (list if ordered else sorted)(actual) == (list if ordered else sorted)(expected), where
+        float32 = expected.get("type") == "float32" if "type" in expected else float32
+        for key in expected:
+            same(actual[key], expected[key], f"{where}.{key}", float32, rel, ordered)
+    elif isinstance(expected, list):
+        assert isinstance(actual, list) and len(actual) == len(expected), where
+        for i, (a, e) in enumerate(zip(actual, expected)):
+            same(a, e, f"{where}[{i}]", float32, rel, ordered)
+    elif isinstance(expected, float) and math.isfinite(expected) and (float32 or rel):
+        if float32:
+            assert numpy.float32(actual) == numpy.float32(expected), where
+        else:
+            assert isinstance(actual, float) and math.isclose(actual, expected, rel_tol=rel), where
+    else:
+        assert actual == expected and type(actual) is type(expected), where
 
 
 def rss_bytes():
