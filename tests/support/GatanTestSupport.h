@@ -119,14 +119,6 @@ inline NodePtr nodeAt(NodePtr node, std::string_view path) {
     return node;
 }
 
-inline std::vector<std::string> childNames(const NodePtr& node) {
-    std::vector<std::string> names;
-    for (const auto& child : *node) {
-        names.push_back(child->name());
-    }
-    return names;
-}
-
 /// "type:hex bytes" of a numeric value, "text:..." of a text value, "none" without a value: one
 /// string to compare, bit for bit.
 inline std::string valueOf(const NodePtr& node) {
@@ -142,12 +134,6 @@ inline std::string valueOf(const NodePtr& node) {
            (value->count() == 0
                 ? ""
                 : toHex(Bytes(data, data + value->count() * velmora::valueTypeSize(value->type()))));
-}
-
-/// What valueOf gives for these elements of this type.
-template <typename T> std::string valueText(velmora::ValueType type, std::vector<T> elements) {
-    return std::string(velmora::valueTypeName(type)) + ":" +
-           toHex(dmwriter::littleEndian(std::span<const T>(elements)));
 }
 
 /// Reads `region` into a buffer followed by guard bytes; throws when the read writes past the region.
