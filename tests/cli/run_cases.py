@@ -43,28 +43,27 @@ def run_case(trestan, name, code, arguments, inputs, outputs):
     return actual, failures
 
 
-def compare(actual, name):
-    failures = []
+def expected_files(name):
     paths = [EXPECTED / (name + ".out"), EXPECTED / (name + ".err")] + list(EXPECTED.glob(name + "/*"))
-    expected = {str(p.relative_to(EXPECTED)): p.read_bytes() for p in paths if p.is_file()}
+    return {str(p.relative_to(EXPECTED)): p for p in paths if p.is_file()}
+
+
+def compare(actual, name):
+    expected = {key: path.read_bytes() for key, path in expected_files(name).items()}
+    failures = []
     for key in sorted(set(actual) | set(expected)):
         got, want = actual.get(key, b""), expected.get(key, b"")
-        if got == want:
-            continue
-        if key.endswith((".out", ".err")):
+        if got != want and key.endswith((".out", ".err")):
             diff = difflib.unified_diff(want.decode().splitlines(), got.decode().splitlines(), "expected", "actual", lineterm="")
             failures.append(f"{key} differs:\n" + "\n".join(list(diff)[:40]))
-        elif key not in actual or key not in expected:
-            failures.append(f"{key}: {'not written' if key not in actual else 'written, expected nothing'}")
-        else:
-            first = next((i for i, (a, b) in enumerate(zip(got, want)) if a != b), min(len(got), len(want)))
-            failures.append(f"{key}: {len(got)} bytes, expected {len(want)}; first difference at byte {first}")
+        elif got != want:
+            failures.append(f"{key}: {len(got)} bytes written, {len(want)} expected")
     return failures
 
 
 def update(actual, name):
-    for path in [EXPECTED / (name + ".out"), EXPECTED / (name + ".err")] + list(EXPECTED.glob(name + "/*")):
-        path.unlink(missing_ok=True)
+    for path in expected_files(name).values():
+        path.unlink()
     for key, data in actual.items():
         (EXPECTED / key).parent.mkdir(parents=True, exist_ok=True)
         (EXPECTED / key).write_bytes(data)

@@ -10,10 +10,12 @@
 #include "velmora/StreamAccessFactory.h"
 
 #include <cstdio>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 namespace {
 
+using ::testing::ThrowsMessage;
 using testsupport::TemporaryFile;
 using Bytes = std::vector<std::uint8_t>;
 const std::string PluginPath = std::string(TRESTAN_TEST_PLUGIN_DIR) + "/libtrestan-gatan.so";
@@ -83,12 +85,9 @@ TEST(PluginOpen, OpensEveryKindOfSourceAndRefusesOtherFormatsAndIncapableStreams
         }
     }
     for (const std::string format : {"dm", "DM3", "", " DM", "DM "}) {
-        try {
-            gatanPlugin().open(std::string("/nonexistent/file.dm3"), format, trestan::OptionMap{});
-            ADD_FAILURE() << "format '" << format << "' accepted";
-        } catch (const trestan::UnsupportedFormat& error) {
-            EXPECT_EQ(error.what(), "Format " + format + " not supported by the plugin GatanPlugin");
-        }
+        EXPECT_THAT([&] { gatanPlugin().open(std::string("/nonexistent/file.dm3"), format, {}); },
+                    ThrowsMessage<trestan::UnsupportedFormat>("Format " + format +
+                                                              " not supported by the plugin GatanPlugin"));
         auto stream = std::make_shared<ProbeStream>(velmora::READ | velmora::SEEK);
         EXPECT_THROW(gatanPlugin().open(stream, format, {}), trestan::UnsupportedFormat);
         EXPECT_EQ(stream->reads, 0);
@@ -96,12 +95,9 @@ TEST(PluginOpen, OpensEveryKindOfSourceAndRefusesOtherFormatsAndIncapableStreams
     for (std::uint64_t capabilities : std::initializer_list<std::uint64_t>{
              0, velmora::READ, velmora::SEEK, velmora::READ | velmora::WRITE | velmora::SIZE}) {
         auto stream = std::make_shared<ProbeStream>(capabilities);
-        try {
-            gatanPlugin().open(stream, "DM", trestan::OptionMap{});
-            ADD_FAILURE() << "capabilities " << capabilities << " accepted";
-        } catch (const velmora::InvalidArgument& error) {
-            EXPECT_STREQ(error.what(), "input does not support the READ and SEEK capabilities");
-        }
+        EXPECT_THAT(
+            [&] { gatanPlugin().open(stream, "DM", {}); },
+            ThrowsMessage<velmora::InvalidArgument>("input does not support the READ and SEEK capabilities"));
         EXPECT_EQ(stream->reads, 0) << "capabilities " << capabilities;
     }
 }

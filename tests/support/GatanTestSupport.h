@@ -105,18 +105,12 @@ inline NodePtr gatanNode(const GatanExtractor& extractor) {
     return extractor.metadata()->child("GATAN");
 }
 
-/// The node at the '/'-separated `path` below `node`; throws naming the missing step.
-inline NodePtr nodeAt(NodePtr node, std::string_view path) {
-    while (!path.empty()) {
-        const std::size_t slash = path.find('/');
-        const std::string step(path.substr(0, slash));
-        path = slash == std::string_view::npos ? std::string_view{} : path.substr(slash + 1);
-        node = node->child(step);
-        if (!node) {
-            throw std::out_of_range("no node \"" + step + "\"");
-        }
+/// The node at the '/'-separated `path` below `node`; throws naming the path when it is missing.
+inline NodePtr nodeAt(const NodePtr& node, const std::string& path) {
+    if (NodePtr found = velmora::MetadataNodeHelper::getNode(node, path)) {
+        return found;
     }
-    return node;
+    throw std::out_of_range("no node \"" + path + "\"");
 }
 
 /// "type:hex bytes" of a numeric value, "text:..." of a text value, "none" without a value: one
