@@ -1,5 +1,5 @@
 // Hostile-input sweeps: damaged versions of writer-made files go through the reader as the fuzzer
-// runs them, held to the rules of Sweep.h. The writer says where it put the structure and the pixels
+// runs them, held to the rules below. The writer says where it put the structure and the pixels
 // of its files. (Damaged real files are the fuzz smoke run's: it starts from the corpus's files.)
 //
 //   every prefix:            every cut from 0 to the whole size, except inside pixel arrays, which
@@ -7,24 +7,152 @@
 //   structural byte changes: every byte of every structural field set to 00, FF, 80, 7F, value + 1
 //   random byte changes:     2 to 8 bytes at once (half in structural fields), from a fixed seed
 //   fuzz regressions:        every input of tests/fuzz-regressions/inputs ends as outcomes.txt says
+//
+// The fuzzer's runner is fuzz/support. The rules: the file opens (and its whole tree and every frame read), or the
+// open fails with velmora::Error, the allowed std::length_error or std::bad_alloc. Nothing else: no
+// other exception, no input slower than MaxSeconds, and two rules on what an open allocates through
+// operator new (the metadata is put on the heap so that every node is counted; pixel buffers come
+// from malloc or mmap and may legitimately exceed a truncated file):
+//
+// 1. The walk never allocates room for bytes the file does not hold: no read asks for more than the
+//    bytes left (plus AllocationSlack) after an allocation at least as large as the read.
+// 2. Nothing else allocated at once exceeds BookkeepingFactor bytes per input byte, or per child of
+//    the widest node (items of arrays of groups without fields take no bytes), plus AllocationSlack.
 
+#include "AllocationProbe.h"
 #include "ByteSources.h"
-#include "Sweep.h"
+#include "GatanExercise.h"
 #include "WriterSeeds.h"
+#include "velmora/StreamAccessFactory.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
+#include <iostream>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
-using namespace hostile;
-
 namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using testsupport::AllocationProbe;
+constexpr std::size_t AllocationSlack = 4096;
+
+/// Records the first read that asks for more than the bytes left after an allocation as large.
+class WatchedStream final : public velmora::StreamAccess {
+public:
+    explicit WatchedStream(std::shared_ptr<velmora::StreamAccess> inner) : m_inner(std::move(inner)) {}
+
+    std::uint64_t capabilities() const override { return marked(m_inner->capabilities()); }
+    std::uint64_t tell() const override { return marked(m_inner->tell()); }
+    std::optional<std::uint64_t> size() const override { return marked(m_inner->size()); }
+    void seek(std::int64_t offset, velmora::SeekOrigin origin) override {
+        AllocationProbe::mark();
+        m_inner->seek(offset, origin);
+    }
+    std::uint64_t read(std::uint64_t count, void* destination) override {
+        const std::uint64_t offset = m_inner->tell();
+        const std::uint64_t size = m_inner->size().value_or(0);
+        const std::uint64_t left = offset < size ? size - offset : 0;
+        const std::size_t allocated = AllocationProbe::largestSinceMark();
+        if (overdraft.empty() && count > left + AllocationSlack && allocated >= count) {
+            overdraft = "allocated " + std::to_string(allocated) + " bytes, then asked for " +
+                        std::to_string(count) + " at offset " + std::to_string(offset) + " where " +
+                        std::to_string(left) + " are left";
+        }
+        AllocationProbe::mark();
+        return m_inner->read(count, destination);
+    }
+
+    std::string overdraft;
+
+private:
+    template <typename T> static T marked(T value) {
+        AllocationProbe::mark();
+        return value;
+    }
+
+    std::shared_ptr<velmora::StreamAccess> m_inner;
+};
+
+/// Runs inputs through the reader as the fuzzer runs them and holds each outcome to the rules above.
+class Sweep {
+public:
+    static constexpr double MaxSeconds = 2.0;
+    static constexpr std::size_t BookkeepingFactor = 32;
+
+    /// `name` heads the summary line.
+    explicit Sweep(std::string name) : m_name(std::move(name)) { gatanfuzz::prepareLogger(); }
+
+    /// Runs one input; `describe` names it in a failure ("byte 1234 set to 0xff").
+    void run(const Bytes& input, const std::function<std::string()>& describe) {
+        ++m_inputs;
+        gatanfuzz::Report report;
+        std::size_t largest = 0;
+        std::string overdraft;
+        const auto start = std::chrono::steady_clock::now();
+        try {
+            auto stream = std::make_shared<WatchedStream>(
+                velmora::StreamAccessFactory::fromMemory(input.data(), input.size()));
+            std::optional<AllocationProbe> probe;
+            probe.emplace();
+            auto extractor = gatanfuzz::open(stream, report, gatanfuzz::Metadata::OnHeap);
+            largest = AllocationProbe::largest();
+            probe.reset();
+            overdraft = stream->overdraft;
+            if (extractor) {
+                gatanfuzz::inspect(*extractor, report);
+            }
+        } catch (const std::exception& error) {
+            fail(describe, std::string("unexpected ") + typeid(error).name() + ": " + error.what());
+            return;
+        }
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        ++m_counts[static_cast<int>(report.outcome)];
+        const std::string ending =
+            std::string(" (") + gatanfuzz::outcomeName(report.outcome) + ": " + report.message + ")";
+        if (seconds > MaxSeconds) {
+            fail(describe, "took " + std::to_string(seconds) + " s");
+        }
+        if (!overdraft.empty()) {
+            fail(describe, overdraft + ending);
+        }
+        if (largest > BookkeepingFactor * std::max(input.size(), report.widestList) + AllocationSlack) {
+            fail(describe, "allocated " + std::to_string(largest) + " bytes at once from an input of " +
+                               std::to_string(input.size()) + " bytes" + ending);
+        }
+    }
+
+    std::size_t count(gatanfuzz::Outcome outcome) const { return m_counts[static_cast<int>(outcome)]; }
+    std::size_t opened() const { return count(gatanfuzz::Outcome::Opened); }
+
+    /// Prints the summary line; the test has failed already for every input that broke a rule.
+    void finish() const {
+        std::cout << "[ sweep    ] " << m_name << ": " << m_inputs << " inputs, " << opened() << " opened, "
+                  << m_failures << " broke a rule" << std::endl;
+    }
+
+private:
+    void fail(const std::function<std::string()>& describe, const std::string& why) {
+        if (++m_failures <= 20) {
+            ADD_FAILURE() << m_name << ": " << describe() << ": " << why;
+        }
+    }
+
+    std::string m_name;
+    std::size_t m_inputs = 0;
+    std::size_t m_counts[4] = {0, 0, 0, 0}; // by gatanfuzz::Outcome
+    std::size_t m_failures = 0;
+};
 
 struct NamedFile {
     std::string name;
