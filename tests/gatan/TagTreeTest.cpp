@@ -1,7 +1,7 @@
 // The tag tree on both layouts: every line of tags.txt (values of every code, UTF-16 text, groups,
-// refusals of codes, info arrays and counts); the walk (names, numbering of unnamed entries, fields
-// read but not used); "Data" arrays skipped leaving their offset; the header checks; data that ends
-// early with its offset; nesting without end.
+// refusals of codes, info arrays and counts, the header checks, negative entry counts); the walk (names,
+// numbering of unnamed entries, fields read but not used); "Data" arrays skipped leaving their offset; data
+// that ends early with its offset; nesting without end.
 
 #include "CountingStream.h"
 #include "GatanTestSupport.h"
@@ -39,10 +39,14 @@ std::string describe(const NodePtr& node) {
     return escaped(node->childCount() == 0 ? text : text + "}");
 }
 
-/// What opening `file` gives for its tag `name`, in the terms of tags.txt.
-std::string outcome(DmFile& file, const std::string& name) {
+/// What opening `bytes` gives for its tag `name` (for the whole "GATAN" directory without a name), in
+/// the terms of tags.txt.
+std::string outcome(const Bytes& bytes, const std::string& name) {
     try {
-        const NodePtr gatan = gatanNode(*openDm(file));
+        const NodePtr gatan = gatanNode(*openDm(bytes));
+        if (name.empty()) {
+            return describe(gatan);
+        }
         EXPECT_EQ(valueOf(nodeAt(gatan, "After")), "int32:4d 00 00 00") << name;
         return describe(nodeAt(gatan, name));
     } catch (const velmora::Error& error) {
@@ -85,6 +89,10 @@ TEST(TagTable, EveryLineOpensAsWritten) {
             fields.push_back(trimmed(field));
         }
         ASSERT_EQ(fields.size(), 5U) << line;
+        if (fields[0] == "file") {
+            EXPECT_EQ(outcome(hex(fields[3]), ""), fields[4]) << line;
+            continue;
+        }
         const std::size_t colon = fields[2].find(':');
         std::istringstream infoText(colon == std::string::npos ? fields[2] : fields[2].substr(colon + 1));
         std::vector<std::int64_t> info;
@@ -96,8 +104,9 @@ TEST(TagTable, EveryLineOpensAsWritten) {
             tag.infoCount(std::stoll(fields[2].substr(0, colon)));
         }
         for (char layout : fields[0]) {
-            DmFile file = fileWith(layout == '3' ? Version::Dm3 : Version::Dm4, tag, fields[1]);
-            EXPECT_EQ(outcome(file, fields[1]), fields[4]) << "DM" << layout << ": " << line;
+            const Bytes bytes =
+                fileWith(layout == '3' ? Version::Dm3 : Version::Dm4, tag, fields[1]).toBytes();
+            EXPECT_EQ(outcome(bytes, fields[1]), fields[4]) << "DM" << layout << ": " << line;
         }
     }
 }
@@ -156,23 +165,6 @@ TEST_P(TagTree, WalkNamesNumbersAndIgnoredFields) {
     EXPECT_EQ(extractor->frameCount(), 0U);
 }
 
-TEST_P(TagTree, NegativeEntryCounts) {
-    // DM4 reads a negative count as no entries; DM3 refuses it, in nested directories too.
-    DmFile file(GetParam());
-    file.root().addDirectory("Negative").entryCount(-2147483647 - 1);
-    file.root().addTag("After", Tag::int32(4));
-    file.root().addDirectory("ImageList");
-    if (GetParam() == Version::Dm4) {
-        const NodePtr gatan = gatanNode(*openDm(file));
-        EXPECT_EQ(describe(nodeAt(gatan, "Negative")), "int64:00 00 00 80 ff ff ff ff");
-        EXPECT_EQ(valueOf(nodeAt(gatan, "After")), "int32:04 00 00 00");
-    } else {
-        EXPECT_EQ(openError(file), "Tag directory \"Negative\" has a negative entry count -2147483648");
-        file.root().entryCount(-2147483647 - 1);
-        EXPECT_EQ(openError(file), "Tag directory \"GATAN\" has a negative entry count -2147483648");
-    }
-}
-
 TEST_P(TagTree, DataArraysAreSkippedAndLeaveTheirOffset) {
     DmFile file(GetParam());
     Directory& a = file.root().addDirectory("A");
@@ -197,26 +189,6 @@ TEST_P(TagTree, DataArraysAreSkippedAndLeaveTheirOffset) {
                   "Data\\x00=int16:ff ff}");
     EXPECT_LT(counting->bytesDelivered(), bytes.size() - (1 << 20)) << "the pixel bytes were read";
     EXPECT_LT(counting->largestRequest(), 4096U);
-}
-
-TEST_P(TagTree, HeaderEntryTypeAndSeparator) {
-    DmFile file(GetParam());
-    file.root().addDirectory("ImageList");
-    file.versionWord(0x03000000).byteOrder(0); // the version is checked before the byte order
-    EXPECT_EQ(openError(file), "Unsupported version 50331648");
-    file.versionWord(static_cast<std::uint32_t>(GetParam()));
-    EXPECT_EQ(openError(file), "Unsupported endianess conversion");
-    // The entry type byte is shown as a signed 8-bit number in hexadecimal, in nested directories too.
-    for (const auto& [byte, message] : std::vector<std::pair<std::uint8_t, std::string>>{
-             {0x16, "Invalid tag type 16"}, {0xFF, "Invalid tag type -1"}, {0x7F, "Invalid tag type 7f"}}) {
-        DmFile nested(GetParam());
-        nested.root().addDirectory("Outer").addTag("T", Tag::int32(2), EntryOptions::withTypeByte(byte));
-        EXPECT_EQ(openError(nested), message);
-    }
-    for (const char* separator : {"%%%$", "    "}) {
-        DmFile bad = fileWith(GetParam(), Tag::int32(2).separator(separator));
-        EXPECT_EQ(openError(bad), "Invalid tag separator");
-    }
 }
 
 TEST_P(TagTree, EveryTruncationFailsAndMessagesNameTheOffset) {
