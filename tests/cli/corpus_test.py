@@ -1,22 +1,16 @@
 #!/usr/bin/python3
-"""Real DM files of the shared corpus: `trestan info --json --checksum` against the manifest, and every
-frame exported to .npy and read back with NumPy. (The trees are compared with the expected ones by the
-Python package's corpus test, through the same JSON writer; the TIFF and PNG writers' bytes are held
-by the golden cases, cases.txt, for every element type.) Exits with 77, which CTest counts as skipped,
-without the corpus."""
+"""Real DM files of the shared corpus: `trestan info --json --checksum` against the manifest. (The trees
+are compared with the expected ones by the Python package's corpus test, through the same JSON writer;
+the NumPy, TIFF and PNG writers' bytes are held by the golden cases, cases.txt, for every element
+type.) Exits with 77, which CTest counts as skipped, without the corpus."""
 
 import argparse
-import hashlib
 import json
 import pathlib
+import struct
 import subprocess
 import sys
-import tempfile
 
-import numpy
-
-NUMPY_TYPES = {"int8": "|i1", "uint8": "|u1", "int16": "<i2", "uint16": "<u2", "int32": "<i4", "uint32": "<u4",
-               "float32": "<f4", "float64": "<f8", "complex64": "<c8", "complex128": "<c16", "rgb8": "|u1"}
 failures = []
 
 
@@ -31,7 +25,7 @@ def trestan(binary, *arguments):
     return result.returncode, result.stdout, result.stderr
 
 
-def check_file(binary, corpus, name, entry, scratch):
+def check_file(binary, corpus, name, entry):
     path = str(corpus / name)
     code, out, err = trestan(binary, "info", "--json", "--checksum", path)
     if not check(code == 0, f"{name}: info exits with {code}: {err}"):
@@ -45,16 +39,10 @@ def check_file(binary, corpus, name, entry, scratch):
             check(key not in wanted or frame.get(key) == wanted[key], f"{what}: {key} {frame.get(key)}, expected {wanted.get(key)}")
         if "calibration" in wanted:
             for key in ("origin", "spacing"):  # float32 in the file, the sign of zero too
-                check(numpy.float32(frame["calibration"][key]).tobytes() == numpy.float32(wanted["calibration"][key]).tobytes(),
+                got, want = frame["calibration"][key], wanted["calibration"][key]
+                check(struct.pack(f"<{len(got)}f", *got) == struct.pack(f"<{len(want)}f", *want),
                       f"{what}: calibration {key} {frame['calibration'][key]}")
             check(frame["calibration"]["unit"] == wanted["calibration"]["unit"], f"{what}: unit")
-        shape, kind, output = frame["shape"], frame["dataType"], scratch / "frame.npy"
-        code, _, err = trestan(binary, "export", path, "-o", str(output), "--frame", str(frame["index"]))
-        if check(code == 0, f"{what}: export to .npy exits with {code}: {err}"):
-            array = numpy.load(output)
-            check(array.dtype.str == NUMPY_TYPES[kind], f"{what}: NumPy type {array.dtype.str}")
-            check(list(array.shape) == shape[::-1] + ([3] if kind == "rgb8" else []), f"{what}: NumPy shape {array.shape}")
-            check(hashlib.sha256(array.tobytes()).hexdigest() == frame["sha256"], f"{what}: NumPy pixels")
 
 
 def main():
@@ -66,9 +54,8 @@ def main():
         print(f"no corpus at {args.corpus}")
         return 77
     manifest = json.loads((args.corpus / "manifest.json").read_text())
-    with tempfile.TemporaryDirectory(prefix="trestan-corpus-") as scratch:
-        for name, entry in manifest.items():
-            check_file(args.trestan, args.corpus, name, entry, pathlib.Path(scratch))
+    for name, entry in manifest.items():
+        check_file(args.trestan, args.corpus, name, entry)
     for failure in failures[:50]:
         print("FAILED", failure)
     print(f"{len(manifest)} files, {len(failures)} failures")
