@@ -72,27 +72,19 @@ def _directory(name, entries):
     return b"\x14" + struct.pack(">H", len(name)) + name.encode() + struct.pack(">Q", len(body)) + body
 
 
-def _uint32(name, value):
-    return _tag(name, [5], struct.pack("<I", value))
-
-
-def _text(name, text):
-    data = text.encode("utf-16-le")
-    return _tag(name, [18, len(data) // 2], data)
-
-
 def write_dm4(path, dimensions, data_type, pixel_bytes, meta_data=None):
     """Writes a DM4 file with one image of the given dimensions (axis 0 first), DM image data type
     code and pixel bytes, and returns `path`. `meta_data` (a dict of str) fills the image's
     "ImageTags/Meta Data" directory."""
     image_data = _directory("ImageData", [
         _tag("Data", [20, 10, len(pixel_bytes)], pixel_bytes),
-        _uint32("DataType", data_type),
-        _directory("Dimensions", [_uint32("", d) for d in dimensions]),
+        _tag("DataType", [5], struct.pack("<I", data_type)),
+        _directory("Dimensions", [_tag("", [5], struct.pack("<I", d)) for d in dimensions]),
     ])
     entry = [image_data]
     if meta_data:
-        entry.append(_directory("ImageTags", [_directory("Meta Data", [_text(k, v) for k, v in meta_data.items()])]))
+        texts = [_tag(k, [18, len(v)], v.encode("utf-16-le")) for k, v in meta_data.items()]
+        entry.append(_directory("ImageTags", [_directory("Meta Data", texts)]))
     root = b"\x00\x00" + struct.pack(">Q", 1) + _directory("ImageList", [_directory("", entry)])
     Path(path).write_bytes(struct.pack(">IQI", 4, len(root), 1) + root + bytes(8))
     return path

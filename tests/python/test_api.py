@@ -29,8 +29,6 @@ def test_arrays_are_read_once_and_outlive_the_file(tmp_path):
     for array in arrays:
         assert array.ctypes.data == first.ctypes.data
     assert not first.flags.writeable
-    with pytest.raises(ValueError):
-        first[0, 0] = 1
 
     file.close()
     del file, frame, arrays, array
@@ -66,7 +64,7 @@ def test_metadata_tree():
     with trestan.open(str(SAMPLE)) as file:
         root = file.metadata
     calibrations = root["GATAN/ImageList/item001/ImageData/Calibrations"]
-    assert calibrations is not None and "Dimension/item000" in calibrations
+    assert "Dimension/item000" in calibrations
     assert [child.name for child in calibrations] == [child.name for child in calibrations.children]
     assert len(calibrations) == len(calibrations.children)
     unit = calibrations["Dimension/item001/Units"]
