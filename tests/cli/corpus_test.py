@@ -20,17 +20,12 @@ def check(condition, what):
     return condition
 
 
-def trestan(binary, *arguments):
-    result = subprocess.run([binary, *arguments], capture_output=True, text=True, timeout=300)
-    return result.returncode, result.stdout, result.stderr
-
-
 def check_file(binary, corpus, name, entry):
     path = str(corpus / name)
-    code, out, err = trestan(binary, "info", "--json", "--checksum", path)
-    if not check(code == 0, f"{name}: info exits with {code}: {err}"):
+    result = subprocess.run([binary, "info", "--json", "--checksum", path], capture_output=True, text=True, timeout=300)
+    if not check(result.returncode == 0, f"{name}: info exits with {result.returncode}: {result.stderr}"):
         return
-    info = json.loads(out)
+    info = json.loads(result.stdout)
     check(info["file"] == path and info["format"] == "DM", f"{name}: file and format {info['file']} {info['format']}")
     check(len(info["frames"]) == len(entry["frames"]), f"{name}: {len(info['frames'])} frames")
     for frame, wanted in zip(info["frames"], entry["frames"]):

@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <sys/resource.h>
+#include <tuple>
 #include <vector>
 
 using namespace dmwriter;
@@ -61,25 +62,21 @@ TEST(TagLimits, EnormousDeclarationsAllocateNothingLarge) {
         EXPECT_LT(probe.largest(), std::size_t{1} << 20);
     }
     // Without a size to check against, the walk finds out by reading: memory follows the bytes.
-    struct Declaration {
-        Tag tag;
-        std::uint64_t bytes;
-        std::uint64_t infoBytes; ///< of the info array before the value: where the shortfall begins
-    };
-    const Declaration declarations[] = {
+    // (tag, bytes it declares, bytes of its info array: the shortfall begins after them)
+    const std::tuple<Tag, std::uint64_t, std::uint64_t> declarations[] = {
         {Tag::raw({20, 7, std::int64_t{1} << 27}, Bytes(8, 0)), std::uint64_t{1} << 30, 12},
         {Tag::raw({18, 0x7FFFFFFF}, Bytes(6, 0)), std::uint64_t{0x7FFFFFFF} * 2, 8},
         {Tag::raw({3}, Bytes(4, 0)).infoCount(0x7FFFFFFF), std::uint64_t{0x7FFFFFFF} * 4, 0},
     };
-    for (const Declaration& declaration : declarations) {
-        DmFile file = fileWith(Version::Dm3, declaration.tag, "Huge");
+    for (const auto& [tag, declared, infoBytes] : declarations) {
+        DmFile file = fileWith(Version::Dm3, tag, "Huge");
         const Bytes bytes = file.toBytes();
         // The separator and the info count (4 bytes each in DM3) come before the info array.
-        const std::uint64_t offset = file.root().tag("Huge").offset() + 8 + declaration.infoBytes;
+        const std::uint64_t offset = file.root().tag("Huge").offset() + 8 + infoBytes;
         AllocationProbe probe;
         EXPECT_EQ(errorOf([&] { openSource(std::make_shared<UnsizedStream>(memoryStream(bytes))); }),
                   fmt::format("DM data ended early at offset {0}: {1} bytes needed, {2} available", offset,
-                              declaration.bytes, bytes.size() - offset));
+                              declared, bytes.size() - offset));
         EXPECT_LT(probe.largest(), std::size_t{1} << 20);
     }
 }

@@ -157,11 +157,8 @@ TEST_P(TagTree, WalkNamesNumbersAndIgnoredFields) {
         EXPECT_EQ(escaped(child->name()) + "=" + (i == 8 ? valueOf(child) : describe(child)), entries[i]);
     }
     const NodePtr numbered = gatan->childAt(8);
-    ASSERT_EQ(numbered->childCount(), 1001U);
-    for (std::size_t i : {9, 10, 999, 1000}) {
-        EXPECT_EQ(numbered->childAt(i)->name(), fmt::format("item{:03}", i));
-    }
-    EXPECT_EQ(valueOf(numbered->childAt(1000)), "int32:e8 03 00 00");
+    EXPECT_EQ(numbered->childAt(1000)->name() + "=" + valueOf(numbered->childAt(1000)),
+              "item1000=int32:e8 03 00 00");
     EXPECT_EQ(extractor->frameCount(), 0U);
 }
 

@@ -8,8 +8,8 @@
 //   random byte changes:     2 to 8 bytes at once (half in structural fields), from a fixed seed
 //   fuzz regressions:        every input of tests/fuzz-regressions/inputs ends as outcomes.txt says
 //
-// The fuzzer's runner is fuzz/support. The rules: the file opens (and its whole tree and every frame read), or the
-// open fails with velmora::Error, the allowed std::length_error or std::bad_alloc. Nothing else: no
+// The fuzzer's runner is fuzz/support. The rules: the file opens (and its whole tree and every frame read),
+// or the open fails with velmora::Error, the allowed std::length_error or std::bad_alloc. Nothing else: no
 // other exception, no input slower than MaxSeconds, and two rules on what an open allocates through
 // operator new (the metadata is put on the heap so that every node is counted; pixel buffers come
 // from malloc or mmap and may legitimately exceed a truncated file):
@@ -29,6 +29,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <fmt/format.h>
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
@@ -102,8 +103,7 @@ public:
         try {
             auto stream = std::make_shared<WatchedStream>(
                 velmora::StreamAccessFactory::fromMemory(input.data(), input.size()));
-            std::optional<AllocationProbe> probe;
-            probe.emplace();
+            auto probe = std::make_unique<AllocationProbe>();
             auto extractor = gatanfuzz::open(stream, report, gatanfuzz::Metadata::OnHeap);
             largest = AllocationProbe::largest();
             probe.reset();
@@ -178,10 +178,6 @@ std::vector<NamedFile> writerFiles() {
     return files;
 }
 
-std::string hexByte(std::uint8_t value) {
-    return "0x" + std::string(1, "0123456789abcdef"[value >> 4]) + "0123456789abcdef"[value & 15];
-}
-
 /// Every byte offset of the writer's structural fields, ascending.
 std::vector<std::uint64_t> structuralOffsets(const NamedFile& file) {
     std::vector<std::uint64_t> offsets;
@@ -218,7 +214,8 @@ void sweepStructuralBytes(const NamedFile& file) {
              std::set<std::uint8_t>{0x00, 0xFF, 0x80, 0x7F, std::uint8_t(original + 1)}) {
             changed[offset] = value;
             sweep.run(changed, [&] {
-                return file.name + ", byte " + std::to_string(offset) + " -> " + hexByte(value);
+                return file.name + ", byte " + std::to_string(offset) + " -> " +
+                       fmt::format("{:#04x}", value);
             });
         }
         changed[offset] = original;
@@ -243,7 +240,7 @@ void sweepRandomChanges(const NamedFile& file, std::size_t mutants, std::uint64_
                 : kind == 1 ? Bytes{0x00, 0xFF, 0x80, 0x7F}[random() % 4]
                             : static_cast<std::uint8_t>(changed[offset] + 1 - 2 * (random() % 2));
             changed[offset] = value;
-            changes += " " + std::to_string(offset) + "=" + hexByte(value);
+            changes += " " + std::to_string(offset) + "=" + fmt::format("{:#04x}", value);
         }
         sweep.run(changed, [&] { return file.name + " mutant " + std::to_string(m) + ":" + changes; });
     }

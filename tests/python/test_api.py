@@ -1,10 +1,10 @@
 """The package's behaviour on our own sample and on files written here: zero copy and lifetimes,
 region reads, the metadata tree, errors and threads."""
 
+import concurrent.futures
 import gc
 import hashlib
 import subprocess
-import threading
 
 import numpy
 import pytest
@@ -126,10 +126,9 @@ def test_a_thousand_damaged_files_leave_no_memory_behind(tmp_path):
 
 
 def test_threads_read_the_same_bytes_as_one_thread():
-    manifest = corpus_manifest()
-    paths = [CORPUS_DIR / name for name in sorted(manifest)] or [SAMPLE]
+    paths = [CORPUS_DIR / name for name in sorted(corpus_manifest())] or [SAMPLE]
 
-    def digests():
+    def digests(_=None):
         result = []
         for path in paths:
             with trestan.open(path) as file:
@@ -138,10 +137,5 @@ def test_threads_read_the_same_bytes_as_one_thread():
         return result
 
     alone = digests()
-    results = [None] * 8
-    threads = [threading.Thread(target=lambda i=i: results.__setitem__(i, digests())) for i in range(8)]
-    for thread in threads:
-        thread.start()
-    for thread in threads:
-        thread.join()
-    assert results == [alone] * 8
+    with concurrent.futures.ThreadPoolExecutor(8) as pool:
+        assert list(pool.map(digests, range(8))) == [alone] * 8
