@@ -91,7 +91,7 @@ TEST(TagLimits, Dm4FileWithTwoHundredThousandTagsOpens) {
         }
     }
     file.root().addDirectory("ImageList");
-    const NodePtr gatan = gatanNode(*openDm(file));
+    const NodePtr gatan = nodeAt(openDm(file)->metadata(), "GATAN");
     EXPECT_EQ(velmora::MetadataNodeHelper::countNodes(*gatan), 1U + 200 + 200 * 1000 + 1);
     EXPECT_EQ(valueOf(nodeAt(gatan, "Block199/item999")), "int32:3f 0d 03 00"); // 199999
 }
@@ -107,7 +107,7 @@ TEST(TagLimits, ArraysOfGroupsWithoutFieldsAreBoundedByWhatTheirItemsCost) {
     const long before = peakResidentKiB();
     {
         const velmora::MetadataArena::Scope metadataMemory;
-        const NodePtr second = nodeAt(gatanNode(*openDm(bytes)), "Second");
+        const NodePtr second = nodeAt(openDm(bytes)->metadata(), "GATAN/Second");
         EXPECT_EQ(second->childCount(), static_cast<std::size_t>(limit - limit / 2));
         EXPECT_EQ(second->childAt(299)->name(), "item299");
     }

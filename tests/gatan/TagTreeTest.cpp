@@ -43,7 +43,7 @@ std::string describe(const NodePtr& node) {
 /// the terms of tags.txt.
 std::string outcome(const Bytes& bytes, const std::string& name) {
     try {
-        const NodePtr gatan = gatanNode(*openDm(bytes));
+        const NodePtr gatan = nodeAt(openDm(bytes)->metadata(), "GATAN");
         if (name.empty()) {
             return describe(gatan);
         }
@@ -138,7 +138,7 @@ TEST_P(TagTree, WalkNamesNumbersAndIgnoredFields) {
     EXPECT_EQ(rootNode->name(), "root");
     EXPECT_EQ(rootNode->childCount(), 1U);
     EXPECT_EQ(valueOf(rootNode), "none");
-    const NodePtr gatan = gatanNode(*extractor);
+    const NodePtr gatan = nodeAt(extractor->metadata(), "GATAN");
     EXPECT_EQ(valueOf(gatan), directory(10));
     const std::string entries[] = {"item000=int32:00 00 00 00",
                                    "a\\x00b=int32:01 00 00 00",
@@ -175,7 +175,7 @@ TEST_P(TagTree, DataArraysAreSkippedAndLeaveTheirOffset) {
     file.root().addDirectory("ImageList");
     const Bytes bytes = file.toBytes();
     auto counting = std::make_shared<CountingStream>(memoryStream(bytes));
-    const NodePtr dir = nodeAt(gatanNode(*openSource(counting)), "A");
+    const NodePtr dir = nodeAt(openSource(counting)->metadata(), "GATAN/A");
     const auto offset = [](const Tag& tag) {
         return "uint64:" + toHex(littleEndian(static_cast<std::uint64_t>(tag.valueOffset())));
     };

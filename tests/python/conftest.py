@@ -16,12 +16,8 @@ BINARY_DIR = os.environ.get("TRESTAN_TEST_BINARY_DIR")
 SAMPLE = SOURCE_DIR / "samples" / "sample.dm4"
 
 
-def corpus_manifest():
-    """The corpus manifest, or an empty dict when the corpus is absent."""
-    manifest = CORPUS_DIR / "manifest.json"
-    if not manifest.is_file():
-        return {}
-    return json.loads(manifest.read_text())
+# The corpus manifest, empty when the corpus is absent.
+MANIFEST = json.loads((CORPUS_DIR / "manifest.json").read_text()) if (CORPUS_DIR / "manifest.json").is_file() else {}
 
 
 @pytest.fixture

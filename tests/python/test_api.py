@@ -9,7 +9,7 @@ import subprocess
 import numpy
 import pytest
 import trestan
-from conftest import CORPUS_DIR, SAMPLE, corpus_manifest, rss_bytes, write_dm4
+from conftest import CORPUS_DIR, SAMPLE, MANIFEST, rss_bytes, write_dm4
 
 MIB = 1 << 20
 
@@ -126,7 +126,7 @@ def test_a_thousand_damaged_files_leave_no_memory_behind(tmp_path):
 
 
 def test_threads_read_the_same_bytes_as_one_thread():
-    paths = [CORPUS_DIR / name for name in sorted(corpus_manifest())] or [SAMPLE]
+    paths = [CORPUS_DIR / name for name in sorted(MANIFEST)] or [SAMPLE]
 
     def digests(_=None):
         result = []

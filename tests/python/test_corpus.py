@@ -7,9 +7,8 @@ import json
 import numpy
 import pytest
 import trestan
-from conftest import CORPUS_DIR, corpus_manifest, same
+from conftest import CORPUS_DIR, MANIFEST, same
 
-MANIFEST = corpus_manifest()
 
 
 def packed_sha256(array):

@@ -100,11 +100,6 @@ inline dmwriter::DmFile fileWith(dmwriter::Version version, dmwriter::Tag tag, s
     return file;
 }
 
-/// The node "root"/"GATAN" of an opened file.
-inline NodePtr gatanNode(const GatanExtractor& extractor) {
-    return extractor.metadata()->child("GATAN");
-}
-
 /// The node at the '/'-separated `path` below `node`; throws naming the path when it is missing.
 inline NodePtr nodeAt(const NodePtr& node, const std::string& path) {
     if (NodePtr found = velmora::MetadataNodeHelper::getNode(node, path)) {
