@@ -25,7 +25,7 @@ ImageDefinition image(std::int32_t dataType, std::vector<std::uint32_t> dimensio
     return image;
 }
 
-// Framed as DM frames its files; .dm3 names get the DM3 layout.
+// Framed as DM frames its files.
 void write(const std::filesystem::path& path, DmFile file) {
     file.dmFraming();
     file.writeFile(path.string());
@@ -68,10 +68,8 @@ int main(int argc, char** argv) {
     const std::filesystem::path directory = argv[1];
     std::filesystem::create_directories(directory);
 
-    std::vector<std::uint16_t> counts(12);
-    for (std::size_t i = 0; i < counts.size(); ++i) {
-        counts[i] = static_cast<std::uint16_t>(1000 * i + 7);
-    }
+    const std::vector<std::uint16_t> counts = {7,    1007, 2007, 3007, 4007,  5007,
+                                               6007, 7007, 8007, 9007, 10007, 11007};
     const std::vector<ImageDefinition> calibrated = {
         image(10, {4, 3}, bytesOf(counts), {{1.5F, 0.25F, u"nm"}, {-2.0F, 0.5F, u"nm"}}),
         image(2, {5}, bytesOf(std::vector<float>{0.5F, -1.25F, 3.0F, 1e-3F, 2.0F}),

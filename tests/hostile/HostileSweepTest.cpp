@@ -33,7 +33,6 @@
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
-#include <iostream>
 #include <optional>
 #include <random>
 #include <set>
@@ -90,12 +89,11 @@ public:
     static constexpr double MaxSeconds = 2.0;
     static constexpr std::size_t BookkeepingFactor = 32;
 
-    /// `name` heads the summary line.
+    /// `name` heads the failure messages.
     explicit Sweep(std::string name) : m_name(std::move(name)) { gatanfuzz::prepareLogger(); }
 
     /// Runs one input; `describe` names it in a failure ("byte 1234 set to 0xff").
     void run(const Bytes& input, const std::function<std::string()>& describe) {
-        ++m_inputs;
         gatanfuzz::Report report;
         std::size_t largest = 0;
         std::string overdraft;
@@ -135,12 +133,6 @@ public:
     std::size_t count(gatanfuzz::Outcome outcome) const { return m_counts[static_cast<int>(outcome)]; }
     std::size_t opened() const { return count(gatanfuzz::Outcome::Opened); }
 
-    /// Prints the summary line; the test has failed already for every input that broke a rule.
-    void finish() const {
-        std::cout << "[ sweep    ] " << m_name << ": " << m_inputs << " inputs, " << opened() << " opened, "
-                  << m_failures << " broke a rule" << std::endl;
-    }
-
 private:
     void fail(const std::function<std::string()>& describe, const std::string& why) {
         if (++m_failures <= 20) {
@@ -149,7 +141,6 @@ private:
     }
 
     std::string m_name;
-    std::size_t m_inputs = 0;
     std::size_t m_counts[4] = {0, 0, 0, 0}; // by gatanfuzz::Outcome
     std::size_t m_failures = 0;
 };
@@ -198,7 +189,6 @@ void sweepPrefixes(const NamedFile& file) {
                       [&] { return file.name + " cut to " + std::to_string(length) + " bytes"; });
         }
     }
-    sweep.finish();
     // The whole file is the last prefix.
     EXPECT_EQ(sweep.opened() >= 1U, file.name.find("refused") == std::string::npos) << file.name;
 }
@@ -218,7 +208,6 @@ void sweepStructuralBytes(const NamedFile& file) {
         }
         changed[offset] = original;
     }
-    sweep.finish();
 }
 
 void sweepRandomChanges(const NamedFile& file, std::size_t mutants, std::uint64_t seed) {
@@ -242,7 +231,6 @@ void sweepRandomChanges(const NamedFile& file, std::size_t mutants, std::uint64_
         }
         sweep.run(changed, [&] { return file.name + " mutant " + std::to_string(m) + ":" + changes; });
     }
-    sweep.finish();
 }
 
 } // namespace
