@@ -28,9 +28,7 @@ def run_case(trestan, name, code, arguments, inputs, outputs):
     if arguments[:1] == ["{probe}"]:
         trestan, arguments = PROBE, arguments[1:]
     argv = [trestan] + [a.replace("{in}", str(inputs)).replace("{out}", str(outputs)) for a in arguments]
-    stdout = subprocess.PIPE
-    if argv[-1].startswith(">"):
-        stdout = open(argv.pop()[1:], "wb")
+    stdout = open(argv.pop()[1:], "wb") if argv[-1].startswith(">") else subprocess.PIPE
     result = subprocess.run(argv, stdin=subprocess.DEVNULL, stdout=stdout, stderr=subprocess.PIPE, timeout=60)
     actual = {}
     for suffix, data in ((".out", result.stdout), (".err", result.stderr)):
