@@ -1,9 +1,9 @@
 #pragma once
 
 #include <cctype>
+#include <cstdint>
 #include <fmt/format.h>
 #include <fmt/ranges.h>
-#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
