@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <limits>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -24,14 +25,10 @@ ImageDefinition image(std::int32_t dataType, std::vector<std::uint32_t> dimensio
     return image;
 }
 
-// Framed as DM frames its files; .dm3 names get the DM3 layout.
+// Framed as DM frames its files.
 void write(const std::filesystem::path& path, DmFile file) {
     file.dmFraming();
     file.writeFile(path.string());
-}
-
-Version versionOf(const std::string& name) {
-    return name.ends_with(".dm3") ? Version::Dm3 : Version::Dm4;
 }
 
 // Every rule of the JSON and text trees: float forms, non-finite numbers, long arrays and texts, an
@@ -49,9 +46,7 @@ DmFile tagFile() {
     values.addTag("Pair", Tag::array<std::int16_t>(ElementType::Int16, {-3, 4}));
     values.addTag("Empty", Tag::array(code(ElementType::UInt32), 0, {}));
     std::vector<std::int32_t> counting(1000);
-    for (std::size_t i = 0; i < counting.size(); ++i) {
-        counting[i] = static_cast<std::int32_t>(i);
-    }
+    std::iota(counting.begin(), counting.end(), 0);
     values.addTag("Ramp", Tag::array(ElementType::Int32, std::span<const std::int32_t>(counting)));
     values.addTag("Pairs", Tag::groupArray(
                                {code(ElementType::Int16), code(ElementType::Int16)}, 10,
@@ -73,10 +68,8 @@ int main(int argc, char** argv) {
     const std::filesystem::path directory = argv[1];
     std::filesystem::create_directories(directory);
 
-    std::vector<std::uint16_t> counts(12);
-    for (std::size_t i = 0; i < counts.size(); ++i) {
-        counts[i] = static_cast<std::uint16_t>(1000 * i + 7);
-    }
+    const std::vector<std::uint16_t> counts = {7,    1007, 2007, 3007, 4007,  5007,
+                                               6007, 7007, 8007, 9007, 10007, 11007};
     const std::vector<ImageDefinition> calibrated = {
         image(10, {4, 3}, bytesOf(counts), {{1.5F, 0.25F, u"nm"}, {-2.0F, 0.5F, u"nm"}}),
         image(2, {5}, bytesOf(std::vector<float>{0.5F, -1.25F, 3.0F, 1e-3F, 2.0F}),
@@ -87,8 +80,8 @@ int main(int argc, char** argv) {
 
     // Every image data type the reader serves, as a stack of two 4 x 3 slices.
     for (std::int32_t code : {1, 2, 3, 6, 7, 8, 9, 10, 11, 12, 13, 14, 23}) {
-        const std::string name = "type" + std::to_string(code) + ".dm3";
-        write(directory / name, imageFile({rampImage(code, {4, 3, 2})}, versionOf(name)));
+        write(directory / ("type" + std::to_string(code) + ".dm3"),
+              imageFile({rampImage(code, {4, 3, 2})}, Version::Dm3));
     }
     // The default export is the main image: the first frame the file does not list as a thumbnail,
     // here the third (the second has the most bytes).
@@ -117,9 +110,7 @@ int main(int argc, char** argv) {
                            {{0.0F, 0.5F, u"nm"}, {0.0F, 0.5F, u"nm"}, {0.0F, 2.0F, u"nm"}})}));
     // A ramp with one hot pixel, which a PNG preview's scaling ignores.
     std::vector<float> hot(200);
-    for (std::size_t i = 0; i < hot.size(); ++i) {
-        hot[i] = static_cast<float>(i);
-    }
+    std::iota(hot.begin(), hot.end(), 0.0F);
     hot[37] = 1e6F;
     write(directory / "hot.dm4", imageFile({image(2, {20, 10}, bytesOf(hot), {})}));
     write(directory / "tags.dm4", tagFile());

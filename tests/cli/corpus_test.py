@@ -1,24 +1,16 @@
 #!/usr/bin/python3
-"""Real DM files of the shared corpus: `trestan info --json --checksum` against the manifest, and every
-frame exported to .npy (read back with NumPy), .tif (read with libtiff) and .png. (The trees are
-compared with the expected ones by the Python package's corpus test, through the same JSON writer.)
-Exits with 77, which CTest counts as skipped, without the corpus."""
+"""Real DM files of the shared corpus: `trestan info --json --checksum` against the manifest. (The trees
+are compared with the expected ones by the Python package's corpus test, through the same JSON writer;
+the NumPy, TIFF and PNG writers' bytes are held by the golden cases, cases.txt, for every element
+type.) Exits with 77, which CTest counts as skipped, without the corpus."""
 
 import argparse
-import ctypes
-import hashlib
 import json
 import pathlib
 import struct
 import subprocess
 import sys
-import tempfile
-import zlib
 
-import numpy
-
-NUMPY_TYPES = {"int8": "|i1", "uint8": "|u1", "int16": "<i2", "uint16": "<u2", "int32": "<i4", "uint32": "<u4",
-               "float32": "<f4", "float64": "<f8", "complex64": "<c8", "complex128": "<c16", "rgb8": "|u1"}
 failures = []
 
 
@@ -28,61 +20,12 @@ def check(condition, what):
     return condition
 
 
-def trestan(binary, *arguments):
-    result = subprocess.run([binary, *arguments], capture_output=True, text=True, timeout=300)
-    return result.returncode, result.stdout, result.stderr
-
-
-def exact(data, float32):
-    """Numbers as exact text: float32 values rounded to float, the sign of zero kept; integers stay
-    integers and never equal a float."""
-    if isinstance(data, list):
-        return [exact(item, float32) for item in data]
-    if isinstance(data, float) or (float32 and isinstance(data, int) and not isinstance(data, bool)):
-        return (struct.unpack("<f", struct.pack("<f", data))[0] if float32 else float(data)).hex()
-    return data
-
-
-def tiff_pages(path):
-    """(width, height, bits per sample, samples per pixel, pixel bytes) of every page."""
-    libtiff = ctypes.CDLL("libtiff.so.6")
-    libtiff.TIFFOpen.restype = ctypes.c_void_p
-    libtiff.TIFFScanlineSize.restype = ctypes.c_int64
-    tif = ctypes.c_void_p(libtiff.TIFFOpen(str(path).encode(), b"r"))
-    pages = []
-    while tif:
-        fields = [ctypes.c_uint32(), ctypes.c_uint32(), ctypes.c_uint16(), ctypes.c_uint16()]
-        for tag, field in zip((256, 257, 258, 277), fields):
-            libtiff.TIFFGetField(tif, tag, ctypes.byref(field))
-        line = ctypes.create_string_buffer(libtiff.TIFFScanlineSize(tif))
-        rows = b""
-        for row in range(fields[1].value):
-            libtiff.TIFFReadScanline(tif, line, row, 0)
-            rows += line.raw
-        pages.append(tuple(f.value for f in fields) + (rows,))
-        if not libtiff.TIFFReadDirectory(tif):
-            break
-    libtiff.TIFFClose(tif)
-    return pages
-
-
-def png_header(path):
-    """Width, height, bit depth, colour type and the length of the decompressed rows."""
-    data = path.read_bytes()
-    chunks, at = {}, 8
-    while at < len(data):
-        length, kind = struct.unpack(">I4s", data[at:at + 8])
-        chunks[kind] = chunks.get(kind, b"") + data[at + 8:at + 8 + length]
-        at += 12 + length
-    return struct.unpack(">IIBB", chunks[b"IHDR"][:10]) + (len(zlib.decompress(chunks[b"IDAT"])),)
-
-
-def check_file(binary, corpus, name, entry, scratch):
+def check_file(binary, corpus, name, entry):
     path = str(corpus / name)
-    code, out, err = trestan(binary, "info", "--json", "--checksum", path)
-    if not check(code == 0, f"{name}: info exits with {code}: {err}"):
+    result = subprocess.run([binary, "info", "--json", "--checksum", path], capture_output=True, text=True, timeout=300)
+    if not check(result.returncode == 0, f"{name}: info exits with {result.returncode}: {result.stderr}"):
         return
-    info = json.loads(out)
+    info = json.loads(result.stdout)
     check(info["file"] == path and info["format"] == "DM", f"{name}: file and format {info['file']} {info['format']}")
     check(len(info["frames"]) == len(entry["frames"]), f"{name}: {len(info['frames'])} frames")
     for frame, wanted in zip(info["frames"], entry["frames"]):
@@ -90,43 +33,11 @@ def check_file(binary, corpus, name, entry, scratch):
         for key in ("index", "shape", "dataType", "dataTypeId", "sha256", "bitDepth", "interpretation"):
             check(key not in wanted or frame.get(key) == wanted[key], f"{what}: {key} {frame.get(key)}, expected {wanted.get(key)}")
         if "calibration" in wanted:
-            for key in ("origin", "spacing"):  # float32 in the file
-                check(exact(frame["calibration"][key], True) == exact(wanted["calibration"][key], True),
+            for key in ("origin", "spacing"):  # float32 in the file, the sign of zero too
+                got, want = frame["calibration"][key], wanted["calibration"][key]
+                check(struct.pack(f"<{len(got)}f", *got) == struct.pack(f"<{len(want)}f", *want),
                       f"{what}: calibration {key} {frame['calibration'][key]}")
             check(frame["calibration"]["unit"] == wanted["calibration"]["unit"], f"{what}: unit")
-        check_exports(binary, path, frame, what, scratch)
-
-
-def check_exports(binary, path, frame, what, scratch):
-    shape, kind, index = frame["shape"], frame["dataType"], str(frame["index"])
-    output = scratch / "frame.npy"
-    code, _, err = trestan(binary, "export", path, "-o", str(output), "--frame", index)
-    if check(code == 0, f"{what}: export to .npy exits with {code}: {err}"):
-        array = numpy.load(output)
-        check(array.dtype.str == NUMPY_TYPES[kind], f"{what}: NumPy type {array.dtype.str}")
-        check(list(array.shape) == shape[::-1] + ([3] if kind == "rgb8" else []), f"{what}: NumPy shape {array.shape}")
-        check(hashlib.sha256(array.tobytes()).hexdigest() == frame["sha256"], f"{what}: NumPy pixels")
-
-    output = scratch / "frame.tif"
-    code, _, err = trestan(binary, "export", path, "-o", str(output), "--frame", index)
-    if kind.startswith("complex"):
-        check(code == 2 and ".npy" in err, f"{what}: complex TIFF exits with {code}: {err}")
-    elif check(code == 0, f"{what}: export to .tif exits with {code}: {err}"):
-        pages = tiff_pages(output)
-        samples, bits = (3, 8) if kind == "rgb8" else (1, 8 * numpy.dtype(NUMPY_TYPES[kind]).itemsize)
-        page = (shape[0], shape[1] if len(shape) > 1 else 1, bits, samples)
-        check(len(pages) == (shape[2] if len(shape) > 2 else 1), f"{what}: {len(pages)} TIFF pages")
-        check(all(p[:4] == page for p in pages), f"{what}: TIFF pages {[p[:4] for p in pages]}, expected {page}")
-        check(hashlib.sha256(b"".join(p[4] for p in pages)).hexdigest() == frame["sha256"], f"{what}: TIFF pixels")
-
-    output = scratch / "frame.png"
-    code, _, err = trestan(binary, "export", path, "-o", str(output), "--frame", index)
-    if len(shape) < 2:
-        check(code == 2, f"{what}: one-axis PNG exits with {code}")
-    elif check(code == 0, f"{what}: export to .png exits with {code}: {err}"):
-        channels = 3 if kind == "rgb8" else 1
-        expected = (shape[0], shape[1], 8, 2 if kind == "rgb8" else 0, shape[1] * (1 + shape[0] * channels))
-        check(png_header(output) == expected, f"{what}: PNG {png_header(output)}, expected {expected}")
 
 
 def main():
@@ -138,9 +49,8 @@ def main():
         print(f"no corpus at {args.corpus}")
         return 77
     manifest = json.loads((args.corpus / "manifest.json").read_text())
-    with tempfile.TemporaryDirectory(prefix="trestan-corpus-") as scratch:
-        for name, entry in manifest.items():
-            check_file(args.trestan, args.corpus, name, entry, pathlib.Path(scratch))
+    for name, entry in manifest.items():
+        check_file(args.trestan, args.corpus, name, entry)
     for failure in failures[:50]:
         print("FAILED", failure)
     print(f"{len(manifest)} files, {len(failures)} failures")

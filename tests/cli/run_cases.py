@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""Runs the trestan command of every line of cases.txt and compares its exit code, standard output,
+"""Runs the trestan command (or plugin_log_probe, for "{probe}") of every line of cases.txt and compares its exit code, standard output,
 standard error and the files it wrote with expected/NAME.out, expected/NAME.err and expected/NAME/
 (absent: nothing). --update writes what the command did as the new expectation."""
 
@@ -25,10 +25,10 @@ def normalised(text, inputs, outputs, build):
 
 def run_case(trestan, name, code, arguments, inputs, outputs):
     """What the case did, as {expected file name: bytes}, and its failures."""
+    if arguments[:1] == ["{probe}"]:
+        trestan, arguments = PROBE, arguments[1:]
     argv = [trestan] + [a.replace("{in}", str(inputs)).replace("{out}", str(outputs)) for a in arguments]
-    stdout = subprocess.PIPE
-    if argv[-1].startswith(">"):
-        stdout = open(argv.pop()[1:], "wb")
+    stdout = open(argv.pop()[1:], "wb") if argv[-1].startswith(">") else subprocess.PIPE
     result = subprocess.run(argv, stdin=subprocess.DEVNULL, stdout=stdout, stderr=subprocess.PIPE, timeout=60)
     actual = {}
     for suffix, data in ((".out", result.stdout), (".err", result.stderr)):
@@ -41,28 +41,27 @@ def run_case(trestan, name, code, arguments, inputs, outputs):
     return actual, failures
 
 
-def compare(actual, name):
-    failures = []
+def expected_files(name):
     paths = [EXPECTED / (name + ".out"), EXPECTED / (name + ".err")] + list(EXPECTED.glob(name + "/*"))
-    expected = {str(p.relative_to(EXPECTED)): p.read_bytes() for p in paths if p.is_file()}
+    return {str(p.relative_to(EXPECTED)): p for p in paths if p.is_file()}
+
+
+def compare(actual, name):
+    expected = {key: path.read_bytes() for key, path in expected_files(name).items()}
+    failures = []
     for key in sorted(set(actual) | set(expected)):
         got, want = actual.get(key, b""), expected.get(key, b"")
-        if got == want:
-            continue
-        if key.endswith((".out", ".err")):
+        if got != want and key.endswith((".out", ".err")):
             diff = difflib.unified_diff(want.decode().splitlines(), got.decode().splitlines(), "expected", "actual", lineterm="")
             failures.append(f"{key} differs:\n" + "\n".join(list(diff)[:40]))
-        elif key not in actual or key not in expected:
-            failures.append(f"{key}: {'not written' if key not in actual else 'written, expected nothing'}")
-        else:
-            first = next((i for i, (a, b) in enumerate(zip(got, want)) if a != b), min(len(got), len(want)))
-            failures.append(f"{key}: {len(got)} bytes, expected {len(want)}; first difference at byte {first}")
+        elif got != want:
+            failures.append(f"{key}: {len(got)} bytes written, {len(want)} expected")
     return failures
 
 
 def update(actual, name):
-    for path in [EXPECTED / (name + ".out"), EXPECTED / (name + ".err")] + list(EXPECTED.glob(name + "/*")):
-        path.unlink(missing_ok=True)
+    for path in expected_files(name).values():
+        path.unlink()
     for key, data in actual.items():
         (EXPECTED / key).parent.mkdir(parents=True, exist_ok=True)
         (EXPECTED / key).write_bytes(data)
@@ -72,8 +71,11 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--trestan", required=True)
     parser.add_argument("--make-inputs", required=True)
+    parser.add_argument("--probe", required=True)
     parser.add_argument("--update", action="store_true")
     args = parser.parse_args()
+    global PROBE
+    PROBE = args.probe
     failed = 0
     with tempfile.TemporaryDirectory(prefix="trestan-cases-") as scratch:
         inputs = pathlib.Path(scratch, "in")

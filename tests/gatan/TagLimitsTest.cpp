@@ -1,6 +1,6 @@
 // What the walk allocates: small files that declare enormous values fail before anything near the
 // declaration is allocated, also through a stream that cannot tell its size; a DM4 file of 200,000
-// tags opens; arrays of groups without fields are bounded by what their items cost.
+// tags opens; arrays of groups without fields are bounded by what their items cost, over all tags.
 
 #include "AllocationProbe.h"
 #include "GatanTestSupport.h"
@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <sys/resource.h>
+#include <tuple>
 #include <vector>
 
 using namespace dmwriter;
@@ -61,25 +62,21 @@ TEST(TagLimits, EnormousDeclarationsAllocateNothingLarge) {
         EXPECT_LT(probe.largest(), std::size_t{1} << 20);
     }
     // Without a size to check against, the walk finds out by reading: memory follows the bytes.
-    struct Declaration {
-        Tag tag;
-        std::uint64_t bytes;
-        std::uint64_t infoBytes; ///< of the info array before the value: where the shortfall begins
-    };
-    const Declaration declarations[] = {
+    // (tag, bytes it declares, bytes of its info array: the shortfall begins after them)
+    const std::tuple<Tag, std::uint64_t, std::uint64_t> declarations[] = {
         {Tag::raw({20, 7, std::int64_t{1} << 27}, Bytes(8, 0)), std::uint64_t{1} << 30, 12},
         {Tag::raw({18, 0x7FFFFFFF}, Bytes(6, 0)), std::uint64_t{0x7FFFFFFF} * 2, 8},
         {Tag::raw({3}, Bytes(4, 0)).infoCount(0x7FFFFFFF), std::uint64_t{0x7FFFFFFF} * 4, 0},
     };
-    for (const Declaration& declaration : declarations) {
-        DmFile file = fileWith(Version::Dm3, declaration.tag, "Huge");
+    for (const auto& [tag, declared, infoBytes] : declarations) {
+        DmFile file = fileWith(Version::Dm3, tag, "Huge");
         const Bytes bytes = file.toBytes();
         // The separator and the info count (4 bytes each in DM3) come before the info array.
-        const std::uint64_t offset = file.root().tag("Huge").offset() + 8 + declaration.infoBytes;
+        const std::uint64_t offset = file.root().tag("Huge").offset() + 8 + infoBytes;
         AllocationProbe probe;
         EXPECT_EQ(errorOf([&] { openSource(std::make_shared<UnsizedStream>(memoryStream(bytes))); }),
                   fmt::format("DM data ended early at offset {0}: {1} bytes needed, {2} available", offset,
-                              declaration.bytes, bytes.size() - offset));
+                              declared, bytes.size() - offset));
         EXPECT_LT(probe.largest(), std::size_t{1} << 20);
     }
 }
@@ -94,10 +91,9 @@ TEST(TagLimits, Dm4FileWithTwoHundredThousandTagsOpens) {
         }
     }
     file.root().addDirectory("ImageList");
-    const NodePtr gatan = gatanNode(*openDm(file));
+    const NodePtr gatan = nodeAt(openDm(file)->metadata(), "GATAN");
     EXPECT_EQ(velmora::MetadataNodeHelper::countNodes(*gatan), 1U + 200 + 200 * 1000 + 1);
-    EXPECT_EQ(valueOf(nodeAt(gatan, "Block199/item999")),
-              valueText<std::int32_t>(velmora::ValueType::Int32, {199999}));
+    EXPECT_EQ(valueOf(nodeAt(gatan, "Block199/item999")), "int32:3f 0d 03 00"); // 199999
 }
 
 TEST(TagLimits, ArraysOfGroupsWithoutFieldsAreBoundedByWhatTheirItemsCost) {
@@ -111,9 +107,18 @@ TEST(TagLimits, ArraysOfGroupsWithoutFieldsAreBoundedByWhatTheirItemsCost) {
     const long before = peakResidentKiB();
     {
         const velmora::MetadataArena::Scope metadataMemory;
-        const NodePtr second = nodeAt(gatanNode(*openDm(bytes)), "Second");
+        const NodePtr second = nodeAt(openDm(bytes)->metadata(), "GATAN/Second");
         EXPECT_EQ(second->childCount(), static_cast<std::size_t>(limit - limit / 2));
         EXPECT_EQ(second->childAt(299)->name(), "item299");
     }
     EXPECT_LT(peakResidentKiB() - before, 200 * 1024);
+    // One more, in any tag, is refused.
+    const auto refusal = [limit](const std::string& name, std::int64_t count) {
+        return fmt::format("Tag \"{0}\" declares {1} empty groups; at most {2} are accepted per file", name,
+                           count, limit);
+    };
+    many.root().addTag("Third", Tag::groupArray({}, 1, {}));
+    EXPECT_EQ(openError(many), refusal("Third", 1));
+    DmFile one = fileWith(Version::Dm4, Tag::groupArray({}, limit + 1, {}));
+    EXPECT_EQ(openError(one), refusal("T", limit + 1));
 }

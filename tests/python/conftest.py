@@ -2,10 +2,12 @@
 are (CTest passes them in the environment), and a writer of small DM4 files."""
 
 import json
+import math
 import os
 import struct
 from pathlib import Path
 
+import numpy
 import pytest
 
 SOURCE_DIR = Path(os.environ.get("TRESTAN_TEST_SOURCE_DIR", Path(__file__).resolve().parents[2]))
@@ -14,12 +16,8 @@ BINARY_DIR = os.environ.get("TRESTAN_TEST_BINARY_DIR")
 SAMPLE = SOURCE_DIR / "samples" / "sample.dm4"
 
 
-def corpus_manifest():
-    """The corpus manifest, or an empty dict when the corpus is absent."""
-    manifest = CORPUS_DIR / "manifest.json"
-    if not manifest.is_file():
-        return {}
-    return json.loads(manifest.read_text())
+# The corpus manifest, empty when the corpus is absent.
+MANIFEST = json.loads((CORPUS_DIR / "manifest.json").read_text()) if (CORPUS_DIR / "manifest.json").is_file() else {}
 
 
 @pytest.fixture
@@ -28,6 +26,28 @@ def cli():
     if not BINARY_DIR or not (Path(BINARY_DIR) / "trestan").is_file():
         pytest.skip("the trestan command is not built")
     return Path(BINARY_DIR) / "trestan"
+
+
+def same(actual, expected, where="", float32=False, rel=0.0, ordered=True):
+    """Equal JSON values, of the same types, dict keys in the same order when `ordered`. Finite floats
+    are compared as float32 below a dict whose "type" is "float32" (the corpus README's rule), or to
+    a relative `rel` when it is not 0."""
+    if isinstance(expected, dict):
+        assert isinstance(actual, dict) and (list if ordered else sorted)(actual) == (list if ordered else sorted)(expected), where
+        float32 = expected.get("type") == "float32" if "type" in expected else float32
+        for key in expected:
+            same(actual[key], expected[key], f"{where}.{key}", float32, rel, ordered)
+    elif isinstance(expected, list):
+        assert isinstance(actual, list) and len(actual) == len(expected), where
+        for i, (a, e) in enumerate(zip(actual, expected)):
+            same(a, e, f"{where}[{i}]", float32, rel, ordered)
+    elif isinstance(expected, float) and math.isfinite(expected) and (float32 or rel):
+        if float32:
+            assert numpy.float32(actual) == numpy.float32(expected), where
+        else:
+            assert isinstance(actual, float) and math.isclose(actual, expected, rel_tol=rel), where
+    else:
+        assert actual == expected and type(actual) is type(expected), where
 
 
 def rss_bytes():
@@ -48,27 +68,19 @@ def _directory(name, entries):
     return b"\x14" + struct.pack(">H", len(name)) + name.encode() + struct.pack(">Q", len(body)) + body
 
 
-def _uint32(name, value):
-    return _tag(name, [5], struct.pack("<I", value))
-
-
-def _text(name, text):
-    data = text.encode("utf-16-le")
-    return _tag(name, [18, len(data) // 2], data)
-
-
 def write_dm4(path, dimensions, data_type, pixel_bytes, meta_data=None):
     """Writes a DM4 file with one image of the given dimensions (axis 0 first), DM image data type
     code and pixel bytes, and returns `path`. `meta_data` (a dict of str) fills the image's
     "ImageTags/Meta Data" directory."""
     image_data = _directory("ImageData", [
         _tag("Data", [20, 10, len(pixel_bytes)], pixel_bytes),
-        _uint32("DataType", data_type),
-        _directory("Dimensions", [_uint32("", d) for d in dimensions]),
+        _tag("DataType", [5], struct.pack("<I", data_type)),
+        _directory("Dimensions", [_tag("", [5], struct.pack("<I", d)) for d in dimensions]),
     ])
     entry = [image_data]
     if meta_data:
-        entry.append(_directory("ImageTags", [_directory("Meta Data", [_text(k, v) for k, v in meta_data.items()])]))
+        texts = [_tag(k, [18, len(v)], v.encode("utf-16-le")) for k, v in meta_data.items()]
+        entry.append(_directory("ImageTags", [_directory("Meta Data", texts)]))
     root = b"\x00\x00" + struct.pack(">Q", 1) + _directory("ImageList", [_directory("", entry)])
     Path(path).write_bytes(struct.pack(">IQI", 4, len(root), 1) + root + bytes(8))
     return path

@@ -2,30 +2,13 @@
 files, and trestan.dask stacks computed by worker processes."""
 
 import json
-import math
 
 import numpy
 import pytest
 import trestan
-from conftest import CORPUS_DIR, write_dm4
+from conftest import CORPUS_DIR, same, write_dm4
 
 EXPECTED = sorted(p.name[: -len(".metadata.json")] for p in (CORPUS_DIR / "expected").glob("*.metadata.json"))
-
-
-def same_values(actual, expected, where="metadata"):
-    """Equal dicts and lists; floats to a relative 1e-9."""
-    if isinstance(expected, dict):
-        assert isinstance(actual, dict) and sorted(actual) == sorted(expected), where
-        for key in expected:
-            same_values(actual[key], expected[key], f"{where}.{key}")
-    elif isinstance(expected, list):
-        assert isinstance(actual, list) and len(actual) == len(expected), where
-        for i, (a, e) in enumerate(zip(actual, expected)):
-            same_values(a, e, f"{where}[{i}]")
-    elif isinstance(expected, float):
-        assert isinstance(actual, float) and math.isclose(actual, expected, rel_tol=1e-9), where
-    else:
-        assert actual == expected and type(actual) is type(expected), where
 
 
 @pytest.mark.parametrize("name", EXPECTED or ["(no corpus)"])
@@ -51,8 +34,9 @@ def test_load_agrees_with_expected_metadata(name):
             assert data.size == pixels.size
     for signal, want in zip(signals, expected):
         assert signal["data"].shape == tuple(want["shape"])
-        same_values(signal["axes"], want["axes"], "axes")
-        same_values(signal["metadata"], {k: want[k] for k in ("General", "Signal", "Acquisition_instrument")})
+        same(signal["axes"], want["axes"], "axes", rel=1e-9, ordered=False)
+        same(signal["metadata"], {k: want[k] for k in ("General", "Signal", "Acquisition_instrument")}, "metadata",
+             rel=1e-9, ordered=False)
         assert signal["original_metadata"].keys() == tree.keys()
 
 

@@ -42,14 +42,6 @@ void* allocate(std::size_t size) {
     throw std::bad_alloc();
 }
 
-void* allocateNoThrow(std::size_t size) noexcept {
-    try {
-        return allocate(size);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
-}
-
 } // namespace
 
 void* operator new(std::size_t size) {
@@ -59,10 +51,10 @@ void* operator new[](std::size_t size) {
     return allocate(size);
 }
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    return allocateNoThrow(size);
+    return record(size) ? std::malloc(size == 0 ? 1 : size) : nullptr;
 }
 void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    return allocateNoThrow(size);
+    return record(size) ? std::malloc(size == 0 ? 1 : size) : nullptr;
 }
 
 void operator delete(void* memory) noexcept {

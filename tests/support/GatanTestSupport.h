@@ -100,31 +100,12 @@ inline dmwriter::DmFile fileWith(dmwriter::Version version, dmwriter::Tag tag, s
     return file;
 }
 
-/// The node "root"/"GATAN" of an opened file.
-inline NodePtr gatanNode(const GatanExtractor& extractor) {
-    return extractor.metadata()->child("GATAN");
-}
-
-/// The node at the '/'-separated `path` below `node`; throws naming the missing step.
-inline NodePtr nodeAt(NodePtr node, std::string_view path) {
-    while (!path.empty()) {
-        const std::size_t slash = path.find('/');
-        const std::string step(path.substr(0, slash));
-        path = slash == std::string_view::npos ? std::string_view{} : path.substr(slash + 1);
-        node = node->child(step);
-        if (!node) {
-            throw std::out_of_range("no node \"" + step + "\"");
-        }
+/// The node at the '/'-separated `path` below `node`; throws naming the path when it is missing.
+inline NodePtr nodeAt(const NodePtr& node, const std::string& path) {
+    if (NodePtr found = velmora::MetadataNodeHelper::getNode(node, path)) {
+        return found;
     }
-    return node;
-}
-
-inline std::vector<std::string> childNames(const NodePtr& node) {
-    std::vector<std::string> names;
-    for (const auto& child : *node) {
-        names.push_back(child->name());
-    }
-    return names;
+    throw std::out_of_range("no node \"" + path + "\"");
 }
 
 /// "type:hex bytes" of a numeric value, "text:..." of a text value, "none" without a value: one
@@ -142,12 +123,6 @@ inline std::string valueOf(const NodePtr& node) {
            (value->count() == 0
                 ? ""
                 : toHex(Bytes(data, data + value->count() * velmora::valueTypeSize(value->type()))));
-}
-
-/// What valueOf gives for these elements of this type.
-template <typename T> std::string valueText(velmora::ValueType type, std::vector<T> elements) {
-    return std::string(velmora::valueTypeName(type)) + ":" +
-           toHex(dmwriter::littleEndian(std::span<const T>(elements)));
 }
 
 /// Reads `region` into a buffer followed by guard bytes; throws when the read writes past the region.

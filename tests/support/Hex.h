@@ -2,6 +2,8 @@
 
 #include <cctype>
 #include <cstdint>
+#include <fmt/format.h>
+#include <fmt/ranges.h>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,17 +28,7 @@ inline std::vector<std::uint8_t> hex(std::string_view text) {
 
 /// Lower-case hexadecimal, one space between bytes: readable in a failed comparison.
 inline std::string toHex(const std::vector<std::uint8_t>& bytes) {
-    static constexpr char s_digits[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(bytes.size() * 3);
-    for (std::uint8_t byte : bytes) {
-        if (!text.empty()) {
-            text.push_back(' ');
-        }
-        text.push_back(s_digits[byte >> 4]);
-        text.push_back(s_digits[byte & 0xF]);
-    }
-    return text;
+    return fmt::format("{:02x}", fmt::join(bytes, " "));
 }
 
 } // namespace testsupport
