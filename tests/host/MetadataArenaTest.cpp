@@ -13,6 +13,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace velmora;
@@ -134,4 +135,41 @@ TEST(MetadataArena, ScopesNestAndTreesOutliveTheirScope) {
     }
     tree.reset();
     EXPECT_TRUE(outer.expired());
+}
+
+// The arena is the one owner of its nodes and values: any pointer into a tree holds all of it, texts
+// repeated in a tree are one string, and nodes and values of other arenas are kept by the tree that
+// takes them.
+TEST(MetadataArena, OwnsItsTreeAndKeepsWhatItTakesFromOtherArenas) {
+    std::shared_ptr<VariantDataValue> value;
+    std::shared_ptr<MetadataNode> leaf;
+    std::weak_ptr<MetadataArena> arena;
+    auto foreign = MetadataNodeFactory::createText("foreign", std::string(40, 'f'));
+    auto foreignValue = VariantDataValueFactory::create(std::string(50, 'v'));
+    const std::weak_ptr<MetadataNode> foreignHeld = foreign;
+    {
+        const MetadataArena::Scope scope;
+        arena = MetadataArena::current();
+        auto root = MetadataNodeFactory::create("root");
+        for (int i = 0; i < 3; ++i) {
+            const double run[] = {1.5 * i, 2.5, 3.5};
+            root->addChild(
+                MetadataNodeFactory::create("A name longer than a small string", ValueType::Float64, run, 3));
+        }
+        root->addChild(std::exchange(foreign, nullptr));
+        root->addChild(MetadataNodeFactory::create("adopted", std::exchange(foreignValue, nullptr)));
+        EXPECT_EQ(&root->childAt(0)->name(), &root->childAt(2)->name());
+        EXPECT_THROW(root->childAt(5), std::out_of_range);
+        value = root->childAt(2)->value();
+        leaf = root->child("adopted");
+    }
+    EXPECT_EQ(value->at<double>(0), 3.0);
+    EXPECT_EQ(value->at<double>(2), 3.5);
+    value.reset();
+    EXPECT_EQ(leaf->value()->text(), std::string(50, 'v'));
+    ASSERT_FALSE(foreignHeld.expired());
+    EXPECT_EQ(foreignHeld.lock()->value()->text(), std::string(40, 'f'));
+    leaf.reset();
+    EXPECT_TRUE(arena.expired());
+    EXPECT_TRUE(foreignHeld.expired());
 }

@@ -38,8 +38,22 @@ std::uint64_t hashText(std::string_view text) {
         hash ^= hash >> 32;
     }
     if (left > 0) {
-        std::uint64_t word = 0;
-        std::memcpy(&word, at, left);
+        // The last bytes are read as whole words (overlapping bytes already hashed), never one by
+        // one into a word of memory that is then read back.
+        std::uint64_t word;
+        if (text.size() >= 8) {
+            std::memcpy(&word, text.data() + text.size() - 8, 8);
+        } else if (left >= 4) {
+            std::uint32_t low;
+            std::uint32_t high;
+            std::memcpy(&low, at, 4);
+            std::memcpy(&high, at + left - 4, 4);
+            word = (std::uint64_t{high} << 32) | low;
+        } else {
+            word = static_cast<std::uint64_t>(static_cast<unsigned char>(at[0])) |
+                   static_cast<std::uint64_t>(static_cast<unsigned char>(at[left / 2])) << 8 |
+                   static_cast<std::uint64_t>(static_cast<unsigned char>(at[left - 1])) << 16;
+        }
         hash = (hash ^ word) * Multiplier;
     }
     hash ^= hash >> 29;
@@ -114,15 +128,12 @@ MetadataArena::~MetadataArena() {
     }
 }
 
-void* MetadataArena::allocate(std::size_t bytes, std::size_t alignment) {
-    std::uintptr_t at = (m_next + alignment - 1) & ~(std::uintptr_t{alignment} - 1);
-    if (m_next == 0 || at > m_end || bytes > m_end - at) {
-        if (bytes > std::numeric_limits<std::size_t>::max() - alignment) {
-            throw std::bad_alloc();
-        }
-        addBlock(bytes + alignment);
-        at = (m_next + alignment - 1) & ~(std::uintptr_t{alignment} - 1);
+void* MetadataArena::allocateInNewBlock(std::size_t bytes, std::size_t alignment) {
+    if (bytes > std::numeric_limits<std::size_t>::max() - alignment) {
+        throw std::bad_alloc();
     }
+    addBlock(bytes + alignment);
+    const std::uintptr_t at = (m_next + alignment - 1) & ~(std::uintptr_t{alignment} - 1);
     m_next = at + bytes;
     return reinterpret_cast<void*>(at);
 }

@@ -41,7 +41,14 @@ public:
 
     /// `bytes` bytes aligned to `alignment` (a power of two no larger than 16). Throws
     /// std::bad_alloc when no memory can be had.
-    void* allocate(std::size_t bytes, std::size_t alignment);
+    void* allocate(std::size_t bytes, std::size_t alignment) {
+        const std::uintptr_t at = (m_next + alignment - 1) & ~(std::uintptr_t{alignment} - 1);
+        if (m_next == 0 || at > m_end || bytes > m_end - at) {
+            return allocateInNewBlock(bytes, alignment);
+        }
+        m_next = at + bytes;
+        return reinterpret_cast<void*>(at);
+    }
 
     /// A string equal to `text` that lives as long as the arena. Texts seen recently are kept once:
     /// an arena for a whole tree remembers the last text of each hash value in a table of
@@ -49,7 +56,7 @@ public:
     /// distinct texts, so the names and values that a tree repeats cost one string each.
     const std::string& intern(std::string_view text);
     static constexpr std::size_t FirstInternTableSize = 256;
-    static constexpr std::size_t LargestInternTableSize = 16384;
+    static constexpr std::size_t LargestInternTableSize = 4096;
 
     /// Keeps `owner` alive as long as this arena (for nodes and values of other arenas that the
     /// arena's nodes refer to).
@@ -82,6 +89,7 @@ private:
         bool mapped; ///< from mmap (else from malloc)
     };
 
+    void* allocateInNewBlock(std::size_t bytes, std::size_t alignment);
     void addBlock(std::size_t minimum);
 
     std::vector<Block> m_blocks;
