@@ -94,7 +94,6 @@ void GatanExtractor::registerViewOrigin(velmora::ViewDataOrigin origin) {
 void GatanExtractor::init() {
     TRESTAN_PLUGIN_DEBUG("Reading DM header");
     m_capabilities = 1;
-    m_streamSize = m_handle->streamSize;
     m_logTags = PluginLogger::enabled(spdlog::level::debug);
 
     GatanHandle& handle = *m_handle;
@@ -317,24 +316,17 @@ std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseTag4(const std::stri
 std::size_t GatanExtractor::plausibleEntryCount(std::uint64_t declared) {
     // Every entry takes at least MinimumEntryBytes of the file; a stream of unknown size gets room
     // for a first few and grows the list as entries arrive.
-    std::uint64_t bound = 1024;
-    if (m_streamSize) {
-        const std::uint64_t at = position(*m_handle);
-        bound = (at < *m_streamSize ? *m_streamSize - at : 0) / MinimumEntryBytes;
-    }
+    const std::optional<std::uint64_t> left = bytesLeft(*m_handle);
+    const std::uint64_t bound = left ? *left / MinimumEntryBytes : 1024;
     return static_cast<std::size_t>(std::min(declared, bound));
 }
 
 void GatanExtractor::checkValueFits(const std::string& tagName, std::uint64_t bytes) {
-    if (!m_streamSize) {
-        return;
-    }
-    const std::uint64_t at = position(*m_handle);
-    const std::uint64_t left = at < *m_streamSize ? *m_streamSize - at : 0;
-    if (bytes > left) {
+    const std::optional<std::uint64_t> left = bytesLeft(*m_handle);
+    if (left && bytes > *left) {
         throw velmora::Error(
             fmt::format("DM data ended early: tag \"{0}\" needs {1} bytes at offset {2}, but only {3} remain",
-                        tagName, bytes, at, left));
+                        tagName, bytes, position(*m_handle), *left));
     }
 }
 

@@ -117,7 +117,6 @@ private:
     std::shared_ptr<GatanHandle> m_handle;
     std::vector<std::shared_ptr<GatanFrameExtractor>> m_frames;
 
-    std::optional<std::uint64_t> m_streamSize;
     int m_depth = 0;
     bool m_logTags = false; ///< debug messages per tag are taken (asked once per file)
     std::int64_t m_emptyGroupNodes = 0;

@@ -59,13 +59,9 @@ std::uint64_t readAvailable(GatanHandle& handle, std::uint64_t count, void* dest
 }
 
 void requireAvailable(GatanHandle& handle, std::uint64_t count) {
-    if (!handle.streamSize) {
-        return;
-    }
-    const std::uint64_t offset = position(handle);
-    const std::uint64_t available = offset < *handle.streamSize ? *handle.streamSize - offset : 0;
-    if (count > available) {
-        throwEndedEarly(offset, count, available);
+    const std::optional<std::uint64_t> available = bytesLeft(handle);
+    if (available && count > *available) {
+        throwEndedEarly(position(handle), count, *available);
     }
 }
 

@@ -67,6 +67,15 @@ inline void readRaw(GatanHandle& handle, std::uint64_t count, void* destination)
     }
 }
 
+/// Bytes from the reader's position to the end of a stream that knows its size (0 past the end).
+inline std::optional<std::uint64_t> bytesLeft(const GatanHandle& handle) {
+    if (!handle.streamSize) {
+        return std::nullopt;
+    }
+    const std::uint64_t at = position(handle);
+    return at < *handle.streamSize ? *handle.streamSize - at : 0;
+}
+
 /// Fails exactly as readRaw(count) would when the stream knows it holds fewer than `count` bytes
 /// from its position: called before allocating room for bytes the file declares.
 void requireAvailable(GatanHandle& handle, std::uint64_t count);
