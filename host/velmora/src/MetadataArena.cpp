@@ -3,8 +3,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <new>
 #include <sys/mman.h>
+#include <utility>
 
 namespace velmora {
 
@@ -61,6 +63,12 @@ std::uint64_t hashText(std::string_view text) {
     return hash ^ (hash >> 32);
 }
 
+// Whether `text` keeps its characters outside itself (in memory of its own).
+bool holdsCharactersElsewhere(const std::string& text) {
+    const auto* at = reinterpret_cast<const char*>(&text);
+    return text.data() < at || text.data() >= at + sizeof(std::string);
+}
+
 std::size_t roundUpToHugePage(std::size_t bytes) {
     if (bytes > std::numeric_limits<std::size_t>::max() - 2 * HugePageSize) {
         throw std::bad_alloc();
@@ -92,12 +100,18 @@ void* mapHugePageBlock(std::size_t size) {
 
 } // namespace
 
+struct MetadataArena::MadeString {
+    std::string text;
+    MadeString* next;
+};
+
 MetadataArena::MetadataArena(std::size_t firstBlockSize)
     : m_nextBlockSize(firstBlockSize < 64 ? 64 : firstBlockSize) {
     // An arena for a whole tree remembers recent texts; one for a single node or value has no use
     // for that.
     if (firstBlockSize >= DefaultFirstBlockSize) {
-        m_internTable.assign(FirstInternTableSize, InternSlot{0, nullptr});
+        m_texts.slots.assign(FirstInternTableSize, InternSlot{0, nullptr});
+        m_names.slots.assign(FirstInternTableSize, InternSlot{0, nullptr});
     }
 }
 
@@ -119,6 +133,9 @@ MetadataArena::~MetadataArena() {
     for (std::string* text : m_ownedStrings) {
         text->~basic_string();
     }
+    for (MadeString* made = m_madeStrings.load(std::memory_order_acquire); made != nullptr;) {
+        delete std::exchange(made, made->next);
+    }
     for (const Block& block : m_blocks) {
         if (block.mapped) {
             ::munmap(block.data, block.size);
@@ -138,29 +155,34 @@ void* MetadataArena::allocateInNewBlock(std::size_t bytes, std::size_t alignment
     return reinterpret_cast<void*>(at);
 }
 
+MetadataArena::InternSlot* MetadataArena::slotForNewText(InternTable& table, std::uint64_t hash) {
+    if (table.slots.empty()) {
+        return nullptr;
+    }
+    if (++table.misses > 2 * table.slots.size() && table.slots.size() < LargestInternTableSize) {
+        // A tree with many distinct texts gets a larger table (a fresh one: it only remembers).
+        table.slots.assign(4 * table.slots.size(), InternSlot{0, nullptr});
+        table.misses = 0;
+    }
+    return &table.slots[hash & (table.slots.size() - 1)];
+}
+
+// The hash is compared first, in the table, so that a text not seen before costs no visit to a record
+// made long ago.
+
 const std::string& MetadataArena::intern(std::string_view text) {
-    InternSlot* slot = nullptr;
     const std::uint64_t hash = hashText(text);
-    if (!m_internTable.empty()) {
-        // The hash is compared first, in the table, so that a text not seen before costs no visit to
-        // a string made long ago.
-        slot = &m_internTable[hash & (m_internTable.size() - 1)];
-        if (slot->text != nullptr && slot->hash == hash && slot->text->size() == text.size() &&
-            std::memcmp(slot->text->data(), text.data(), text.size()) == 0) {
-            return *slot->text;
+    if (!m_texts.slots.empty()) {
+        const InternSlot& slot = m_texts.slots[hash & (m_texts.slots.size() - 1)];
+        if (slot.record != nullptr && slot.hash == hash &&
+            *static_cast<const std::string*>(slot.record) == text) {
+            return *static_cast<const std::string*>(slot.record);
         }
     }
-    if (slot != nullptr && ++m_internMisses > 2 * m_internTable.size() &&
-        m_internTable.size() < LargestInternTableSize) {
-        // A tree with many distinct texts gets a larger table (a fresh one: it only remembers).
-        m_internTable.assign(4 * m_internTable.size(), InternSlot{0, nullptr});
-        m_internMisses = 0;
-        slot = &m_internTable[hash & (m_internTable.size() - 1)];
-    }
+    InternSlot* slot = slotForNewText(m_texts, hash);
     auto* made = new (allocate(sizeof(std::string), alignof(std::string))) std::string(text);
     // A string that keeps its characters in place owns no memory: only the others are destroyed.
-    const auto* at = reinterpret_cast<const char*>(made);
-    if (made->data() < at || made->data() >= at + sizeof(std::string)) {
+    if (holdsCharactersElsewhere(*made)) {
         m_ownedStrings.push_back(made);
     }
     if (slot != nullptr) {
@@ -169,13 +191,53 @@ const std::string& MetadataArena::intern(std::string_view text) {
     return *made;
 }
 
+const detail::NodeName& MetadataArena::internName(std::string_view name) {
+    const std::uint64_t hash = hashText(name);
+    if (!m_names.slots.empty()) {
+        const InternSlot& slot = m_names.slots[hash & (m_names.slots.size() - 1)];
+        if (slot.record != nullptr && slot.hash == hash &&
+            static_cast<const detail::NodeName*>(slot.record)->view() == name) {
+            return *static_cast<const detail::NodeName*>(slot.record);
+        }
+    }
+    InternSlot* slot = slotForNewText(m_names, hash);
+    auto* made =
+        new (allocate(sizeof(detail::NodeName) + name.size(), alignof(detail::NodeName))) detail::NodeName;
+    made->size = name.size();
+    std::memcpy(reinterpret_cast<char*>(made + 1), name.data(), name.size());
+    if (slot != nullptr) {
+        *slot = InternSlot{hash, made};
+    }
+    return *made;
+}
+
+const std::string& MetadataArena::nameString(const detail::NodeName& name) {
+    auto made = std::make_unique<MadeString>(MadeString{std::string(name.view()), nullptr});
+    const std::string* seen = nullptr;
+    if (!name.string.compare_exchange_strong(seen, &made->text, std::memory_order_acq_rel,
+                                             std::memory_order_acquire)) {
+        return *seen; // another thread made it first
+    }
+    MadeString* pushed = made.release();
+    pushed->next = m_madeStrings.load(std::memory_order_relaxed);
+    while (!m_madeStrings.compare_exchange_weak(pushed->next, pushed, std::memory_order_release,
+                                                std::memory_order_relaxed)) {
+    }
+    return pushed->text;
+}
+
 std::size_t MetadataArena::footprint() const {
     // The block in use counts as far as it is used: the rest of a mapping is never touched.
-    std::size_t bytes = m_reservedBytes - (m_end - m_next) + m_internTable.capacity() * sizeof(InternSlot) +
+    std::size_t bytes = m_reservedBytes - (m_end - m_next) +
+                        (m_texts.slots.capacity() + m_names.slots.capacity()) * sizeof(InternSlot) +
                         m_ownedStrings.capacity() * sizeof(std::string*) +
                         m_keptAlive.capacity() * sizeof(std::shared_ptr<const void>);
     for (const std::string* text : m_ownedStrings) {
         bytes += text->capacity() + 1;
+    }
+    for (const MadeString* made = m_madeStrings.load(std::memory_order_acquire); made != nullptr;
+         made = made->next) {
+        bytes += sizeof(MadeString) + (holdsCharactersElsewhere(made->text) ? made->text.capacity() + 1 : 0);
     }
     return bytes;
 }

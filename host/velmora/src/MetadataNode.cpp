@@ -57,9 +57,20 @@ void MetadataNode::addChild(const std::shared_ptr<MetadataNode>& child) {
     m_children->nodes()[m_children->count++] = child.get();
 }
 
+void MetadataNode::addChild(MetadataNode& child) {
+    if (m_children == nullptr || m_children->count == m_children->capacity) {
+        const std::size_t capacity = m_children == nullptr ? 0 : m_children->capacity;
+        reserveChildren(capacity < 4 ? 4 : 2 * capacity);
+    }
+    if (child.m_arena != m_arena) {
+        m_arena->keepAlive(child.shared());
+    }
+    m_children->nodes()[m_children->count++] = &child;
+}
+
 std::shared_ptr<MetadataNode> MetadataNode::child(std::string_view name) const {
     for (std::uint32_t i = 0; i < childCount(); ++i) {
-        if (*m_children->nodes()[i]->m_name == name) {
+        if (m_children->nodes()[i]->m_name->view() == name) {
             return m_children->nodes()[i]->shared();
         }
     }
@@ -73,40 +84,60 @@ std::shared_ptr<MetadataNode> MetadataNode::childAt(std::size_t index) const {
     return m_children->nodes()[index]->shared();
 }
 
-std::pair<std::shared_ptr<MetadataArena>, MetadataNode*>
-MetadataNodeFactory::makeNode(std::string_view name, std::size_t valueBytes) {
-    std::shared_ptr<MetadataArena> arena =
-        detail::arenaFor(sizeof(MetadataNode) + sizeof(std::string) + valueBytes);
-    const std::string& interned = arena->intern(name);
-    auto* node =
-        new (arena->allocate(sizeof(MetadataNode), alignof(MetadataNode))) MetadataNode(*arena, interned);
-    return {std::move(arena), node};
+MetadataNode& MetadataNodeFactory::make(MetadataArena& arena, std::string_view name) {
+    const detail::NodeName& interned = arena.internName(name);
+    return *new (arena.allocate(sizeof(MetadataNode), alignof(MetadataNode))) MetadataNode(arena, interned);
 }
+
+MetadataNode& MetadataNodeFactory::make(MetadataArena& arena, std::string_view name, ValueType type,
+                                        const void* data, std::size_t count) {
+    MetadataNode& node = make(arena, name);
+    node.m_value.assign(arena, type, data, count);
+    return node;
+}
+
+MetadataNode& MetadataNodeFactory::makeText(MetadataArena& arena, std::string_view name,
+                                            std::string_view text) {
+    MetadataNode& node = make(arena, name);
+    node.m_value.assign(arena, text);
+    return node;
+}
+
+namespace {
+
+// Room for a node named `name` and a value of `valueBytes` in an arena of its own.
+std::size_t nodeBytes(std::string_view name, std::size_t valueBytes) {
+    return sizeof(MetadataNode) + sizeof(detail::NodeName) + name.size() + valueBytes;
+}
+
+} // namespace
 
 std::shared_ptr<MetadataNode> MetadataNodeFactory::create(std::string_view name,
                                                           const std::shared_ptr<VariantDataValue>& value) {
-    auto [arena, node] = makeNode(name, 0);
+    std::shared_ptr<MetadataArena> arena = detail::arenaFor(nodeBytes(name, 0));
+    MetadataNode& node = make(*arena, name);
     if (value) {
         if (!detail::ownedBy(value, arena)) {
             arena->keepAlive(value);
         }
-        node->m_value.copyHandle(*value);
+        node.m_value.copyHandle(*value);
     }
-    return std::shared_ptr<MetadataNode>(std::move(arena), node);
+    return std::shared_ptr<MetadataNode>(std::move(arena), &node);
 }
 
 std::shared_ptr<MetadataNode> MetadataNodeFactory::create(std::string_view name, ValueType type,
                                                           const void* data, std::size_t count) {
     const std::size_t runBytes = count < (std::size_t{1} << 20) ? count * valueTypeSize(type) : 0;
-    auto [arena, node] = makeNode(name, runBytes);
-    node->m_value.assign(*arena, type, data, count);
-    return std::shared_ptr<MetadataNode>(std::move(arena), node);
+    std::shared_ptr<MetadataArena> arena = detail::arenaFor(nodeBytes(name, runBytes));
+    MetadataNode& node = make(*arena, name, type, data, count);
+    return std::shared_ptr<MetadataNode>(std::move(arena), &node);
 }
 
 std::shared_ptr<MetadataNode> MetadataNodeFactory::createText(std::string_view name, std::string_view text) {
-    auto [arena, node] = makeNode(name, sizeof(std::string) + text.size());
-    node->m_value.assign(*arena, text);
-    return std::shared_ptr<MetadataNode>(std::move(arena), node);
+    std::shared_ptr<MetadataArena> arena =
+        detail::arenaFor(nodeBytes(name, sizeof(std::string) + text.size()));
+    MetadataNode& node = makeText(*arena, name, text);
+    return std::shared_ptr<MetadataNode>(std::move(arena), &node);
 }
 
 std::shared_ptr<MetadataNode> MetadataNodeHelper::getNode(const std::shared_ptr<MetadataNode>& node,

@@ -2,6 +2,7 @@
 
 #include "velmora/Export.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -10,6 +11,20 @@
 #include <vector>
 
 namespace velmora {
+
+namespace detail {
+
+/// A node name kept in an arena: its characters follow the record. The std::string that
+/// MetadataNode::name() returns is made from them the first time it is asked for, so a tree that is
+/// built and walked by name costs no string per distinct name.
+struct NodeName {
+    mutable std::atomic<const std::string*> string{nullptr}; ///< made on first request
+    std::size_t size = 0;
+
+    std::string_view view() const { return {reinterpret_cast<const char*>(this + 1), size}; }
+};
+
+} // namespace detail
 
 /// The memory of metadata nodes and values, and what owns them.
 ///
@@ -58,6 +73,13 @@ public:
     static constexpr std::size_t FirstInternTableSize = 256;
     static constexpr std::size_t LargestInternTableSize = 4096;
 
+    /// A node name equal to `name` that lives as long as the arena, kept once as intern() keeps
+    /// texts (in a table of its own).
+    const detail::NodeName& internName(std::string_view name);
+
+    /// The string of `name` (a name of this arena), made once. Any thread may ask.
+    const std::string& nameString(const detail::NodeName& name);
+
     /// Keeps `owner` alive as long as this arena (for nodes and values of other arenas that the
     /// arena's nodes refer to).
     void keepAlive(std::shared_ptr<const void> owner);
@@ -99,12 +121,23 @@ private:
     std::size_t m_reservedBytes = 0;
     struct InternSlot {
         std::uint64_t hash;
-        std::string* text; ///< in the blocks; null in an empty slot
+        const void* record; ///< a std::string or detail::NodeName in the blocks; null when empty
     };
+    /// The last text of each hash value that was interned.
+    struct InternTable {
+        std::vector<InternSlot> slots;
+        std::size_t misses = 0; ///< texts made since the table last grew
+    };
+    /// The slot of `hash` in `table` for a text not found there, after the table has grown if it
+    /// misses often; null when the arena does not intern.
+    InternSlot* slotForNewText(InternTable& table, std::uint64_t hash);
 
-    /// The last interned string of each hash value.
-    std::vector<InternSlot> m_internTable;
-    std::size_t m_internMisses = 0; ///< texts made since the table last grew
+    struct MadeString;
+
+    InternTable m_texts;
+    InternTable m_names;
+    /// Strings of names made on request, destroyed with the arena (pushed by any thread).
+    std::atomic<MadeString*> m_madeStrings{nullptr};
     /// Strings that hold their characters outside the blocks, destroyed with the arena.
     std::vector<std::string*> m_ownedStrings;
     std::vector<std::shared_ptr<const void>> m_keptAlive;

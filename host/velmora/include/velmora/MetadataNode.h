@@ -68,13 +68,19 @@ public:
     MetadataNode(const MetadataNode&) = delete;
     MetadataNode& operator=(const MetadataNode&) = delete;
 
-    const std::string& name() const { return *m_name; }
+    const std::string& name() const {
+        const std::string* made = m_name->string.load(std::memory_order_acquire);
+        return made != nullptr ? *made : m_arena->nameString(*m_name);
+    }
     /// The value, or an empty pointer for a node without value.
     std::shared_ptr<VariantDataValue> value() const;
 
     /// Appends a child (null children are refused with velmora::InvalidArgument). Children are added
     /// on the thread that builds the tree.
     void addChild(const std::shared_ptr<MetadataNode>& child);
+    /// Appends `child`, a node made by MetadataNodeFactory::make (in this node's arena, or in
+    /// another arena owned by a shared pointer, which this node's arena then keeps alive).
+    void addChild(MetadataNode& child);
     /// Makes room for `count` children in all, so that adding them takes no further memory.
     void reserveChildren(std::size_t count);
     /// The first child named `name`, or an empty pointer.
@@ -92,6 +98,8 @@ public:
 
     /// A shared pointer to this node (sharing its arena's count).
     std::shared_ptr<MetadataNode> shared() const;
+    /// The arena that owns this node.
+    MetadataArena& arena() const { return *m_arena; }
 
 private:
     friend class MetadataNodeFactory;
@@ -104,10 +112,10 @@ private:
         MetadataNode* const* nodes() const { return reinterpret_cast<MetadataNode* const*>(this + 1); }
     };
 
-    MetadataNode(MetadataArena& arena, const std::string& name) : m_arena(&arena), m_name(&name) {}
+    MetadataNode(MetadataArena& arena, const detail::NodeName& name) : m_arena(&arena), m_name(&name) {}
 
     MetadataArena* m_arena;
-    const std::string* m_name;
+    const detail::NodeName* m_name;
     VariantDataValue m_value; // empty for a node without value
     ChildList* m_children = nullptr;
 };
@@ -127,11 +135,13 @@ public:
     /// A node with a text value, as VariantDataValueFactory::create(text) makes it.
     static std::shared_ptr<MetadataNode> createText(std::string_view name, std::string_view text);
 
-private:
-    /// A node named `name` without value, in the calling thread's arena (or one of its own sized
-    /// for the node and `valueBytes`), with that arena.
-    static std::pair<std::shared_ptr<MetadataArena>, MetadataNode*> makeNode(std::string_view name,
-                                                                             std::size_t valueBytes);
+    /// The same nodes made in `arena` and owned by it, handed out as plain references: what a reader
+    /// uses to build a large tree in the arena of its root, without a shared pointer per node. The
+    /// node lives as long as the arena; hand it out with MetadataNode::shared().
+    static MetadataNode& make(MetadataArena& arena, std::string_view name);
+    static MetadataNode& make(MetadataArena& arena, std::string_view name, ValueType type, const void* data,
+                              std::size_t count);
+    static MetadataNode& makeText(MetadataArena& arena, std::string_view name, std::string_view text);
 };
 
 /// Tree look-ups.

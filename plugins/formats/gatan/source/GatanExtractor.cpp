@@ -4,10 +4,12 @@
 #include "PluginLogger.h"
 #include "ViewOriginExtensionImpl.h"
 #include "velmora/Error.h"
+#include "velmora/FileStream.h"
 #include "velmora/StreamAccessFactory.h"
 
 #include <cstring>
 #include <fmt/format.h>
+#include <optional>
 #include <stdexcept>
 
 namespace {
@@ -38,7 +40,7 @@ private:
 GatanExtractor::GatanExtractor(const std::string& filePath, const std::string& /*format*/,
                                const trestan::OptionMap& /*options*/)
     : m_handle(std::make_shared<GatanHandle>()) {
-    m_handle->attach(velmora::StreamAccessFactory::openFileRead(filePath), true);
+    m_handle->attach(std::make_shared<velmora::FileStream>(filePath), true);
     registerViewOrigin(velmora::ViewDataOrigin::FILE);
     init();
 }
@@ -93,6 +95,11 @@ void GatanExtractor::registerViewOrigin(velmora::ViewDataOrigin origin) {
 
 void GatanExtractor::init() {
     TRESTAN_PLUGIN_DEBUG("Reading DM header");
+    // The file's whole tree lives in one arena: that of the caller's scope, or one of its own.
+    std::optional<velmora::MetadataArena::Scope> treeMemory;
+    if (!velmora::MetadataArena::current()) {
+        treeMemory.emplace();
+    }
     m_capabilities = 1;
     m_logTags = PluginLogger::enabled(spdlog::level::debug);
 
@@ -117,9 +124,10 @@ void GatanExtractor::init() {
     }
     handle.byteOrder = 1;
     handle.metadata = velmora::MetadataNodeFactory::create("root", nullptr);
+    m_arena = &handle.metadata->arena();
 
     // The root tag directory follows the header directly: offset 12 in DM3, 16 in DM4.
-    auto root = handle.version == 3 ? parseDirectory3("GATAN") : parseDirectory4("GATAN");
+    velmora::MetadataNode& root = handle.version == 3 ? parseDirectory3("GATAN") : parseDirectory4("GATAN");
     handle.metadata->addChild(root);
 
     discoverFrames();
@@ -144,7 +152,7 @@ void GatanExtractor::discoverFrames() {
     }
 }
 
-std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseDirectory3(const std::string& name) {
+velmora::MetadataNode& GatanExtractor::parseDirectory3(const std::string& name) {
     TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Parsing directory \"{0}\"", name);
     DepthGuard depth(m_depth, MaxDirectoryDepth, name);
     GatanHandle& handle = *m_handle;
@@ -153,13 +161,14 @@ std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseDirectory3(const std
     readRaw(handle, sizeof flags, flags);
     const auto count = readBigEndian<std::int32_t>(handle);
     TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Directory \"{0}\" has {1} children", name, count);
-    auto node = velmora::MetadataNodeFactory::create(name, velmora::ValueType::Int32, &count, 1);
+    velmora::MetadataNode& node =
+        velmora::MetadataNodeFactory::make(*m_arena, name, velmora::ValueType::Int32, &count, 1);
     if (count < 0) {
         throw velmora::Error(
             fmt::format("Tag directory \"{0}\" has a negative entry count {1}", name, count));
     }
 
-    node->reserveChildren(plausibleEntryCount(static_cast<std::uint64_t>(count)));
+    node.reserveChildren(plausibleEntryCount(static_cast<std::uint64_t>(count)));
     std::int32_t unnamed = 0;
     std::string entryName;
     for (std::int32_t i = 0; i < count; ++i) {
@@ -174,9 +183,9 @@ std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseDirectory3(const std
             readRaw(handle, entryName.size(), entryName.data());
         }
         if (tagType == TagType) {
-            node->addChild(parseTag3(entryName));
+            node.addChild(parseTag3(entryName));
         } else if (tagType == TagDirectoryType) {
-            node->addChild(parseDirectory3(entryName));
+            node.addChild(parseDirectory3(entryName));
         } else {
             throw velmora::Error(
                 fmt::format("Invalid tag type {0:x}", static_cast<int>(static_cast<std::int8_t>(tagType))));
@@ -186,7 +195,7 @@ std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseDirectory3(const std
     return node;
 }
 
-std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseDirectory4(const std::string& name) {
+velmora::MetadataNode& GatanExtractor::parseDirectory4(const std::string& name) {
     TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Parsing directory \"{0}\"", name);
     DepthGuard depth(m_depth, MaxDirectoryDepth, name);
     GatanHandle& handle = *m_handle;
@@ -195,10 +204,11 @@ std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseDirectory4(const std
     readRaw(handle, sizeof flags, flags);
     const auto count = readBigEndian<std::int64_t>(handle);
     TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Directory \"{0}\" has {1} children", name, count);
-    auto node = velmora::MetadataNodeFactory::create(name, velmora::ValueType::Int64, &count, 1);
+    velmora::MetadataNode& node =
+        velmora::MetadataNodeFactory::make(*m_arena, name, velmora::ValueType::Int64, &count, 1);
 
     if (count > 0) {
-        node->reserveChildren(plausibleEntryCount(static_cast<std::uint64_t>(count)));
+        node.reserveChildren(plausibleEntryCount(static_cast<std::uint64_t>(count)));
     }
     std::int32_t unnamed = 0;
     std::string entryName;
@@ -217,9 +227,9 @@ std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseDirectory4(const std
         // own fields describe it.
         readBigEndian<std::uint64_t>(handle);
         if (tagType == TagType) {
-            node->addChild(parseTag4(entryName));
+            node.addChild(parseTag4(entryName));
         } else if (tagType == TagDirectoryType) {
-            node->addChild(parseDirectory4(entryName));
+            node.addChild(parseDirectory4(entryName));
         } else {
             throw velmora::Error(
                 fmt::format("Invalid tag type {0:x}", static_cast<int>(static_cast<std::int8_t>(tagType))));
@@ -246,8 +256,7 @@ void readTagSeparator(GatanHandle& handle) {
 } // namespace
 
 template <typename T>
-std::shared_ptr<velmora::MetadataNode> GatanExtractor::dispatchTag(const std::string& name,
-                                                                   TagInfo<T>& info) {
+velmora::MetadataNode& GatanExtractor::dispatchTag(const std::string& name, TagInfo<T>& info) {
     for (T& entry : info) {
         if constexpr (sizeof(T) == 4) {
             entry = static_cast<T>(__builtin_bswap32(static_cast<std::uint32_t>(entry)));
@@ -289,7 +298,7 @@ std::shared_ptr<velmora::MetadataNode> GatanExtractor::dispatchTag(const std::st
     return parseScalar(name, info);
 }
 
-std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseTag3(const std::string& name) {
+velmora::MetadataNode& GatanExtractor::parseTag3(const std::string& name) {
     TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Parsing tag \"{0}\"", name);
     readTagSeparator(*m_handle);
     const auto count = readBigEndian<std::int32_t>(*m_handle);
@@ -301,7 +310,7 @@ std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseTag3(const std::stri
     return dispatchTag(name, info);
 }
 
-std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseTag4(const std::string& name) {
+velmora::MetadataNode& GatanExtractor::parseTag4(const std::string& name) {
     TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Parsing tag \"{0}\"", name);
     readTagSeparator(*m_handle);
     const auto count = readBigEndian<std::uint64_t>(*m_handle);

@@ -71,32 +71,28 @@ public:
     template <typename T> static velmora::DataType convertTagDataType(T code);
     /// The value element type that holds elements of `type`.
     static velmora::ValueType tagValueType(velmora::DataType type);
-    /// A node named `name` whose value is `count` elements of `type` copied from `data`.
-    static std::shared_ptr<velmora::MetadataNode> createTagNode(std::string_view name, velmora::DataType type,
-                                                                const void* data, std::size_t count);
 
 private:
+    /// A node of the tree named `name` whose value is `count` elements of `type` copied from `data`.
+    velmora::MetadataNode& makeTagNode(std::string_view name, velmora::DataType type, const void* data,
+                                       std::size_t count);
+
     void registerViewOrigin(velmora::ViewDataOrigin origin);
     void init();
     void discoverFrames();
 
-    std::shared_ptr<velmora::MetadataNode> parseDirectory3(const std::string& name);
-    std::shared_ptr<velmora::MetadataNode> parseDirectory4(const std::string& name);
-    std::shared_ptr<velmora::MetadataNode> parseTag3(const std::string& name);
-    std::shared_ptr<velmora::MetadataNode> parseTag4(const std::string& name);
-    template <typename T>
-    std::shared_ptr<velmora::MetadataNode> dispatchTag(const std::string& name, TagInfo<T>& info);
+    velmora::MetadataNode& parseDirectory3(const std::string& name);
+    velmora::MetadataNode& parseDirectory4(const std::string& name);
+    velmora::MetadataNode& parseTag3(const std::string& name);
+    velmora::MetadataNode& parseTag4(const std::string& name);
+    template <typename T> velmora::MetadataNode& dispatchTag(const std::string& name, TagInfo<T>& info);
 
+    template <typename T> velmora::MetadataNode& parseString(const std::string& name, const TagInfo<T>& info);
+    template <typename T> velmora::MetadataNode& parseGroup(const std::string& name, const TagInfo<T>& info);
+    template <typename T> velmora::MetadataNode& parseArray(const std::string& name, const TagInfo<T>& info);
     template <typename T>
-    std::shared_ptr<velmora::MetadataNode> parseString(const std::string& name, const TagInfo<T>& info);
-    template <typename T>
-    std::shared_ptr<velmora::MetadataNode> parseGroup(const std::string& name, const TagInfo<T>& info);
-    template <typename T>
-    std::shared_ptr<velmora::MetadataNode> parseArray(const std::string& name, const TagInfo<T>& info);
-    template <typename T>
-    std::shared_ptr<velmora::MetadataNode> parseGroupArray(const std::string& name, const TagInfo<T>& info);
-    template <typename T>
-    std::shared_ptr<velmora::MetadataNode> parseScalar(const std::string& name, const TagInfo<T>& info);
+    velmora::MetadataNode& parseGroupArray(const std::string& name, const TagInfo<T>& info);
+    template <typename T> velmora::MetadataNode& parseScalar(const std::string& name, const TagInfo<T>& info);
 
     /// Reads `length` UTF-16 code units and converts them to UTF-8, dropping ill-formed units.
     std::string extractString(unsigned long length, const std::string& tagName);
@@ -115,6 +111,8 @@ private:
     void checkInfoLength(const std::string& tagName, const TagInfo<T>& info, std::uint64_t needed);
 
     std::shared_ptr<GatanHandle> m_handle;
+    /// The arena of the tree's root: the walk makes every node of the file there.
+    velmora::MetadataArena* m_arena = nullptr;
     std::vector<std::shared_ptr<GatanFrameExtractor>> m_frames;
 
     int m_depth = 0;

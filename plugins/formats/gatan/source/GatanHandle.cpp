@@ -1,7 +1,6 @@
 #include "GatanHandle.h"
 
 #include "velmora/Error.h"
-#include "velmora/StreamAccessFactory.h"
 
 #include <algorithm>
 #include <fmt/format.h>
@@ -15,9 +14,12 @@ void GatanHandle::attach(std::shared_ptr<velmora::StreamAccess> input, bool read
     windowStart = stream->tell();
     windowFill = 0;
     windowIndex = 0;
-    // As large as the file stream's own buffer, so that each refill goes straight from the file
-    // into the window; of a small file only the pages the file fills are ever touched.
-    windowSize = velmora::StreamAccessFactory::DefaultBufferSize;
+    // No larger than the file: a small file is read in one go into a window of its own size.
+    windowSize = ReadAheadWindowSize;
+    if (streamSize && *streamSize > windowStart) {
+        windowSize = static_cast<std::size_t>(
+            std::clamp<std::uint64_t>(*streamSize - windowStart, 4096, ReadAheadWindowSize));
+    }
     window.reset(new std::uint8_t[windowSize]);
 }
 

@@ -14,11 +14,13 @@
 /// What the extractor of one DM file and all its frames share: the header's version and byte order,
 /// the root of the metadata tree and the stream every byte is read through.
 ///
-/// A file that the reader opens itself is read through a read-ahead window: the walk takes its many
-/// small fields from memory, and the file sees one read per window (reads at least as large as the
-/// window go straight to the destination); the stream's own position is then the end of the window,
-/// and the reader's is windowStart + windowIndex. A stream handed in by the caller is read exactly as
-/// the walk asks, one read or seek per primitive.
+/// A file that the reader opens itself is read without a buffer of the stream's own, through a
+/// read-ahead window: the walk takes its many small fields from memory, and the file sees one read
+/// per window (reads at least as large as the window, such as pixel arrays, go straight to the
+/// destination); the stream's own position is then the end of the window, and the reader's is
+/// windowStart + windowIndex. The window is small enough that what it reads ahead of a skipped
+/// pixel array costs little, and large enough that a tag-heavy file takes few reads. A stream handed in by
+/// the caller is read exactly as the walk asks, one read or seek per primitive.
 struct GatanHandle {
     std::uint32_t version = 0;
     std::uint32_t byteOrder = 0;
@@ -32,6 +34,7 @@ struct GatanHandle {
     /// The stream's size when it knows it.
     std::optional<std::uint64_t> streamSize;
 
+    static constexpr std::size_t ReadAheadWindowSize = std::size_t{64} << 10;
     std::unique_ptr<std::uint8_t[]> window; ///< null: reads go to the stream as asked
     std::size_t windowSize = 0;
     std::uint64_t windowStart = 0; ///< stream offset of window[0]

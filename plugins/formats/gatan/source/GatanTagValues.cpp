@@ -112,10 +112,9 @@ velmora::ValueType GatanExtractor::tagValueType(velmora::DataType type) {
     }
 }
 
-std::shared_ptr<velmora::MetadataNode> GatanExtractor::createTagNode(std::string_view name,
-                                                                     velmora::DataType type, const void* data,
-                                                                     std::size_t count) {
-    return velmora::MetadataNodeFactory::create(name, tagValueType(type), data, count);
+velmora::MetadataNode& GatanExtractor::makeTagNode(std::string_view name, velmora::DataType type,
+                                                   const void* data, std::size_t count) {
+    return velmora::MetadataNodeFactory::make(*m_arena, name, tagValueType(type), data, count);
 }
 
 std::string GatanExtractor::extractString(unsigned long length, const std::string& tagName) {
@@ -130,46 +129,42 @@ std::string GatanExtractor::extractString(unsigned long length, const std::strin
 }
 
 template <typename T>
-std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseScalar(const std::string& name,
-                                                                   const TagInfo<T>& info) {
+velmora::MetadataNode& GatanExtractor::parseScalar(const std::string& name, const TagInfo<T>& info) {
     TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Parsing scalar value of tag \"{0}\"", name);
     const velmora::DataType type = convertTagDataType(info[0]);
     std::uint64_t element = 0;
     readRaw(*m_handle, type.elementSize(), &element);
-    return createTagNode(name, type, &element, 1);
+    return makeTagNode(name, type, &element, 1);
 }
 
 template <typename T>
-std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseString(const std::string& name,
-                                                                   const TagInfo<T>& info) {
+velmora::MetadataNode& GatanExtractor::parseString(const std::string& name, const TagInfo<T>& info) {
     TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Parsing string value of tag \"{0}\"", name);
     // A negative length widens to 2^62 or more and is refused as too long.
     const auto length = static_cast<unsigned long>(static_cast<std::int64_t>(info[1]));
     auto text = extractString(length, name);
-    return velmora::MetadataNodeFactory::createText(name, text);
+    return velmora::MetadataNodeFactory::makeText(*m_arena, name, text);
 }
 
 template <typename T>
-std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseGroup(const std::string& name,
-                                                                  const TagInfo<T>& info) {
-    auto group = velmora::MetadataNodeFactory::create(name, nullptr);
+velmora::MetadataNode& GatanExtractor::parseGroup(const std::string& name, const TagInfo<T>& info) {
+    velmora::MetadataNode& group = velmora::MetadataNodeFactory::make(*m_arena, name);
     TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Parsing group value of tag \"{0}\"", name);
     const std::int64_t fieldCount = info[2];
     if (fieldCount > 0) {
-        group->reserveChildren(static_cast<std::size_t>(fieldCount));
+        group.reserveChildren(static_cast<std::size_t>(fieldCount));
     }
     for (std::int64_t i = 0; i < fieldCount; ++i) {
         const velmora::DataType type = convertTagDataType(info[static_cast<std::size_t>(4 + 2 * i)]);
         std::uint64_t element = 0;
         readRaw(*m_handle, type.elementSize(), &element);
-        group->addChild(createTagNode(GeneratedName(GeneratedName::Field, i).view(), type, &element, 1));
+        group.addChild(makeTagNode(GeneratedName(GeneratedName::Field, i).view(), type, &element, 1));
     }
     return group;
 }
 
 template <typename T>
-std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseArray(const std::string& name,
-                                                                  const TagInfo<T>& info) {
+velmora::MetadataNode& GatanExtractor::parseArray(const std::string& name, const TagInfo<T>& info) {
     TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Parse array value of tag \"{0}\"", name);
     const velmora::DataType type = convertTagDataType(info[1]);
     const std::int64_t count = info[2];
@@ -187,13 +182,14 @@ std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseArray(const std::str
         }
         const std::uint64_t offset = position(*m_handle);
         skip(*m_handle, totalSize);
-        return velmora::MetadataNodeFactory::create("DataOffset", velmora::ValueType::UInt64, &offset, 1);
+        return velmora::MetadataNodeFactory::make(*m_arena, "DataOffset", velmora::ValueType::UInt64, &offset,
+                                                  1);
     }
     if (info[1] == 4) {
         TRESTAN_PLUGIN_DEBUG_IF(m_logTags,
                                 "Special case: array of 16 bits integer treated as an UTF-16 string");
         auto text = extractString(static_cast<unsigned long>(count), name);
-        return velmora::MetadataNodeFactory::createText(name, text);
+        return velmora::MetadataNodeFactory::makeText(*m_arena, name, text);
     }
     if (count < 0) {
         throwVectorLengthError();
@@ -205,13 +201,11 @@ std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseArray(const std::str
     checkValueFits(name, static_cast<std::uint64_t>(totalSize));
     const std::vector<std::uint8_t> buffer =
         readElements<std::uint8_t>(*m_handle, static_cast<std::uint64_t>(totalSize));
-    return createTagNode(name, type, buffer.empty() ? nullptr : buffer.data(),
-                         static_cast<std::size_t>(count));
+    return makeTagNode(name, type, buffer.empty() ? nullptr : buffer.data(), static_cast<std::size_t>(count));
 }
 
 template <typename T>
-std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseGroupArray(const std::string& name,
-                                                                       const TagInfo<T>& info) {
+velmora::MetadataNode& GatanExtractor::parseGroupArray(const std::string& name, const TagInfo<T>& info) {
     TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Parse array of groups value of tag \"{0}\"", name);
     const std::int64_t fieldCount = info[3];
     if (fieldCount < 0 || fieldCount >= (std::int64_t{1} << 60)) {
@@ -239,7 +233,8 @@ std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseGroupArray(const std
         TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Data tag encountered, remplacing it by a DataOffset one");
         const std::uint64_t offset = position(*m_handle);
         skip(*m_handle, totalSize);
-        return velmora::MetadataNodeFactory::create("DataOffset", velmora::ValueType::UInt64, &offset, 1);
+        return velmora::MetadataNodeFactory::make(*m_arena, "DataOffset", velmora::ValueType::UInt64, &offset,
+                                                  1);
     }
 
     if (groupSize == 0) {
@@ -255,33 +250,29 @@ std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseGroupArray(const std
     }
 
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(groupSize), 0);
-    auto array = velmora::MetadataNodeFactory::create(name, nullptr);
-    array->reserveChildren(static_cast<std::size_t>(groupCount));
+    velmora::MetadataNode& array = velmora::MetadataNodeFactory::make(*m_arena, name);
+    array.reserveChildren(static_cast<std::size_t>(groupCount));
     for (std::int64_t k = 0; k < groupCount; ++k) {
-        auto item = velmora::MetadataNodeFactory::create(GeneratedName(GeneratedName::Item, k).view());
-        item->reserveChildren(fieldTypes.size());
+        velmora::MetadataNode& item =
+            velmora::MetadataNodeFactory::make(*m_arena, GeneratedName(GeneratedName::Item, k).view());
+        item.reserveChildren(fieldTypes.size());
         for (std::size_t j = 0; j < fieldTypes.size(); ++j) {
             readRaw(*m_handle, fieldTypes[j].elementSize(), buffer.data());
-            item->addChild(
-                createTagNode(GeneratedName(GeneratedName::Field, static_cast<std::int64_t>(j)).view(),
-                              fieldTypes[j], buffer.data(), 1));
+            item.addChild(
+                makeTagNode(GeneratedName(GeneratedName::Field, static_cast<std::int64_t>(j)).view(),
+                            fieldTypes[j], buffer.data(), 1));
         }
-        array->addChild(item);
+        array.addChild(item);
     }
     return array;
 }
 
 #define GATAN_INSTANTIATE_VALUE_PARSERS(T)                                                                   \
-    template std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseScalar<T>(const std::string&,       \
-                                                                                   const TagInfo<T>&);       \
-    template std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseString<T>(const std::string&,       \
-                                                                                   const TagInfo<T>&);       \
-    template std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseGroup<T>(const std::string&,        \
-                                                                                  const TagInfo<T>&);        \
-    template std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseArray<T>(const std::string&,        \
-                                                                                  const TagInfo<T>&);        \
-    template std::shared_ptr<velmora::MetadataNode> GatanExtractor::parseGroupArray<T>(const std::string&,   \
-                                                                                       const TagInfo<T>&);
+    template velmora::MetadataNode& GatanExtractor::parseScalar<T>(const std::string&, const TagInfo<T>&);   \
+    template velmora::MetadataNode& GatanExtractor::parseString<T>(const std::string&, const TagInfo<T>&);   \
+    template velmora::MetadataNode& GatanExtractor::parseGroup<T>(const std::string&, const TagInfo<T>&);    \
+    template velmora::MetadataNode& GatanExtractor::parseArray<T>(const std::string&, const TagInfo<T>&);    \
+    template velmora::MetadataNode& GatanExtractor::parseGroupArray<T>(const std::string&, const TagInfo<T>&);
 
 GATAN_INSTANTIATE_VALUE_PARSERS(int)
 GATAN_INSTANTIATE_VALUE_PARSERS(long)
