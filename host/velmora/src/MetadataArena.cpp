@@ -28,7 +28,7 @@ thread_local std::vector<std::shared_ptr<const void>>* t_releasing = nullptr;
 
 // Eight bytes at a time, each word folded in with a multiply: names are short, and a text's hash is
 // taken once per node.
-std::uint64_t hashText(std::string_view text) {
+[[gnu::always_inline]] inline std::uint64_t hashText(std::string_view text) {
     constexpr std::uint64_t Multiplier = 0x9E3779B97F4A7C15ULL;
     std::uint64_t hash = text.size() * Multiplier;
     const char* at = text.data();
@@ -191,19 +191,18 @@ const std::string& MetadataArena::intern(std::string_view text) {
     return *made;
 }
 
-const detail::NodeName& MetadataArena::internName(std::string_view name) {
+const MetadataName& MetadataArena::internName(std::string_view name) {
     const std::uint64_t hash = hashText(name);
     if (!m_names.slots.empty()) {
         const InternSlot& slot = m_names.slots[hash & (m_names.slots.size() - 1)];
         if (slot.record != nullptr && slot.hash == hash &&
-            static_cast<const detail::NodeName*>(slot.record)->view() == name) {
-            return *static_cast<const detail::NodeName*>(slot.record);
+            static_cast<const MetadataName*>(slot.record)->view() == name) {
+            return *static_cast<const MetadataName*>(slot.record);
         }
     }
     InternSlot* slot = slotForNewText(m_names, hash);
-    auto* made =
-        new (allocate(sizeof(detail::NodeName) + name.size(), alignof(detail::NodeName))) detail::NodeName;
-    made->size = name.size();
+    auto* made = new (allocate(sizeof(MetadataName) + name.size(), alignof(MetadataName))) MetadataName;
+    made->m_size = name.size();
     std::memcpy(reinterpret_cast<char*>(made + 1), name.data(), name.size());
     if (slot != nullptr) {
         *slot = InternSlot{hash, made};
@@ -211,11 +210,11 @@ const detail::NodeName& MetadataArena::internName(std::string_view name) {
     return *made;
 }
 
-const std::string& MetadataArena::nameString(const detail::NodeName& name) {
+const std::string& MetadataArena::nameString(const MetadataName& name) {
     auto made = std::make_unique<MadeString>(MadeString{std::string(name.view()), nullptr});
     const std::string* seen = nullptr;
-    if (!name.string.compare_exchange_strong(seen, &made->text, std::memory_order_acq_rel,
-                                             std::memory_order_acquire)) {
+    if (!name.m_string.compare_exchange_strong(seen, &made->text, std::memory_order_acq_rel,
+                                               std::memory_order_acquire)) {
         return *seen; // another thread made it first
     }
     MadeString* pushed = made.release();

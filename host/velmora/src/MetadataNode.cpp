@@ -57,7 +57,7 @@ void MetadataNode::addChild(const std::shared_ptr<MetadataNode>& child) {
     m_children->nodes()[m_children->count++] = child.get();
 }
 
-void MetadataNode::addChild(MetadataNode& child) {
+void MetadataNode::addChildSlowly(MetadataNode& child) {
     if (m_children == nullptr || m_children->count == m_children->capacity) {
         const std::size_t capacity = m_children == nullptr ? 0 : m_children->capacity;
         reserveChildren(capacity < 4 ? 4 : 2 * capacity);
@@ -85,15 +85,12 @@ std::shared_ptr<MetadataNode> MetadataNode::childAt(std::size_t index) const {
 }
 
 MetadataNode& MetadataNodeFactory::make(MetadataArena& arena, std::string_view name) {
-    const detail::NodeName& interned = arena.internName(name);
-    return *new (arena.allocate(sizeof(MetadataNode), alignof(MetadataNode))) MetadataNode(arena, interned);
+    return make(arena, arena.internName(name));
 }
 
 MetadataNode& MetadataNodeFactory::make(MetadataArena& arena, std::string_view name, ValueType type,
                                         const void* data, std::size_t count) {
-    MetadataNode& node = make(arena, name);
-    node.m_value.assign(arena, type, data, count);
-    return node;
+    return make(arena, arena.internName(name), type, data, count);
 }
 
 MetadataNode& MetadataNodeFactory::makeText(MetadataArena& arena, std::string_view name,
@@ -107,7 +104,7 @@ namespace {
 
 // Room for a node named `name` and a value of `valueBytes` in an arena of its own.
 std::size_t nodeBytes(std::string_view name, std::size_t valueBytes) {
-    return sizeof(MetadataNode) + sizeof(detail::NodeName) + name.size() + valueBytes;
+    return sizeof(MetadataNode) + sizeof(MetadataName) + name.size() + valueBytes;
 }
 
 } // namespace

@@ -72,7 +72,7 @@ std::shared_ptr<VariantDataValue> makeRun(ValueType type, const T* data, unsigne
 
 } // namespace
 
-void VariantDataValue::assign(MetadataArena& arena, ValueType type, const void* data, std::size_t count) {
+void VariantDataValue::assignRun(MetadataArena& arena, ValueType type, const void* data, std::size_t count) {
     const std::size_t elementSize = valueTypeSize(type);
     if (elementSize == 0) {
         throw InvalidArgument(

@@ -12,19 +12,25 @@
 
 namespace velmora {
 
-namespace detail {
+/// A node name kept in a MetadataArena (made by MetadataArena::internName): its characters follow
+/// the record. The std::string that MetadataNode::name() returns is made from them the first time it
+/// is asked for, so a tree that is built and walked by name costs no string per distinct name. A
+/// builder that gives many nodes the same name interns it once and makes the nodes with it.
+class MetadataName {
+public:
+    MetadataName() = default;
+    MetadataName(const MetadataName&) = delete;
+    MetadataName& operator=(const MetadataName&) = delete;
 
-/// A node name kept in an arena: its characters follow the record. The std::string that
-/// MetadataNode::name() returns is made from them the first time it is asked for, so a tree that is
-/// built and walked by name costs no string per distinct name.
-struct NodeName {
-    mutable std::atomic<const std::string*> string{nullptr}; ///< made on first request
-    std::size_t size = 0;
+    std::string_view view() const { return {reinterpret_cast<const char*>(this + 1), m_size}; }
 
-    std::string_view view() const { return {reinterpret_cast<const char*>(this + 1), size}; }
+private:
+    friend class MetadataArena;
+    friend class MetadataNode;
+
+    mutable std::atomic<const std::string*> m_string{nullptr}; ///< made on first request
+    std::size_t m_size = 0;
 };
-
-} // namespace detail
 
 /// The memory of metadata nodes and values, and what owns them.
 ///
@@ -75,10 +81,10 @@ public:
 
     /// A node name equal to `name` that lives as long as the arena, kept once as intern() keeps
     /// texts (in a table of its own).
-    const detail::NodeName& internName(std::string_view name);
+    const MetadataName& internName(std::string_view name);
 
     /// The string of `name` (a name of this arena), made once. Any thread may ask.
-    const std::string& nameString(const detail::NodeName& name);
+    const std::string& nameString(const MetadataName& name);
 
     /// Keeps `owner` alive as long as this arena (for nodes and values of other arenas that the
     /// arena's nodes refer to).
@@ -121,7 +127,7 @@ private:
     std::size_t m_reservedBytes = 0;
     struct InternSlot {
         std::uint64_t hash;
-        const void* record; ///< a std::string or detail::NodeName in the blocks; null when empty
+        const void* record; ///< a std::string or MetadataName in the blocks; null when empty
     };
     /// The last text of each hash value that was interned.
     struct InternTable {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <iterator>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -69,7 +70,7 @@ public:
     MetadataNode& operator=(const MetadataNode&) = delete;
 
     const std::string& name() const {
-        const std::string* made = m_name->string.load(std::memory_order_acquire);
+        const std::string* made = m_name->m_string.load(std::memory_order_acquire);
         return made != nullptr ? *made : m_arena->nameString(*m_name);
     }
     /// The value, or an empty pointer for a node without value.
@@ -80,7 +81,13 @@ public:
     void addChild(const std::shared_ptr<MetadataNode>& child);
     /// Appends `child`, a node made by MetadataNodeFactory::make (in this node's arena, or in
     /// another arena owned by a shared pointer, which this node's arena then keeps alive).
-    void addChild(MetadataNode& child);
+    void addChild(MetadataNode& child) {
+        if (m_children != nullptr && m_children->count < m_children->capacity && child.m_arena == m_arena) {
+            m_children->nodes()[m_children->count++] = &child;
+            return;
+        }
+        addChildSlowly(child);
+    }
     /// Makes room for `count` children in all, so that adding them takes no further memory.
     void reserveChildren(std::size_t count);
     /// The first child named `name`, or an empty pointer.
@@ -112,10 +119,13 @@ private:
         MetadataNode* const* nodes() const { return reinterpret_cast<MetadataNode* const*>(this + 1); }
     };
 
-    MetadataNode(MetadataArena& arena, const detail::NodeName& name) : m_arena(&arena), m_name(&name) {}
+    MetadataNode(MetadataArena& arena, const MetadataName& name) : m_arena(&arena), m_name(&name) {}
+
+    /// addChild when the list is full or the child is of another arena.
+    void addChildSlowly(MetadataNode& child);
 
     MetadataArena* m_arena;
-    const detail::NodeName* m_name;
+    const MetadataName* m_name;
     VariantDataValue m_value; // empty for a node without value
     ChildList* m_children = nullptr;
 };
@@ -142,6 +152,16 @@ public:
     static MetadataNode& make(MetadataArena& arena, std::string_view name, ValueType type, const void* data,
                               std::size_t count);
     static MetadataNode& makeText(MetadataArena& arena, std::string_view name, std::string_view text);
+    /// The same with a name interned in `arena` (MetadataArena::internName).
+    static MetadataNode& make(MetadataArena& arena, const MetadataName& name) {
+        return *new (arena.allocate(sizeof(MetadataNode), alignof(MetadataNode))) MetadataNode(arena, name);
+    }
+    static MetadataNode& make(MetadataArena& arena, const MetadataName& name, ValueType type,
+                              const void* data, std::size_t count) {
+        MetadataNode& node = make(arena, name);
+        node.m_value.assign(arena, type, data, count);
+        return node;
+    }
 };
 
 /// Tree look-ups.

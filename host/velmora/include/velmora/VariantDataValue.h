@@ -85,7 +85,40 @@ private:
 
     /// Makes this value `count` elements of `type` copied from `data` into `arena`, or a text
     /// interned in `arena` (the checks and messages of VariantDataValueFactory::create).
-    void assign(MetadataArena& arena, ValueType type, const void* data, std::size_t count);
+    void assign(MetadataArena& arena, ValueType type, const void* data, std::size_t count) {
+        // A scalar, the most common value by far, is copied in place here.
+        if (count == 1 && data != nullptr) {
+            m_inline = 0;
+            switch (type) {
+            case ValueType::Int8:
+            case ValueType::UInt8:
+                std::memcpy(&m_inline, data, 1);
+                break;
+            case ValueType::Int16:
+            case ValueType::UInt16:
+                std::memcpy(&m_inline, data, 2);
+                break;
+            case ValueType::Int32:
+            case ValueType::UInt32:
+            case ValueType::Float32:
+                std::memcpy(&m_inline, data, 4);
+                break;
+            case ValueType::Int64:
+            case ValueType::UInt64:
+            case ValueType::Float64:
+                std::memcpy(&m_inline, data, 8);
+                break;
+            default:
+                assignRun(arena, type, data, count); // refused there
+                return;
+            }
+            m_count = 1;
+            m_type = type;
+            return;
+        }
+        assignRun(arena, type, data, count);
+    }
+    void assignRun(MetadataArena& arena, ValueType type, const void* data, std::size_t count);
     void assign(MetadataArena& arena, std::string_view text);
 
     std::uint64_t m_count : 56;

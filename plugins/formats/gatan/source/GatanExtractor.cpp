@@ -89,7 +89,7 @@ std::shared_ptr<velmora::MetadataNode> GatanExtractor::metadata() const {
 }
 
 void GatanExtractor::registerViewOrigin(velmora::ViewDataOrigin origin) {
-    auto record = std::make_shared<ViewOriginExtensionImpl>(fmt::format("{0} Extractor", PluginName), origin);
+    auto record = std::make_shared<ViewOriginExtensionImpl>(std::string(PluginName) + " Extractor", origin);
     m_extensionRegister.add(velmora::VIEW_ORIGIN_EXTENSION, record);
 }
 

@@ -110,9 +110,24 @@ private:
     template <typename T>
     void checkInfoLength(const std::string& tagName, const TagInfo<T>& info, std::uint64_t needed);
 
+    /// The name "item{index:03}" or "Field{index}" interned in the tree's arena, made once per file
+    /// (arrays of groups repeat the same names in every group and in every array).
+    const velmora::MetadataName& generatedName(GeneratedName::Kind kind, std::int64_t index) {
+        std::vector<const velmora::MetadataName*>& names = m_generatedNames[kind];
+        const auto at = static_cast<std::size_t>(index);
+        if (at >= names.size()) {
+            names.resize(at + 1, nullptr);
+        }
+        if (names[at] == nullptr) {
+            names[at] = &m_arena->internName(GeneratedName(kind, index).view());
+        }
+        return *names[at];
+    }
+
     std::shared_ptr<GatanHandle> m_handle;
     /// The arena of the tree's root: the walk makes every node of the file there.
     velmora::MetadataArena* m_arena = nullptr;
+    std::vector<const velmora::MetadataName*> m_generatedNames[2]; ///< by GeneratedName::Kind, index
     std::vector<std::shared_ptr<GatanFrameExtractor>> m_frames;
 
     int m_depth = 0;

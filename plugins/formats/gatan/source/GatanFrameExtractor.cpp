@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <fmt/format.h>
+#include <utility>
 
 namespace {
 
@@ -48,11 +49,15 @@ velmora::DataType imageDataType(int code) {
     }
 }
 
+/// The value of `node`; the description of where it is, formatted only for the error, names it when
+/// it has none.
+template <typename... Args>
 std::shared_ptr<velmora::VariantDataValue> requireValue(const std::shared_ptr<velmora::MetadataNode>& node,
-                                                        const std::string& where) {
+                                                        fmt::format_string<Args...> where, Args&&... args) {
     auto value = node->value();
     if (!value) {
-        throw velmora::Error(fmt::format("{0} has no value", where));
+        throw velmora::Error(
+            fmt::format("{0} has no value", fmt::format(where, std::forward<Args>(args)...)));
     }
     return value;
 }
@@ -90,7 +95,7 @@ GatanFrameExtractor::GatanFrameExtractor(std::shared_ptr<GatanHandle> handle,
 
     const auto dataOffset = requireChild(imageData, "DataOffset", "ImageData");
     m_dataOffset = velmora::VariantDataValueConverter::toUint64(
-        *requireValue(dataOffset, fmt::format("\"DataOffset\" of image {0}", m_imageIndex)));
+        *requireValue(dataOffset, "\"DataOffset\" of image {0}", m_imageIndex));
 
     m_properties = velmora::ImageProperties::fromDataType(m_dataType);
     if (m_shape.size() == 2) {
@@ -108,7 +113,7 @@ GatanFrameExtractor::GatanFrameExtractor(std::shared_ptr<GatanHandle> handle,
     loadPixels();
 
     auto record = std::make_shared<ViewOriginExtensionImpl>(
-        fmt::format("{0} frame Extractor", GatanExtractor::PluginName), parent);
+        std::string(GatanExtractor::PluginName) + " frame Extractor", parent);
     m_extensionRegister.add(velmora::VIEW_ORIGIN_EXTENSION, record);
 }
 
@@ -134,7 +139,7 @@ void GatanFrameExtractor::readShape(const std::shared_ptr<velmora::MetadataNode>
     std::size_t axis = 0;
     for (const auto& entry : *dimensions) {
         const std::int64_t length = velmora::VariantDataValueConverter::toInt64(
-            *requireValue(entry, fmt::format("Dimension {0} of image {1}", axis, m_imageIndex)));
+            *requireValue(entry, "Dimension {0} of image {1}", axis, m_imageIndex));
         if (length < 0) {
             throw velmora::Error(
                 fmt::format("Image {0} has a negative length {1} on axis {2}", m_imageIndex, length, axis));
@@ -146,7 +151,7 @@ void GatanFrameExtractor::readShape(const std::shared_ptr<velmora::MetadataNode>
 int GatanFrameExtractor::readDataType(const std::shared_ptr<velmora::MetadataNode>& imageData) {
     const auto dataType = requireChild(imageData, "DataType", "ImageData");
     const int code = velmora::VariantDataValueConverter::toInt32(
-        *requireValue(dataType, fmt::format("\"DataType\" of image {0}", m_imageIndex)));
+        *requireValue(dataType, "\"DataType\" of image {0}", m_imageIndex));
     m_dataType = imageDataType(code);
     return code;
 }
@@ -166,13 +171,19 @@ void GatanFrameExtractor::readCalibration(const std::shared_ptr<velmora::Metadat
         if (i >= 3 || i >= m_shape.size()) {
             break;
         }
-        const std::string where = fmt::format("Calibrations/Dimension/{0}", entry->name());
-        origin[i] = velmora::VariantDataValueConverter::toDouble(
-            *requireValue(requireChild(entry, "Origin", where), where + "/Origin"));
-        spacing[i] = velmora::VariantDataValueConverter::toDouble(
-            *requireValue(requireChild(entry, "Scale", where), where + "/Scale"));
-        const std::string units = velmora::VariantDataValueConverter::toString(
-            *requireValue(requireChild(entry, "Units", where), where + "/Units"));
+        // The entry's path is spelt out only for the error of a missing field or value.
+        const auto field = [&](const char* name) {
+            auto child = entry->child(name);
+            auto value = child ? child->value() : nullptr;
+            if (!value) {
+                const std::string where = fmt::format("Calibrations/Dimension/{0}", entry->name());
+                requireValue(requireChild(entry, name, where), "{0}/{1}", where, name);
+            }
+            return value;
+        };
+        origin[i] = velmora::VariantDataValueConverter::toDouble(*field("Origin"));
+        spacing[i] = velmora::VariantDataValueConverter::toDouble(*field("Scale"));
+        const std::string units = velmora::VariantDataValueConverter::toString(*field("Units"));
         if (i == 0) {
             unit = units;
         }

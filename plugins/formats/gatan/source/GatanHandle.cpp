@@ -48,7 +48,14 @@ std::uint64_t readAvailable(GatanHandle& handle, std::uint64_t count, void* dest
             handle.windowStart += delivered;
             return done + delivered;
         }
-        handle.windowFill = handle.stream->read(handle.windowSize, handle.window.get());
+        // A stream that knows its size is not asked for bytes past its end (one read less there).
+        std::uint64_t wanted = handle.windowSize;
+        if (handle.streamSize) {
+            wanted = handle.windowStart < *handle.streamSize
+                         ? std::min<std::uint64_t>(wanted, *handle.streamSize - handle.windowStart)
+                         : 0;
+        }
+        handle.windowFill = wanted == 0 ? 0 : handle.stream->read(wanted, handle.window.get());
         if (handle.windowFill == 0) {
             break;
         }

@@ -70,6 +70,37 @@ inline void readRaw(GatanHandle& handle, std::uint64_t count, void* destination)
     }
 }
 
+/// Reads one element of `size` bytes (1, 2, 4 or 8) as readRaw does, into the low bytes of the
+/// result (the rest are zero).
+inline std::uint64_t readElement(GatanHandle& handle, std::size_t size) {
+    std::uint64_t element = 0;
+    if (size <= handle.windowFill - handle.windowIndex) {
+        // Copies of a fixed size are single moves; one of a variable size is a call.
+        const std::uint8_t* at = handle.window.get() + handle.windowIndex;
+        switch (size) {
+        case 1:
+            std::memcpy(&element, at, 1);
+            break;
+        case 2:
+            std::memcpy(&element, at, 2);
+            break;
+        case 4:
+            std::memcpy(&element, at, 4);
+            break;
+        case 8:
+            std::memcpy(&element, at, 8);
+            break;
+        default:
+            std::memcpy(&element, at, std::min<std::size_t>(size, sizeof element));
+            break;
+        }
+        handle.windowIndex += size;
+        return element;
+    }
+    readRaw(handle, std::min<std::size_t>(size, sizeof element), &element);
+    return element;
+}
+
 /// Bytes from the reader's position to the end of a stream that knows its size (0 past the end).
 inline std::optional<std::uint64_t> bytesLeft(const GatanHandle& handle) {
     if (!handle.streamSize) {

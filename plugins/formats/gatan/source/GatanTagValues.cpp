@@ -132,8 +132,7 @@ template <typename T>
 velmora::MetadataNode& GatanExtractor::parseScalar(const std::string& name, const TagInfo<T>& info) {
     TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Parsing scalar value of tag \"{0}\"", name);
     const velmora::DataType type = convertTagDataType(info[0]);
-    std::uint64_t element = 0;
-    readRaw(*m_handle, type.elementSize(), &element);
+    const std::uint64_t element = readElement(*m_handle, type.elementSize());
     return makeTagNode(name, type, &element, 1);
 }
 
@@ -156,9 +155,9 @@ velmora::MetadataNode& GatanExtractor::parseGroup(const std::string& name, const
     }
     for (std::int64_t i = 0; i < fieldCount; ++i) {
         const velmora::DataType type = convertTagDataType(info[static_cast<std::size_t>(4 + 2 * i)]);
-        std::uint64_t element = 0;
-        readRaw(*m_handle, type.elementSize(), &element);
-        group.addChild(makeTagNode(GeneratedName(GeneratedName::Field, i).view(), type, &element, 1));
+        const std::uint64_t element = readElement(*m_handle, type.elementSize());
+        group.addChild(velmora::MetadataNodeFactory::make(*m_arena, generatedName(GeneratedName::Field, i),
+                                                          tagValueType(type), &element, 1));
     }
     return group;
 }
@@ -249,18 +248,27 @@ velmora::MetadataNode& GatanExtractor::parseGroupArray(const std::string& name, 
         checkValueFits(name, static_cast<std::uint64_t>(totalSize));
     }
 
-    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(groupSize), 0);
+    // Every group has the same fields: their names and value types are worked out once.
+    struct Field {
+        const velmora::MetadataName* name;
+        velmora::ValueType type;
+        std::size_t size;
+    };
+    std::vector<Field> fields;
+    fields.reserve(fieldTypes.size());
+    for (std::size_t j = 0; j < fieldTypes.size(); ++j) {
+        fields.push_back({&generatedName(GeneratedName::Field, static_cast<std::int64_t>(j)),
+                          tagValueType(fieldTypes[j]), fieldTypes[j].elementSize()});
+    }
     velmora::MetadataNode& array = velmora::MetadataNodeFactory::make(*m_arena, name);
     array.reserveChildren(static_cast<std::size_t>(groupCount));
     for (std::int64_t k = 0; k < groupCount; ++k) {
         velmora::MetadataNode& item =
-            velmora::MetadataNodeFactory::make(*m_arena, GeneratedName(GeneratedName::Item, k).view());
-        item.reserveChildren(fieldTypes.size());
-        for (std::size_t j = 0; j < fieldTypes.size(); ++j) {
-            readRaw(*m_handle, fieldTypes[j].elementSize(), buffer.data());
-            item.addChild(
-                makeTagNode(GeneratedName(GeneratedName::Field, static_cast<std::int64_t>(j)).view(),
-                            fieldTypes[j], buffer.data(), 1));
+            velmora::MetadataNodeFactory::make(*m_arena, generatedName(GeneratedName::Item, k));
+        item.reserveChildren(fields.size());
+        for (const Field& field : fields) {
+            const std::uint64_t element = readElement(*m_handle, field.size);
+            item.addChild(velmora::MetadataNodeFactory::make(*m_arena, *field.name, field.type, &element, 1));
         }
         array.addChild(item);
     }
