@@ -201,12 +201,17 @@ const MetadataName& MetadataArena::internName(std::string_view name) {
         }
     }
     InternSlot* slot = slotForNewText(m_names, hash);
+    const MetadataName& made = makeName(name);
+    if (slot != nullptr) {
+        *slot = InternSlot{hash, &made};
+    }
+    return made;
+}
+
+const MetadataName& MetadataArena::makeName(std::string_view name) {
     auto* made = new (allocate(sizeof(MetadataName) + name.size(), alignof(MetadataName))) MetadataName;
     made->m_size = name.size();
     std::memcpy(reinterpret_cast<char*>(made + 1), name.data(), name.size());
-    if (slot != nullptr) {
-        *slot = InternSlot{hash, made};
-    }
     return *made;
 }
 

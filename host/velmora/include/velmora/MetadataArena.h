@@ -82,6 +82,9 @@ public:
     /// A node name equal to `name` that lives as long as the arena, kept once as intern() keeps
     /// texts (in a table of its own).
     const MetadataName& internName(std::string_view name);
+    /// A node name equal to `name` made without looking for one already made: for names that the
+    /// caller keeps and gives to many nodes itself.
+    const MetadataName& makeName(std::string_view name);
 
     /// The string of `name` (a name of this arena), made once. Any thread may ask.
     const std::string& nameString(const MetadataName& name);

@@ -110,8 +110,8 @@ private:
     template <typename T>
     void checkInfoLength(const std::string& tagName, const TagInfo<T>& info, std::uint64_t needed);
 
-    /// The name "item{index:03}" or "Field{index}" interned in the tree's arena, made once per file
-    /// (arrays of groups repeat the same names in every group and in every array).
+    /// The name "item{index:03}" or "Field{index}" in the tree's arena, made once per file (arrays of
+    /// groups repeat the same names in every group and in every array).
     const velmora::MetadataName& generatedName(GeneratedName::Kind kind, std::int64_t index) {
         std::vector<const velmora::MetadataName*>& names = m_generatedNames[kind];
         const auto at = static_cast<std::size_t>(index);
@@ -119,7 +119,7 @@ private:
             names.resize(at + 1, nullptr);
         }
         if (names[at] == nullptr) {
-            names[at] = &m_arena->internName(GeneratedName(kind, index).view());
+            names[at] = &m_arena->makeName(GeneratedName(kind, index).view());
         }
         return *names[at];
     }

@@ -73,30 +73,37 @@ inline void readRaw(GatanHandle& handle, std::uint64_t count, void* destination)
 /// Reads one element of `size` bytes (1, 2, 4 or 8) as readRaw does, into the low bytes of the
 /// result (the rest are zero).
 inline std::uint64_t readElement(GatanHandle& handle, std::size_t size) {
-    std::uint64_t element = 0;
     if (size <= handle.windowFill - handle.windowIndex) {
-        // Copies of a fixed size are single moves; one of a variable size is a call.
+        // Loads of a fixed width, widened in registers: no call for a copy of variable size, and
+        // no narrow store to memory read back whole.
         const std::uint8_t* at = handle.window.get() + handle.windowIndex;
+        handle.windowIndex += size;
         switch (size) {
         case 1:
-            std::memcpy(&element, at, 1);
-            break;
-        case 2:
+            return *at;
+        case 2: {
+            std::uint16_t element;
             std::memcpy(&element, at, 2);
-            break;
-        case 4:
-            std::memcpy(&element, at, 4);
-            break;
-        case 8:
-            std::memcpy(&element, at, 8);
-            break;
-        default:
-            std::memcpy(&element, at, std::min<std::size_t>(size, sizeof element));
-            break;
+            return element;
         }
-        handle.windowIndex += size;
-        return element;
+        case 4: {
+            std::uint32_t element;
+            std::memcpy(&element, at, 4);
+            return element;
+        }
+        case 8: {
+            std::uint64_t element;
+            std::memcpy(&element, at, 8);
+            return element;
+        }
+        default: {
+            std::uint64_t element = 0;
+            std::memcpy(&element, at, std::min<std::size_t>(size, sizeof element));
+            return element;
+        }
+        }
     }
+    std::uint64_t element = 0;
     readRaw(handle, std::min<std::size_t>(size, sizeof element), &element);
     return element;
 }

@@ -5,7 +5,6 @@
 #include "velmora/Error.h"
 
 #include <boost/locale/encoding_utf.hpp>
-#include <charconv>
 #include <cstring>
 #include <fmt/format.h>
 #include <stdexcept>
@@ -24,16 +23,33 @@ bool multiplySize(std::int64_t count, std::int64_t size, std::int64_t& product) 
 } // namespace
 
 GeneratedName::GeneratedName(Kind kind, std::int64_t index) {
-    // The index in decimal, after the prefix; an item's index takes at least three digits.
-    const std::string_view prefix = kind == Item ? "item" : "Field";
-    std::memcpy(m_text, prefix.data(), prefix.size());
-    char digits[24];
-    const std::size_t length =
-        static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, index).ptr - digits);
-    const std::size_t padding = kind == Item && length < 3 ? 3 - length : 0;
-    std::memset(m_text + prefix.size(), '0', padding);
-    std::memcpy(m_text + prefix.size() + padding, digits, length);
-    m_size = prefix.size() + padding + length;
+    // The prefix, then the index in decimal (an item's in at least three digits), written digit by
+    // digit: arrays of groups make one name per group.
+    if (kind == Item) {
+        std::memcpy(m_text, "item", 4);
+        m_size = 4;
+    } else {
+        std::memcpy(m_text, "Field", 5);
+        m_size = 5;
+    }
+    if (index < 0) {
+        m_text[m_size++] = '-';
+    }
+    // The magnitude of the most negative index is 2^63, which fits the unsigned type.
+    std::uint64_t magnitude =
+        index < 0 ? 0 - static_cast<std::uint64_t>(index) : static_cast<std::uint64_t>(index);
+    char digits[20];
+    std::size_t count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    for (const std::size_t minimum = kind == Item ? 3 : 1; count < minimum;) {
+        digits[count++] = '0';
+    }
+    while (count > 0) {
+        m_text[m_size++] = digits[--count];
+    }
 }
 
 template <typename T> velmora::DataType GatanExtractor::convertTagDataType(T code) {
