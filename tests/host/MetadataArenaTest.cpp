@@ -146,7 +146,9 @@ TEST(MetadataArena, OwnsItsTreeAndKeepsWhatItTakesFromOtherArenas) {
     std::weak_ptr<MetadataArena> arena;
     auto foreign = MetadataNodeFactory::createText("foreign", std::string(40, 'f'));
     auto foreignValue = VariantDataValueFactory::create(std::string(50, 'v'));
+    auto foreignByReference = MetadataNodeFactory::create("by reference");
     const std::weak_ptr<MetadataNode> foreignHeld = foreign;
+    const std::weak_ptr<MetadataNode> foreignByReferenceHeld = foreignByReference;
     {
         const MetadataArena::Scope scope;
         arena = MetadataArena::current();
@@ -158,8 +160,19 @@ TEST(MetadataArena, OwnsItsTreeAndKeepsWhatItTakesFromOtherArenas) {
         }
         root->addChild(std::exchange(foreign, nullptr));
         root->addChild(MetadataNodeFactory::create("adopted", std::exchange(foreignValue, nullptr)));
+        // A reader's way: nodes made by reference in the tree's arena, one name interned for many.
+        MetadataArena& memory = root->arena();
+        MetadataNode& group = MetadataNodeFactory::make(memory, "group");
+        const std::int16_t field = -5;
+        group.addChild(
+            MetadataNodeFactory::make(memory, memory.internName("Field0"), ValueType::Int16, &field, 1));
+        group.addChild(MetadataNodeFactory::makeText(memory, "Field0", "text"));
+        group.addChild(*std::exchange(foreignByReference, nullptr));
+        root->addChild(group);
+        EXPECT_EQ(&group.childAt(0)->name(), &group.childAt(1)->name());
+        EXPECT_EQ(group.childAt(0)->value()->at<std::int16_t>(0), -5);
         EXPECT_EQ(&root->childAt(0)->name(), &root->childAt(2)->name());
-        EXPECT_THROW(root->childAt(5), std::out_of_range);
+        EXPECT_THROW(root->childAt(root->childCount()), std::out_of_range);
         value = root->childAt(2)->value();
         leaf = root->child("adopted");
     }
@@ -168,8 +181,10 @@ TEST(MetadataArena, OwnsItsTreeAndKeepsWhatItTakesFromOtherArenas) {
     value.reset();
     EXPECT_EQ(leaf->value()->text(), std::string(50, 'v'));
     ASSERT_FALSE(foreignHeld.expired());
+    ASSERT_FALSE(foreignByReferenceHeld.expired());
     EXPECT_EQ(foreignHeld.lock()->value()->text(), std::string(40, 'f'));
     leaf.reset();
     EXPECT_TRUE(arena.expired());
     EXPECT_TRUE(foreignHeld.expired());
+    EXPECT_TRUE(foreignByReferenceHeld.expired());
 }

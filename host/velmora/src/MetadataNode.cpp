@@ -23,7 +23,7 @@ std::shared_ptr<MetadataNode> MetadataNode::shared() const {
     return std::shared_ptr<MetadataNode>(m_arena->shared_from_this(), const_cast<MetadataNode*>(this));
 }
 
-void MetadataNode::reserveChildren(std::size_t count) {
+void MetadataNode::reserveChildrenSlowly(std::size_t count) {
     const std::uint32_t held = m_children == nullptr ? 0 : m_children->count;
     if (count <= (m_children == nullptr ? 0 : m_children->capacity)) {
         return;

@@ -76,7 +76,7 @@ public:
     /// FirstInternTableSize slots, which grows up to LargestInternTableSize when the tree has many
     /// distinct texts, so the names and values that a tree repeats cost one string each.
     const std::string& intern(std::string_view text);
-    static constexpr std::size_t FirstInternTableSize = 256;
+    static constexpr std::size_t FirstInternTableSize = 64;
     static constexpr std::size_t LargestInternTableSize = 4096;
 
     /// A node name equal to `name` that lives as long as the arena, kept once as intern() keeps

@@ -89,7 +89,18 @@ public:
         addChildSlowly(child);
     }
     /// Makes room for `count` children in all, so that adding them takes no further memory.
-    void reserveChildren(std::size_t count);
+    void reserveChildren(std::size_t count) {
+        if (m_children == nullptr && count - 1 < SmallListLimit) {
+            // The usual case, a node that gets its list before its first child, without a call.
+            auto* children = static_cast<ChildList*>(
+                m_arena->allocate(sizeof(ChildList) + count * sizeof(MetadataNode*), alignof(ChildList)));
+            children->count = 0;
+            children->capacity = static_cast<std::uint32_t>(count);
+            m_children = children;
+            return;
+        }
+        reserveChildrenSlowly(count);
+    }
     /// The first child named `name`, or an empty pointer.
     std::shared_ptr<MetadataNode> child(std::string_view name) const;
     std::size_t childCount() const { return m_children == nullptr ? 0 : m_children->count; }
@@ -123,6 +134,9 @@ private:
 
     /// addChild when the list is full or the child is of another arena.
     void addChildSlowly(MetadataNode& child);
+    /// reserveChildren for a node that has a list already, or for a long list.
+    void reserveChildrenSlowly(std::size_t count);
+    static constexpr std::size_t SmallListLimit = std::size_t{1} << 16;
 
     MetadataArena* m_arena;
     const MetadataName* m_name;

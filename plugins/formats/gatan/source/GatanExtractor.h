@@ -25,17 +25,41 @@ class GatanFrameExtractor;
 template <typename T> using TagInfo = boost::container::small_vector<T, 16>;
 
 /// Names the walk makes up: "item000", "item001", ... for unnamed entries and the groups of an
-/// array, "Field0", "Field1", ... for the fields of a group. Written into a buffer of its own: the
-/// walk makes one per group and per field.
+/// array, "Field0", "Field1", ... for the fields of a group: the prefix, then the index in decimal
+/// (an item's in at least three digits). Written into a buffer of its own, at compile time for the
+/// names that nearly every file has.
 class GeneratedName {
 public:
     enum Kind { Item, Field };
-    GeneratedName(Kind kind, std::int64_t index);
-    std::string_view view() const { return {m_text, m_size}; }
+    constexpr GeneratedName() = default;
+    constexpr GeneratedName(Kind kind, std::int64_t index) {
+        for (const char c : kind == Item ? std::string_view("item") : std::string_view("Field")) {
+            m_text[m_size++] = c;
+        }
+        if (index < 0) {
+            m_text[m_size++] = '-';
+        }
+        // The magnitude of the most negative index, 2^63, fits the unsigned type.
+        std::uint64_t magnitude =
+            index < 0 ? 0 - static_cast<std::uint64_t>(index) : static_cast<std::uint64_t>(index);
+        char digits[20]{};
+        std::size_t count = 0;
+        do {
+            digits[count++] = static_cast<char>('0' + magnitude % 10);
+            magnitude /= 10;
+        } while (magnitude != 0);
+        for (const std::size_t minimum = kind == Item ? 3 : 1; count < minimum;) {
+            digits[count++] = '0';
+        }
+        while (count > 0) {
+            m_text[m_size++] = digits[--count];
+        }
+    }
+    constexpr std::string_view view() const { return {m_text, m_size}; }
 
 private:
-    char m_text[32];
-    std::size_t m_size;
+    char m_text[32]{};
+    std::size_t m_size = 0;
 };
 
 /// A DM3 or DM4 file as a multi-frame view. The constructor reads everything: the header, the whole
@@ -119,10 +143,12 @@ private:
             names.resize(at + 1, nullptr);
         }
         if (names[at] == nullptr) {
-            names[at] = &m_arena->makeName(GeneratedName(kind, index).view());
+            names[at] = &makeGeneratedName(kind, index);
         }
         return *names[at];
     }
+
+    const velmora::MetadataName& makeGeneratedName(GeneratedName::Kind kind, std::int64_t index);
 
     std::shared_ptr<GatanHandle> m_handle;
     /// The arena of the tree's root: the walk makes every node of the file there.

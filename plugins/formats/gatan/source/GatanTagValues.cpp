@@ -4,6 +4,7 @@
 #include "PluginLogger.h"
 #include "velmora/Error.h"
 
+#include <array>
 #include <boost/locale/encoding_utf.hpp>
 #include <cstring>
 #include <fmt/format.h>
@@ -22,34 +23,32 @@ bool multiplySize(std::int64_t count, std::int64_t size, std::int64_t& product) 
 
 } // namespace
 
-GeneratedName::GeneratedName(Kind kind, std::int64_t index) {
-    // The prefix, then the index in decimal (an item's in at least three digits), written digit by
-    // digit: arrays of groups make one name per group.
-    if (kind == Item) {
-        std::memcpy(m_text, "item", 4);
-        m_size = 4;
-    } else {
-        std::memcpy(m_text, "Field", 5);
-        m_size = 5;
+namespace {
+
+// The names of the first groups of an array and of the first fields of a group, which nearly every
+// file has, written at compile time.
+template <std::size_t Count> constexpr std::array<GeneratedName, Count> firstNames(GeneratedName::Kind kind) {
+    std::array<GeneratedName, Count> names{};
+    for (std::size_t i = 0; i < Count; ++i) {
+        names[i] = GeneratedName(kind, static_cast<std::int64_t>(i));
     }
-    if (index < 0) {
-        m_text[m_size++] = '-';
+    return names;
+}
+
+constexpr std::array<GeneratedName, 1000> FirstItemNames = firstNames<1000>(GeneratedName::Item);
+constexpr std::array<GeneratedName, 100> FirstFieldNames = firstNames<100>(GeneratedName::Field);
+
+} // namespace
+
+const velmora::MetadataName& GatanExtractor::makeGeneratedName(GeneratedName::Kind kind, std::int64_t index) {
+    const auto at = static_cast<std::uint64_t>(index);
+    if (kind == GeneratedName::Item && at < FirstItemNames.size()) {
+        return m_arena->makeName(FirstItemNames[at].view());
     }
-    // The magnitude of the most negative index is 2^63, which fits the unsigned type.
-    std::uint64_t magnitude =
-        index < 0 ? 0 - static_cast<std::uint64_t>(index) : static_cast<std::uint64_t>(index);
-    char digits[20];
-    std::size_t count = 0;
-    do {
-        digits[count++] = static_cast<char>('0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude != 0);
-    for (const std::size_t minimum = kind == Item ? 3 : 1; count < minimum;) {
-        digits[count++] = '0';
+    if (kind == GeneratedName::Field && at < FirstFieldNames.size()) {
+        return m_arena->makeName(FirstFieldNames[at].view());
     }
-    while (count > 0) {
-        m_text[m_size++] = digits[--count];
-    }
+    return m_arena->makeName(GeneratedName(kind, index).view());
 }
 
 template <typename T> velmora::DataType GatanExtractor::convertTagDataType(T code) {
