@@ -21,6 +21,7 @@ void GatanHandle::attach(std::shared_ptr<velmora::StreamAccess> input, bool read
             std::clamp<std::uint64_t>(*streamSize - windowStart, 4096, ReadAheadWindowSize));
     }
     window.reset(new std::uint8_t[windowSize]);
+    refillSize = streamSize && *streamSize - windowStart <= windowSize ? windowSize : FirstRefillSize;
 }
 
 void throwEndedEarly(std::uint64_t offset, std::uint64_t count, std::uint64_t available) {
@@ -49,7 +50,8 @@ std::uint64_t readAvailable(GatanHandle& handle, std::uint64_t count, void* dest
             return done + delivered;
         }
         // A stream that knows its size is not asked for bytes past its end (one read less there).
-        std::uint64_t wanted = handle.windowSize;
+        std::uint64_t wanted = handle.refillSize;
+        handle.refillSize = std::min(2 * handle.refillSize, handle.windowSize);
         if (handle.streamSize) {
             wanted = handle.windowStart < *handle.streamSize
                          ? std::min<std::uint64_t>(wanted, *handle.streamSize - handle.windowStart)
@@ -87,6 +89,7 @@ void seekFromStart(GatanHandle& handle, std::uint64_t offset) {
     handle.windowStart = handle.stream->tell();
     handle.windowFill = 0;
     handle.windowIndex = 0;
+    handle.refillSize = std::min(GatanHandle::FirstRefillSize, handle.windowSize);
 }
 
 void skip(GatanHandle& handle, std::int64_t count) {
@@ -104,4 +107,5 @@ void skip(GatanHandle& handle, std::int64_t count) {
     handle.windowStart = handle.stream->tell();
     handle.windowFill = 0;
     handle.windowIndex = 0;
+    handle.refillSize = std::min(GatanHandle::FirstRefillSize, handle.windowSize);
 }

@@ -18,8 +18,10 @@
 /// read-ahead window: the walk takes its many small fields from memory, and the file sees one read
 /// per window (reads at least as large as the window, such as pixel arrays, go straight to the
 /// destination); the stream's own position is then the end of the window, and the reader's is
-/// windowStart + windowIndex. The window is small enough that what it reads ahead of a skipped
-/// pixel array costs little, and large enough that a tag-heavy file takes few reads. A stream handed in by
+/// windowStart + windowIndex. A file that fits the window is read whole in one go. Otherwise the
+/// reads start small after the start and after every jump, and double while the walk reads on, up
+/// to the window's size: what is read ahead of a pixel array the walk then skips stays small, and a
+/// tag-heavy file still takes few reads. A stream handed in by
 /// the caller is read exactly as the walk asks, one read or seek per primitive.
 struct GatanHandle {
     std::uint32_t version = 0;
@@ -35,11 +37,13 @@ struct GatanHandle {
     std::optional<std::uint64_t> streamSize;
 
     static constexpr std::size_t ReadAheadWindowSize = std::size_t{64} << 10;
+    static constexpr std::size_t FirstRefillSize = std::size_t{16} << 10;
     std::unique_ptr<std::uint8_t[]> window; ///< null: reads go to the stream as asked
     std::size_t windowSize = 0;
     std::uint64_t windowStart = 0; ///< stream offset of window[0]
     std::size_t windowFill = 0;    ///< valid bytes in the window
     std::size_t windowIndex = 0;   ///< next byte to read
+    std::size_t refillSize = 0;    ///< bytes the next refill asks for
 };
 
 // The primitive reads: the only ways the reader takes bytes from the stream. Structural integers
