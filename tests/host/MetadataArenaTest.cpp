@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -171,6 +172,24 @@ TEST(MetadataArena, OwnsItsTreeAndKeepsWhatItTakesFromOtherArenas) {
         root->addChild(group);
         EXPECT_EQ(&group.childAt(0)->name(), &group.childAt(1)->name());
         EXPECT_EQ(group.childAt(0)->value()->at<std::int16_t>(0), -5);
+        // Records made in one piece: two of an int16 and a float32 field, bytes as stored.
+        const MetadataName* rows[] = {&memory.internName("item000"), &memory.internName("item001")};
+        const MetadataRecordField columns[] = {{&memory.internName("Field0"), ValueType::Int16},
+                                               {&memory.internName("Field1"), ValueType::Float32}};
+        const std::int16_t first[] = {-2, 7};
+        const float second[] = {0.5F, -1.25F};
+        std::uint8_t records[12];
+        for (int k = 0; k < 2; ++k) {
+            std::memcpy(records + 6 * k, &first[k], 2);
+            std::memcpy(records + 6 * k + 2, &second[k], 4);
+        }
+        MetadataNodeFactory::appendRecords(group, rows, columns, records);
+        ASSERT_EQ(group.childCount(), 5U);
+        EXPECT_EQ(group.childAt(4)->name(), "item001");
+        EXPECT_EQ(group.childAt(4)->childAt(0)->value()->at<std::int16_t>(0), 7);
+        EXPECT_EQ(group.childAt(4)->child("Field1")->value()->at<float>(0), -1.25F);
+        const MetadataRecordField text[] = {{columns[0].name, ValueType::String}};
+        EXPECT_THROW(MetadataNodeFactory::appendRecords(group, rows, text, records), InvalidArgument);
         EXPECT_EQ(&root->childAt(0)->name(), &root->childAt(2)->name());
         EXPECT_THROW(root->childAt(root->childCount()), std::out_of_range);
         value = root->childAt(2)->value();

@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <cstring>
+#include <fmt/format.h>
 #include <limits>
+#include <new>
 #include <stdexcept>
 #include <vector>
 
@@ -98,6 +100,57 @@ MetadataNode& MetadataNodeFactory::makeText(MetadataArena& arena, std::string_vi
     MetadataNode& node = make(arena, name);
     node.m_value.assign(arena, text);
     return node;
+}
+
+void MetadataNodeFactory::appendRecords(MetadataNode& parent, std::span<const MetadataName* const> names,
+                                        std::span<const MetadataRecordField> fields, const void* records) {
+    if (names.empty()) {
+        return;
+    }
+    if (fields.size() > std::numeric_limits<std::uint32_t>::max()) {
+        throw InvalidArgument("a record cannot have more than 4294967295 fields");
+    }
+    std::vector<std::size_t> widths;
+    widths.reserve(fields.size());
+    for (const MetadataRecordField& field : fields) {
+        widths.push_back(valueTypeSize(field.type));
+        if (widths.back() == 0) {
+            throw InvalidArgument(
+                fmt::format("a record field cannot have the element type {}", valueTypeName(field.type)));
+        }
+    }
+    // Each record is its node, its list of children and its field nodes, side by side.
+    using ChildList = MetadataNode::ChildList;
+    const std::size_t listBytes =
+        fields.empty() ? 0 : sizeof(ChildList) + fields.size() * sizeof(MetadataNode*);
+    const std::size_t recordBytes = sizeof(MetadataNode) + listBytes + fields.size() * sizeof(MetadataNode);
+    std::size_t bytes = 0;
+    if (__builtin_mul_overflow(names.size(), recordBytes, &bytes)) {
+        throw std::bad_alloc();
+    }
+    MetadataArena& arena = *parent.m_arena;
+    parent.reserveChildren(parent.childCount() + names.size());
+    auto* at = static_cast<std::uint8_t*>(arena.allocate(bytes, alignof(MetadataNode)));
+    const auto* element = static_cast<const std::uint8_t*>(records);
+    ChildList& siblings = *parent.m_children;
+    for (const MetadataName* name : names) {
+        auto* record = new (at) MetadataNode(arena, *name);
+        at += sizeof(MetadataNode);
+        if (!fields.empty()) {
+            auto* list = new (at) ChildList{static_cast<std::uint32_t>(fields.size()),
+                                            static_cast<std::uint32_t>(fields.size())};
+            at += listBytes;
+            record->m_children = list;
+            for (std::size_t j = 0; j < fields.size(); ++j) {
+                auto* node = new (at) MetadataNode(arena, *fields[j].name);
+                at += sizeof(MetadataNode);
+                node->m_value.assign(arena, fields[j].type, element, 1);
+                element += widths[j];
+                list->nodes()[j] = node;
+            }
+        }
+        siblings.nodes()[siblings.count++] = record;
+    }
 }
 
 namespace {

@@ -9,6 +9,7 @@
 #include <iterator>
 #include <memory>
 #include <new>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -144,6 +145,13 @@ private:
     ChildList* m_children = nullptr;
 };
 
+/// A field of the records that MetadataNodeFactory::appendRecords makes: the name of its node and the
+/// numeric type of its one element.
+struct MetadataRecordField {
+    const MetadataName* name;
+    ValueType type;
+};
+
 /// Makes metadata nodes, in the calling thread's current MetadataArena (outside every scope, in one
 /// of their own).
 class VELMORA_API MetadataNodeFactory {
@@ -176,6 +184,14 @@ public:
         node.m_value.assign(arena, type, data, count);
         return node;
     }
+
+    /// Appends to `parent` one node per name of `names`, made in the parent's arena all in one piece:
+    /// a record, with one child per field of `fields` named as the field and holding one element of
+    /// its type. The elements are taken from `records`: as many records as names, back to back,
+    /// each the fields' elements in order, in host order. What a reader uses for arrays of records,
+    /// such as a colour table of 256 of them. Throws velmora::InvalidArgument for a text field.
+    static void appendRecords(MetadataNode& parent, std::span<const MetadataName* const> names,
+                              std::span<const MetadataRecordField> fields, const void* records);
 };
 
 /// Tree look-ups.

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -149,6 +150,19 @@ private:
     }
 
     const velmora::MetadataName& makeGeneratedName(GeneratedName::Kind kind, std::int64_t index);
+    /// The names of items 0 to count - 1, in order.
+    std::span<const velmora::MetadataName* const> itemNames(std::size_t count) {
+        std::vector<const velmora::MetadataName*>& names = m_generatedNames[GeneratedName::Item];
+        if (names.size() < count) {
+            names.resize(count, nullptr);
+        }
+        for (std::size_t k = 0; k < count; ++k) {
+            if (names[k] == nullptr) {
+                names[k] = &makeGeneratedName(GeneratedName::Item, static_cast<std::int64_t>(k));
+            }
+        }
+        return {names.data(), count};
+    }
 
     std::shared_ptr<GatanHandle> m_handle;
     /// The arena of the tree's root: the walk makes every node of the file there.

@@ -112,6 +112,17 @@ inline std::uint64_t readElement(GatanHandle& handle, std::size_t size) {
     return element;
 }
 
+/// The next `count` bytes, when the read-ahead window holds them all (the reader then moves past
+/// them); null otherwise.
+inline const std::uint8_t* takeFromWindow(GatanHandle& handle, std::uint64_t count) {
+    if (!handle.window || count > handle.windowFill - handle.windowIndex) {
+        return nullptr;
+    }
+    const std::uint8_t* at = handle.window.get() + handle.windowIndex;
+    handle.windowIndex += static_cast<std::size_t>(count);
+    return at;
+}
+
 /// Bytes from the reader's position to the end of a stream that knows its size (0 past the end).
 inline std::optional<std::uint64_t> bytesLeft(const GatanHandle& handle) {
     if (!handle.streamSize) {

@@ -137,9 +137,25 @@ std::string GatanExtractor::extractString(unsigned long length, const std::strin
         throwVectorLengthError();
     }
     checkValueFits(tagName, length * 2);
-    const std::vector<char16_t> units = readElements<char16_t>(*m_handle, length);
-    // Units are little-endian as stored, which is the host order; ill-formed sequences (lone or
-    // unpaired surrogates) are skipped, zero units are kept.
+    // Units are little-endian as stored, which is the host order.
+    std::vector<char16_t> units;
+    if (const std::uint8_t* stored = takeFromWindow(*m_handle, std::uint64_t{length} * 2)) {
+        // Most texts are ASCII, one byte per unit: taken straight from the window.
+        std::string text(length, '\0');
+        bool ascii = true;
+        for (std::size_t i = 0; i < length; ++i) {
+            ascii = ascii && stored[2 * i] < 0x80 && stored[2 * i + 1] == 0;
+            text[i] = static_cast<char>(stored[2 * i]);
+        }
+        if (ascii) {
+            return text;
+        }
+        units.resize(length);
+        std::memcpy(units.data(), stored, std::size_t{length} * 2);
+    } else {
+        units = readElements<char16_t>(*m_handle, length);
+    }
+    // Ill-formed sequences (lone or unpaired surrogates) are skipped, zero units are kept.
     return boost::locale::conv::utf_to_utf<char>(units.data(), units.data() + units.size());
 }
 
@@ -276,6 +292,17 @@ velmora::MetadataNode& GatanExtractor::parseGroupArray(const std::string& name, 
                           tagValueType(fieldTypes[j]), fieldTypes[j].elementSize()});
     }
     velmora::MetadataNode& array = velmora::MetadataNodeFactory::make(*m_arena, name);
+    if (const std::uint8_t* records = takeFromWindow(*m_handle, static_cast<std::uint64_t>(totalSize))) {
+        // All the groups' bytes are at hand: the groups are made in one piece.
+        std::vector<velmora::MetadataRecordField> recordFields;
+        recordFields.reserve(fields.size());
+        for (const Field& field : fields) {
+            recordFields.push_back({field.name, field.type});
+        }
+        velmora::MetadataNodeFactory::appendRecords(array, itemNames(static_cast<std::size_t>(groupCount)),
+                                                    recordFields, records);
+        return array;
+    }
     array.reserveChildren(static_cast<std::size_t>(groupCount));
     for (std::int64_t k = 0; k < groupCount; ++k) {
         velmora::MetadataNode& item =
