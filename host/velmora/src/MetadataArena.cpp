@@ -167,17 +167,37 @@ MetadataArena::InternSlot* MetadataArena::slotForNewText(InternTable& table, std
     return &table.slots[hash & (table.slots.size() - 1)];
 }
 
-// The hash is compared first, in the table, so that a text not seen before costs no visit to a record
-// made long ago.
+namespace {
+
+std::string_view textOf(const std::string& text) {
+    return text;
+}
+
+std::string_view textOf(const MetadataName& name) {
+    return name.view();
+}
+
+// The Record equal to `text` that `table` remembers, or null. The hash is compared first, in the
+// table, so that a text not seen before costs no visit to a record made long ago.
+template <typename Record, typename Table>
+const Record* findInterned(const Table& table, std::uint64_t hash, std::string_view text) {
+    if (table.slots.empty()) {
+        return nullptr;
+    }
+    const auto& slot = table.slots[hash & (table.slots.size() - 1)];
+    if (slot.record == nullptr || slot.hash != hash) {
+        return nullptr;
+    }
+    const auto* seen = static_cast<const Record*>(slot.record);
+    return textOf(*seen) == text ? seen : nullptr;
+}
+
+} // namespace
 
 const std::string& MetadataArena::intern(std::string_view text) {
     const std::uint64_t hash = hashText(text);
-    if (!m_texts.slots.empty()) {
-        const InternSlot& slot = m_texts.slots[hash & (m_texts.slots.size() - 1)];
-        if (slot.record != nullptr && slot.hash == hash &&
-            *static_cast<const std::string*>(slot.record) == text) {
-            return *static_cast<const std::string*>(slot.record);
-        }
+    if (const std::string* seen = findInterned<std::string>(m_texts, hash, text)) {
+        return *seen;
     }
     InternSlot* slot = slotForNewText(m_texts, hash);
     auto* made = new (allocate(sizeof(std::string), alignof(std::string))) std::string(text);
@@ -193,12 +213,8 @@ const std::string& MetadataArena::intern(std::string_view text) {
 
 const MetadataName& MetadataArena::internName(std::string_view name) {
     const std::uint64_t hash = hashText(name);
-    if (!m_names.slots.empty()) {
-        const InternSlot& slot = m_names.slots[hash & (m_names.slots.size() - 1)];
-        if (slot.record != nullptr && slot.hash == hash &&
-            static_cast<const MetadataName*>(slot.record)->view() == name) {
-            return *static_cast<const MetadataName*>(slot.record);
-        }
+    if (const MetadataName* seen = findInterned<MetadataName>(m_names, hash, name)) {
+        return *seen;
     }
     InternSlot* slot = slotForNewText(m_names, hash);
     const MetadataName& made = makeName(name);

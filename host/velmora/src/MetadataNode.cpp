@@ -49,14 +49,7 @@ void MetadataNode::addChild(const std::shared_ptr<MetadataNode>& child) {
     if (!child) {
         throw InvalidArgument("cannot add a null child to metadata node '" + name() + "'");
     }
-    if (m_children == nullptr || m_children->count == m_children->capacity) {
-        const std::size_t capacity = m_children == nullptr ? 0 : m_children->capacity;
-        reserveChildren(capacity < 4 ? 4 : 2 * capacity);
-    }
-    if (child->m_arena != m_arena) {
-        m_arena->keepAlive(child);
-    }
-    m_children->nodes()[m_children->count++] = child.get();
+    addChild(*child);
 }
 
 void MetadataNode::addChildSlowly(MetadataNode& child) {

@@ -45,8 +45,8 @@ private:
 /// how a reader makes the tree of one file in one go. Outside every scope each node and each value
 /// gets a small arena of its own.
 ///
-/// Texts (node names and string values) live in the arena too, and those it sees again share one
-/// string.
+/// Texts live in the arena too: string values as strings, node names as MetadataName records whose
+/// string is made when first asked for; those the arena sees again are kept once.
 ///
 /// An arena hands out memory on one thread at a time: a tree is built on one thread (the one whose
 /// scope made its arena); once built, it may be read and released on any thread.

@@ -280,27 +280,17 @@ velmora::MetadataNode& GatanExtractor::parseGroupArray(const std::string& name, 
     }
 
     // Every group has the same fields: their names and value types are worked out once.
-    struct Field {
-        const velmora::MetadataName* name;
-        velmora::ValueType type;
-        std::size_t size;
-    };
-    std::vector<Field> fields;
+    std::vector<velmora::MetadataRecordField> fields;
     fields.reserve(fieldTypes.size());
     for (std::size_t j = 0; j < fieldTypes.size(); ++j) {
         fields.push_back({&generatedName(GeneratedName::Field, static_cast<std::int64_t>(j)),
-                          tagValueType(fieldTypes[j]), fieldTypes[j].elementSize()});
+                          tagValueType(fieldTypes[j])});
     }
     velmora::MetadataNode& array = velmora::MetadataNodeFactory::make(*m_arena, name);
     if (const std::uint8_t* records = takeFromWindow(*m_handle, static_cast<std::uint64_t>(totalSize))) {
         // All the groups' bytes are at hand: the groups are made in one piece.
-        std::vector<velmora::MetadataRecordField> recordFields;
-        recordFields.reserve(fields.size());
-        for (const Field& field : fields) {
-            recordFields.push_back({field.name, field.type});
-        }
         velmora::MetadataNodeFactory::appendRecords(array, itemNames(static_cast<std::size_t>(groupCount)),
-                                                    recordFields, records);
+                                                    fields, records);
         return array;
     }
     array.reserveChildren(static_cast<std::size_t>(groupCount));
@@ -308,9 +298,10 @@ velmora::MetadataNode& GatanExtractor::parseGroupArray(const std::string& name, 
         velmora::MetadataNode& item =
             velmora::MetadataNodeFactory::make(*m_arena, generatedName(GeneratedName::Item, k));
         item.reserveChildren(fields.size());
-        for (const Field& field : fields) {
-            const std::uint64_t element = readElement(*m_handle, field.size);
-            item.addChild(velmora::MetadataNodeFactory::make(*m_arena, *field.name, field.type, &element, 1));
+        for (std::size_t j = 0; j < fields.size(); ++j) {
+            const std::uint64_t element = readElement(*m_handle, fieldTypes[j].elementSize());
+            item.addChild(
+                velmora::MetadataNodeFactory::make(*m_arena, *fields[j].name, fields[j].type, &element, 1));
         }
         array.addChild(item);
     }
