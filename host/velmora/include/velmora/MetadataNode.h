@@ -21,8 +21,8 @@ namespace velmora {
 ///
 /// Nodes are made by MetadataNodeFactory in a MetadataArena, which owns them: the shared pointers to
 /// nodes (and to their values) share the arena's count, so any node or value of a tree keeps the
-/// whole tree's memory alive. A node is small: its name and text are the arena's interned strings,
-/// its value and its list of children are in the arena too.
+/// whole tree's memory alive. A node is small: its name is a MetadataName of the arena, and its value
+/// (with its text or elements) and its list of children are in the arena too.
 class VELMORA_API MetadataNode {
 public:
     /// Walks the children in order; dereferencing gives a shared pointer to the child.

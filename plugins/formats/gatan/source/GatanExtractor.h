@@ -152,16 +152,11 @@ private:
     const velmora::MetadataName& makeGeneratedName(GeneratedName::Kind kind, std::int64_t index);
     /// The names of items 0 to count - 1, in order.
     std::span<const velmora::MetadataName* const> itemNames(std::size_t count) {
-        std::vector<const velmora::MetadataName*>& names = m_generatedNames[GeneratedName::Item];
-        if (names.size() < count) {
-            names.resize(count, nullptr);
+        // The last one first, so that the list grows once.
+        for (std::size_t k = count; k-- > 0;) {
+            generatedName(GeneratedName::Item, static_cast<std::int64_t>(k));
         }
-        for (std::size_t k = 0; k < count; ++k) {
-            if (names[k] == nullptr) {
-                names[k] = &makeGeneratedName(GeneratedName::Item, static_cast<std::int64_t>(k));
-            }
-        }
-        return {names.data(), count};
+        return {m_generatedNames[GeneratedName::Item].data(), count};
     }
 
     std::shared_ptr<GatanHandle> m_handle;
