@@ -224,13 +224,6 @@ const MetadataName& MetadataArena::internName(std::string_view name) {
     return made;
 }
 
-const MetadataName& MetadataArena::makeName(std::string_view name) {
-    auto* made = new (allocate(sizeof(MetadataName) + name.size(), alignof(MetadataName))) MetadataName;
-    made->m_size = name.size();
-    std::memcpy(reinterpret_cast<char*>(made + 1), name.data(), name.size());
-    return *made;
-}
-
 const std::string& MetadataArena::nameString(const MetadataName& name) {
     auto made = std::make_unique<MadeString>(MadeString{std::string(name.view()), nullptr});
     const std::string* seen = nullptr;

@@ -90,6 +90,11 @@ MetadataNode& MetadataNodeFactory::make(MetadataArena& arena, std::string_view n
 
 MetadataNode& MetadataNodeFactory::makeText(MetadataArena& arena, std::string_view name,
                                             std::string_view text) {
+    return makeText(arena, arena.internName(name), text);
+}
+
+MetadataNode& MetadataNodeFactory::makeText(MetadataArena& arena, const MetadataName& name,
+                                            std::string_view text) {
     MetadataNode& node = make(arena, name);
     node.m_value.assign(arena, text);
     return node;

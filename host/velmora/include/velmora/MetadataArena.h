@@ -5,7 +5,9 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -84,7 +86,12 @@ public:
     const MetadataName& internName(std::string_view name);
     /// A node name equal to `name` made without looking for one already made: for names that the
     /// caller keeps and gives to many nodes itself.
-    const MetadataName& makeName(std::string_view name);
+    const MetadataName& makeName(std::string_view name) {
+        auto* made = new (allocate(sizeof(MetadataName) + name.size(), alignof(MetadataName))) MetadataName;
+        made->m_size = name.size();
+        std::memcpy(reinterpret_cast<char*>(made + 1), name.data(), name.size());
+        return *made;
+    }
 
     /// The string of `name` (a name of this arena), made once. Any thread may ask.
     const std::string& nameString(const MetadataName& name);

@@ -174,7 +174,7 @@ public:
     static MetadataNode& make(MetadataArena& arena, std::string_view name, ValueType type, const void* data,
                               std::size_t count);
     static MetadataNode& makeText(MetadataArena& arena, std::string_view name, std::string_view text);
-    /// The same with a name interned in `arena` (MetadataArena::internName).
+    /// The same with a name of `arena` (MetadataArena::internName or makeName).
     static MetadataNode& make(MetadataArena& arena, const MetadataName& name) {
         return *new (arena.allocate(sizeof(MetadataNode), alignof(MetadataNode))) MetadataNode(arena, name);
     }
@@ -184,6 +184,7 @@ public:
         node.m_value.assign(arena, type, data, count);
         return node;
     }
+    static MetadataNode& makeText(MetadataArena& arena, const MetadataName& name, std::string_view text);
 
     /// Appends to `parent` one node per name of `names`, made in the parent's arena all in one piece:
     /// a record, with one child per field of `fields` named as the field and holding one element of

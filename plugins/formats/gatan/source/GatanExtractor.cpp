@@ -20,7 +20,7 @@ constexpr std::uint8_t TagType = 21;
 // Keeps the nesting depth of the directory walk; the walk recurses once per level.
 class DepthGuard {
 public:
-    DepthGuard(int& depth, int limit, const std::string& name) : m_depth(depth) {
+    DepthGuard(int& depth, int limit, std::string_view name) : m_depth(depth) {
         if (++m_depth > limit) {
             --m_depth;
             throw velmora::Error(
@@ -127,7 +127,8 @@ void GatanExtractor::init() {
     m_arena = &handle.metadata->arena();
 
     // The root tag directory follows the header directly: offset 12 in DM3, 16 in DM4.
-    velmora::MetadataNode& root = handle.version == 3 ? parseDirectory3("GATAN") : parseDirectory4("GATAN");
+    velmora::MetadataNode& root = handle.version == 3 ? parseDirectory3(m_arena->makeName("GATAN"))
+                                                      : parseDirectory4(m_arena->makeName("GATAN"));
     handle.metadata->addChild(root);
 
     discoverFrames();
@@ -152,36 +153,46 @@ void GatanExtractor::discoverFrames() {
     }
 }
 
-velmora::MetadataNode& GatanExtractor::parseDirectory3(const std::string& name) {
-    TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Parsing directory \"{0}\"", name);
-    DepthGuard depth(m_depth, MaxDirectoryDepth, name);
+const velmora::MetadataName& GatanExtractor::readEntryName(std::int32_t& unnamed) {
+    GatanHandle& handle = *m_handle;
+    const auto length = readBigEndian<std::int16_t>(handle);
+    if (length <= 0) {
+        return generatedName(GeneratedName::Item, unnamed++);
+    }
+    const auto size = static_cast<std::size_t>(length);
+    // Names are made in the tree's arena straight from the bytes read, each its own: a file's tag
+    // names rarely repeat, and looking for an earlier one would cost more than it saves.
+    if (const std::uint8_t* chars = takeFromWindow(handle, size)) {
+        return m_arena->makeName({reinterpret_cast<const char*>(chars), size});
+    }
+    requireAvailable(handle, size);
+    m_nameBytes.resize(size);
+    readRaw(handle, size, m_nameBytes.data());
+    return m_arena->makeName(m_nameBytes);
+}
+
+velmora::MetadataNode& GatanExtractor::parseDirectory3(const velmora::MetadataName& name) {
+    TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Parsing directory \"{0}\"", name.view());
+    DepthGuard depth(m_depth, MaxDirectoryDepth, name.view());
     GatanHandle& handle = *m_handle;
 
     std::uint8_t flags[2];
     readRaw(handle, sizeof flags, flags);
     const auto count = readBigEndian<std::int32_t>(handle);
-    TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Directory \"{0}\" has {1} children", name, count);
+    TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Directory \"{0}\" has {1} children", name.view(), count);
     velmora::MetadataNode& node =
         velmora::MetadataNodeFactory::make(*m_arena, name, velmora::ValueType::Int32, &count, 1);
     if (count < 0) {
         throw velmora::Error(
-            fmt::format("Tag directory \"{0}\" has a negative entry count {1}", name, count));
+            fmt::format("Tag directory \"{0}\" has a negative entry count {1}", name.view(), count));
     }
 
     node.reserveChildren(plausibleEntryCount(static_cast<std::uint64_t>(count)));
     std::int32_t unnamed = 0;
-    std::string entryName;
     for (std::int32_t i = 0; i < count; ++i) {
         std::uint8_t tagType;
         readRaw(handle, 1, &tagType);
-        const auto nameLength = readBigEndian<std::int16_t>(handle);
-        if (nameLength <= 0) {
-            entryName = GeneratedName(GeneratedName::Item, unnamed++).view();
-        } else {
-            requireAvailable(handle, static_cast<std::uint64_t>(nameLength));
-            entryName.resize(static_cast<std::size_t>(nameLength));
-            readRaw(handle, entryName.size(), entryName.data());
-        }
+        const velmora::MetadataName& entryName = readEntryName(unnamed);
         if (tagType == TagType) {
             node.addChild(parseTag3(entryName));
         } else if (tagType == TagDirectoryType) {
@@ -191,19 +202,19 @@ velmora::MetadataNode& GatanExtractor::parseDirectory3(const std::string& name) 
                 fmt::format("Invalid tag type {0:x}", static_cast<int>(static_cast<std::int8_t>(tagType))));
         }
     }
-    TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "End of directory \"{0}\"", name);
+    TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "End of directory \"{0}\"", name.view());
     return node;
 }
 
-velmora::MetadataNode& GatanExtractor::parseDirectory4(const std::string& name) {
-    TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Parsing directory \"{0}\"", name);
-    DepthGuard depth(m_depth, MaxDirectoryDepth, name);
+velmora::MetadataNode& GatanExtractor::parseDirectory4(const velmora::MetadataName& name) {
+    TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Parsing directory \"{0}\"", name.view());
+    DepthGuard depth(m_depth, MaxDirectoryDepth, name.view());
     GatanHandle& handle = *m_handle;
 
     std::uint8_t flags[2];
     readRaw(handle, sizeof flags, flags);
     const auto count = readBigEndian<std::int64_t>(handle);
-    TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Directory \"{0}\" has {1} children", name, count);
+    TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Directory \"{0}\" has {1} children", name.view(), count);
     velmora::MetadataNode& node =
         velmora::MetadataNodeFactory::make(*m_arena, name, velmora::ValueType::Int64, &count, 1);
 
@@ -211,18 +222,10 @@ velmora::MetadataNode& GatanExtractor::parseDirectory4(const std::string& name) 
         node.reserveChildren(plausibleEntryCount(static_cast<std::uint64_t>(count)));
     }
     std::int32_t unnamed = 0;
-    std::string entryName;
     for (std::int64_t i = 0; i < count; ++i) {
         std::uint8_t tagType;
         readRaw(handle, 1, &tagType);
-        const auto nameLength = readBigEndian<std::int16_t>(handle);
-        if (nameLength <= 0) {
-            entryName = GeneratedName(GeneratedName::Item, unnamed++).view();
-        } else {
-            requireAvailable(handle, static_cast<std::uint64_t>(nameLength));
-            entryName.resize(static_cast<std::size_t>(nameLength));
-            readRaw(handle, entryName.size(), entryName.data());
-        }
+        const velmora::MetadataName& entryName = readEntryName(unnamed);
         // DM4 stores the entry's size here; the walk does not trust it and reads the body as its
         // own fields describe it.
         readBigEndian<std::uint64_t>(handle);
@@ -235,7 +238,7 @@ velmora::MetadataNode& GatanExtractor::parseDirectory4(const std::string& name) 
                 fmt::format("Invalid tag type {0:x}", static_cast<int>(static_cast<std::int8_t>(tagType))));
         }
     }
-    TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "End of directory \"{0}\"", name);
+    TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "End of directory \"{0}\"", name.view());
     return node;
 }
 
@@ -249,6 +252,24 @@ void readTagSeparator(GatanHandle& handle) {
     }
 }
 
+// The "%%%%" that opens a tag, then the length of its info array, a big-endian Count.
+template <typename Count> Count readTagHeader(GatanHandle& handle) {
+    if (const std::uint8_t* at = takeFromWindow(handle, 4 + sizeof(Count))) {
+        if (std::memcmp(at, "%%%%", 4) != 0) {
+            throw velmora::Error("Invalid tag separator");
+        }
+        Count count;
+        std::memcpy(&count, at + 4, sizeof count);
+        if constexpr (sizeof(Count) == 4) {
+            return static_cast<Count>(__builtin_bswap32(static_cast<std::uint32_t>(count)));
+        } else {
+            return static_cast<Count>(__builtin_bswap64(static_cast<std::uint64_t>(count)));
+        }
+    }
+    readTagSeparator(handle);
+    return readBigEndian<Count>(handle);
+}
+
 [[noreturn]] void throwVectorLengthError() {
     throw std::length_error("cannot create std::vector larger than max_size()");
 }
@@ -256,7 +277,72 @@ void readTagSeparator(GatanHandle& handle) {
 } // namespace
 
 template <typename T>
-velmora::MetadataNode& GatanExtractor::dispatchTag(const std::string& name, TagInfo<T>& info) {
+velmora::MetadataNode& GatanExtractor::dispatchTag(const velmora::MetadataName& name, TagInfo<T>& info) {
+    // Every kind is checked for the entries it uses before its value parser runs.
+    checkInfoLength(name.view(), info, 1);
+    if (info[0] == 18) {
+        checkInfoLength(name.view(), info, 2);
+        return parseString(name, info);
+    }
+    if (info[0] == 20) {
+        checkInfoLength(name.view(), info, 2);
+        if (info[1] == 15) {
+            // I[3] = n fields; a count too large for any vector is the parser's length error.
+            checkInfoLength(name.view(), info, 4);
+            const std::int64_t fieldCount = info[3];
+            if (fieldCount >= 0 && fieldCount < (std::int64_t{1} << 60)) {
+                checkInfoLength(name.view(), info, 5 + 2 * static_cast<std::uint64_t>(fieldCount));
+            }
+            return parseGroupArray(name, info);
+        }
+        checkInfoLength(name.view(), info, 3);
+        return parseArray(name, info);
+    }
+    if (info[0] == 15) {
+        checkInfoLength(name.view(), info, 3);
+        const std::int64_t fieldCount = info[2];
+        if (fieldCount > 0 && static_cast<std::uint64_t>(fieldCount) > (info.size() - 3) / 2) {
+            throw velmora::Error(fmt::format(
+                "Tag \"{0}\" has an info array of {1} entries, too short for a group of {2} fields",
+                name.view(), info.size(), fieldCount));
+        }
+        return parseGroup(name, info);
+    }
+    return parseScalar(name, info[0]);
+}
+
+velmora::MetadataNode& GatanExtractor::parseTag3(const velmora::MetadataName& name) {
+    TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Parsing tag \"{0}\"", name.view());
+    const auto count = readTagHeader<std::int32_t>(*m_handle);
+    if (count < 0) {
+        throwVectorLengthError();
+    }
+    checkValueFits(name.view(), std::uint64_t(count) * sizeof(std::int32_t));
+    return parseTagBody<int>(name, static_cast<std::uint64_t>(count));
+}
+
+velmora::MetadataNode& GatanExtractor::parseTag4(const velmora::MetadataName& name) {
+    TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Parsing tag \"{0}\"", name.view());
+    const auto count = readTagHeader<std::uint64_t>(*m_handle);
+    if (count >= (std::uint64_t{1} << 60)) {
+        throwVectorLengthError();
+    }
+    checkValueFits(name.view(), count * sizeof(std::int64_t));
+    return parseTagBody<long>(name, count);
+}
+
+template <typename T>
+velmora::MetadataNode& GatanExtractor::parseTagBody(const velmora::MetadataName& name, std::uint64_t count) {
+    if (count == 1) {
+        // Most tags are scalars, whose info array is their element type alone.
+        const T code = readBigEndian<T>(*m_handle);
+        if (code != 15 && code != 18 && code != 20) {
+            return parseScalar(name, code);
+        }
+        TagInfo<T> info(1, code);
+        return dispatchTag(name, info);
+    }
+    TagInfo<T> info = readElements<T, TagInfo<T>>(*m_handle, count);
     for (T& entry : info) {
         if constexpr (sizeof(T) == 4) {
             entry = static_cast<T>(__builtin_bswap32(static_cast<std::uint32_t>(entry)));
@@ -264,61 +350,6 @@ velmora::MetadataNode& GatanExtractor::dispatchTag(const std::string& name, TagI
             entry = static_cast<T>(__builtin_bswap64(static_cast<std::uint64_t>(entry)));
         }
     }
-
-    // Every kind is checked for the entries it uses before its value parser runs.
-    checkInfoLength(name, info, 1);
-    if (info[0] == 18) {
-        checkInfoLength(name, info, 2);
-        return parseString(name, info);
-    }
-    if (info[0] == 20) {
-        checkInfoLength(name, info, 2);
-        if (info[1] == 15) {
-            // I[3] = n fields; a count too large for any vector is the parser's length error.
-            checkInfoLength(name, info, 4);
-            const std::int64_t fieldCount = info[3];
-            if (fieldCount >= 0 && fieldCount < (std::int64_t{1} << 60)) {
-                checkInfoLength(name, info, 5 + 2 * static_cast<std::uint64_t>(fieldCount));
-            }
-            return parseGroupArray(name, info);
-        }
-        checkInfoLength(name, info, 3);
-        return parseArray(name, info);
-    }
-    if (info[0] == 15) {
-        checkInfoLength(name, info, 3);
-        const std::int64_t fieldCount = info[2];
-        if (fieldCount > 0 && static_cast<std::uint64_t>(fieldCount) > (info.size() - 3) / 2) {
-            throw velmora::Error(fmt::format(
-                "Tag \"{0}\" has an info array of {1} entries, too short for a group of {2} fields", name,
-                info.size(), fieldCount));
-        }
-        return parseGroup(name, info);
-    }
-    return parseScalar(name, info);
-}
-
-velmora::MetadataNode& GatanExtractor::parseTag3(const std::string& name) {
-    TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Parsing tag \"{0}\"", name);
-    readTagSeparator(*m_handle);
-    const auto count = readBigEndian<std::int32_t>(*m_handle);
-    if (count < 0) {
-        throwVectorLengthError();
-    }
-    checkValueFits(name, std::uint64_t(count) * sizeof(std::int32_t));
-    TagInfo<int> info = readElements<int, TagInfo<int>>(*m_handle, static_cast<std::uint64_t>(count));
-    return dispatchTag(name, info);
-}
-
-velmora::MetadataNode& GatanExtractor::parseTag4(const std::string& name) {
-    TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Parsing tag \"{0}\"", name);
-    readTagSeparator(*m_handle);
-    const auto count = readBigEndian<std::uint64_t>(*m_handle);
-    if (count >= (std::uint64_t{1} << 60)) {
-        throwVectorLengthError();
-    }
-    checkValueFits(name, count * sizeof(std::int64_t));
-    TagInfo<long> info = readElements<long, TagInfo<long>>(*m_handle, count);
     return dispatchTag(name, info);
 }
 
@@ -330,7 +361,7 @@ std::size_t GatanExtractor::plausibleEntryCount(std::uint64_t declared) {
     return static_cast<std::size_t>(std::min(declared, bound));
 }
 
-void GatanExtractor::checkValueFits(const std::string& tagName, std::uint64_t bytes) {
+void GatanExtractor::checkValueFitsInStream(std::string_view tagName, std::uint64_t bytes) {
     const std::optional<std::uint64_t> left = bytesLeft(*m_handle);
     if (left && bytes > *left) {
         throw velmora::Error(
@@ -340,8 +371,7 @@ void GatanExtractor::checkValueFits(const std::string& tagName, std::uint64_t by
 }
 
 template <typename T>
-void GatanExtractor::checkInfoLength(const std::string& tagName, const TagInfo<T>& info,
-                                     std::uint64_t needed) {
+void GatanExtractor::checkInfoLength(std::string_view tagName, const TagInfo<T>& info, std::uint64_t needed) {
     if (info.size() < needed) {
         throw velmora::Error(
             fmt::format("Tag \"{0}\" has an info array of {1} entries, too short for its kind ({2} needed)",

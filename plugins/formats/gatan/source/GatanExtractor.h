@@ -98,29 +98,37 @@ public:
     static velmora::ValueType tagValueType(velmora::DataType type);
 
 private:
-    /// A node of the tree named `name` whose value is `count` elements of `type` copied from `data`.
-    velmora::MetadataNode& makeTagNode(std::string_view name, velmora::DataType type, const void* data,
-                                       std::size_t count);
-
     void registerViewOrigin(velmora::ViewDataOrigin origin);
+    /// Reads the name of a directory entry (a big-endian length, then its bytes) into the tree's
+    /// arena; an entry without one is named "item{unnamed:03}", counting up `unnamed`.
+    const velmora::MetadataName& readEntryName(std::int32_t& unnamed);
     void init();
     void discoverFrames();
 
-    velmora::MetadataNode& parseDirectory3(const std::string& name);
-    velmora::MetadataNode& parseDirectory4(const std::string& name);
-    velmora::MetadataNode& parseTag3(const std::string& name);
-    velmora::MetadataNode& parseTag4(const std::string& name);
-    template <typename T> velmora::MetadataNode& dispatchTag(const std::string& name, TagInfo<T>& info);
-
-    template <typename T> velmora::MetadataNode& parseString(const std::string& name, const TagInfo<T>& info);
-    template <typename T> velmora::MetadataNode& parseGroup(const std::string& name, const TagInfo<T>& info);
-    template <typename T> velmora::MetadataNode& parseArray(const std::string& name, const TagInfo<T>& info);
+    velmora::MetadataNode& parseDirectory3(const velmora::MetadataName& name);
+    velmora::MetadataNode& parseDirectory4(const velmora::MetadataName& name);
+    velmora::MetadataNode& parseTag3(const velmora::MetadataName& name);
+    velmora::MetadataNode& parseTag4(const velmora::MetadataName& name);
+    /// The info array of a tag of `count` entries, then its value.
     template <typename T>
-    velmora::MetadataNode& parseGroupArray(const std::string& name, const TagInfo<T>& info);
-    template <typename T> velmora::MetadataNode& parseScalar(const std::string& name, const TagInfo<T>& info);
+    velmora::MetadataNode& parseTagBody(const velmora::MetadataName& name, std::uint64_t count);
+    /// The value of a tag whose info array is `info`, in host order.
+    template <typename T>
+    velmora::MetadataNode& dispatchTag(const velmora::MetadataName& name, TagInfo<T>& info);
 
-    /// Reads `length` UTF-16 code units and converts them to UTF-8, dropping ill-formed units.
-    std::string extractString(unsigned long length, const std::string& tagName);
+    template <typename T>
+    velmora::MetadataNode& parseString(const velmora::MetadataName& name, const TagInfo<T>& info);
+    template <typename T>
+    velmora::MetadataNode& parseGroup(const velmora::MetadataName& name, const TagInfo<T>& info);
+    template <typename T>
+    velmora::MetadataNode& parseArray(const velmora::MetadataName& name, const TagInfo<T>& info);
+    template <typename T>
+    velmora::MetadataNode& parseGroupArray(const velmora::MetadataName& name, const TagInfo<T>& info);
+    template <typename T> velmora::MetadataNode& parseScalar(const velmora::MetadataName& name, T code);
+
+    /// Reads `length` UTF-16 code units and converts them to UTF-8, dropping ill-formed units. The
+    /// text is valid until the next call.
+    std::string_view extractString(unsigned long length, std::string_view tagName);
 
     /// Room to make for the children of a directory that declares `declared` entries: no more than
     /// the rest of the file can hold.
@@ -131,9 +139,15 @@ private:
 
     /// Refuses a value of `bytes` bytes at the current position when the stream is known to end
     /// before it: nothing is allocated for data the file cannot hold.
-    void checkValueFits(const std::string& tagName, std::uint64_t bytes);
+    void checkValueFits(std::string_view tagName, std::uint64_t bytes) {
+        // Bytes in the read-ahead window are in the file.
+        if (bytes > m_handle->windowFill - m_handle->windowIndex) {
+            checkValueFitsInStream(tagName, bytes);
+        }
+    }
+    void checkValueFitsInStream(std::string_view tagName, std::uint64_t bytes);
     template <typename T>
-    void checkInfoLength(const std::string& tagName, const TagInfo<T>& info, std::uint64_t needed);
+    void checkInfoLength(std::string_view tagName, const TagInfo<T>& info, std::uint64_t needed);
 
     /// The name "item{index:03}" or "Field{index}" in the tree's arena, made once per file (arrays of
     /// groups repeat the same names in every group and in every array).
@@ -165,6 +179,8 @@ private:
     std::vector<const velmora::MetadataName*> m_generatedNames[2]; ///< by GeneratedName::Kind, index
     std::vector<std::shared_ptr<GatanFrameExtractor>> m_frames;
 
+    std::string m_nameBytes; ///< an entry name that is not in the read-ahead window, as read
+    std::string m_text;      ///< the last text extracted
     int m_depth = 0;
     bool m_logTags = false; ///< debug messages per tag are taken (asked once per file)
     std::int64_t m_emptyGroupNodes = 0;

@@ -51,11 +51,19 @@ const velmora::MetadataName& GatanExtractor::makeGeneratedName(GeneratedName::Ki
     return m_arena->makeName(GeneratedName(kind, index).view());
 }
 
+namespace {
+
+template <typename T> [[noreturn]] void throwNotConvertible(T code) {
+    throw velmora::Error(fmt::format("Tag type {0} is not convertible", code));
+}
+
+} // namespace
+
 template <typename T> velmora::DataType GatanExtractor::convertTagDataType(T code) {
     using velmora::DataTypeId;
     const auto asUnsigned = static_cast<std::make_unsigned_t<T>>(code);
     if (asUnsigned > 12 || asUnsigned < 2) {
-        throw velmora::Error(fmt::format("Tag type {0} is not convertible", code));
+        throwNotConvertible(code);
     }
     switch (code) {
     case 2:
@@ -127,12 +135,38 @@ velmora::ValueType GatanExtractor::tagValueType(velmora::DataType type) {
     }
 }
 
-velmora::MetadataNode& GatanExtractor::makeTagNode(std::string_view name, velmora::DataType type,
-                                                   const void* data, std::size_t count) {
-    return velmora::MetadataNodeFactory::make(*m_arena, name, tagValueType(type), data, count);
+namespace {
+
+// What the walk needs of an element type code: its type, the value type that holds it, and its size.
+struct TagElementType {
+    velmora::DataType type;
+    velmora::ValueType valueType = velmora::ValueType::Int8;
+    std::size_t size = 0;
+};
+
+// By code, for the codes 2 to 12.
+const std::array<TagElementType, 13> TagElementTypes = [] {
+    std::array<TagElementType, 13> types{};
+    for (int code = 2; code <= 12; ++code) {
+        const velmora::DataType type = GatanExtractor::convertTagDataType(code);
+        types[static_cast<std::size_t>(code)] = {type, GatanExtractor::tagValueType(type),
+                                                 type.elementSize()};
+    }
+    return types;
+}();
+
+// The element type of `code`, refused as convertTagDataType refuses it.
+template <typename T> const TagElementType& tagElementType(T code) {
+    const auto asUnsigned = static_cast<std::make_unsigned_t<T>>(code);
+    if (asUnsigned > 12 || asUnsigned < 2) {
+        throwNotConvertible(code);
+    }
+    return TagElementTypes[asUnsigned];
 }
 
-std::string GatanExtractor::extractString(unsigned long length, const std::string& tagName) {
+} // namespace
+
+std::string_view GatanExtractor::extractString(unsigned long length, std::string_view tagName) {
     if (length >= (1UL << 62)) {
         throwVectorLengthError();
     }
@@ -141,14 +175,14 @@ std::string GatanExtractor::extractString(unsigned long length, const std::strin
     std::vector<char16_t> units;
     if (const std::uint8_t* stored = takeFromWindow(*m_handle, std::uint64_t{length} * 2)) {
         // Most texts are ASCII, one byte per unit: taken straight from the window.
-        std::string text(length, '\0');
+        m_text.resize(length);
         bool ascii = true;
         for (std::size_t i = 0; i < length; ++i) {
             ascii = ascii && stored[2 * i] < 0x80 && stored[2 * i + 1] == 0;
-            text[i] = static_cast<char>(stored[2 * i]);
+            m_text[i] = static_cast<char>(stored[2 * i]);
         }
         if (ascii) {
-            return text;
+            return m_text;
         }
         units.resize(length);
         std::memcpy(units.data(), stored, std::size_t{length} * 2);
@@ -156,59 +190,62 @@ std::string GatanExtractor::extractString(unsigned long length, const std::strin
         units = readElements<char16_t>(*m_handle, length);
     }
     // Ill-formed sequences (lone or unpaired surrogates) are skipped, zero units are kept.
-    return boost::locale::conv::utf_to_utf<char>(units.data(), units.data() + units.size());
+    m_text = boost::locale::conv::utf_to_utf<char>(units.data(), units.data() + units.size());
+    return m_text;
 }
 
 template <typename T>
-velmora::MetadataNode& GatanExtractor::parseScalar(const std::string& name, const TagInfo<T>& info) {
-    TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Parsing scalar value of tag \"{0}\"", name);
-    const velmora::DataType type = convertTagDataType(info[0]);
-    const std::uint64_t element = readElement(*m_handle, type.elementSize());
-    return makeTagNode(name, type, &element, 1);
+velmora::MetadataNode& GatanExtractor::parseScalar(const velmora::MetadataName& name, T code) {
+    TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Parsing scalar value of tag \"{0}\"", name.view());
+    const TagElementType& type = tagElementType(code);
+    const std::uint64_t element = readElement(*m_handle, type.size);
+    return velmora::MetadataNodeFactory::make(*m_arena, name, type.valueType, &element, 1);
 }
 
 template <typename T>
-velmora::MetadataNode& GatanExtractor::parseString(const std::string& name, const TagInfo<T>& info) {
-    TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Parsing string value of tag \"{0}\"", name);
+velmora::MetadataNode& GatanExtractor::parseString(const velmora::MetadataName& name,
+                                                   const TagInfo<T>& info) {
+    TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Parsing string value of tag \"{0}\"", name.view());
     // A negative length widens to 2^62 or more and is refused as too long.
     const auto length = static_cast<unsigned long>(static_cast<std::int64_t>(info[1]));
-    auto text = extractString(length, name);
+    const std::string_view text = extractString(length, name.view());
     return velmora::MetadataNodeFactory::makeText(*m_arena, name, text);
 }
 
 template <typename T>
-velmora::MetadataNode& GatanExtractor::parseGroup(const std::string& name, const TagInfo<T>& info) {
+velmora::MetadataNode& GatanExtractor::parseGroup(const velmora::MetadataName& name, const TagInfo<T>& info) {
     velmora::MetadataNode& group = velmora::MetadataNodeFactory::make(*m_arena, name);
-    TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Parsing group value of tag \"{0}\"", name);
+    TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Parsing group value of tag \"{0}\"", name.view());
     const std::int64_t fieldCount = info[2];
     if (fieldCount > 0) {
         group.reserveChildren(static_cast<std::size_t>(fieldCount));
     }
     for (std::int64_t i = 0; i < fieldCount; ++i) {
-        const velmora::DataType type = convertTagDataType(info[static_cast<std::size_t>(4 + 2 * i)]);
-        const std::uint64_t element = readElement(*m_handle, type.elementSize());
+        const TagElementType& type = tagElementType(info[static_cast<std::size_t>(4 + 2 * i)]);
+        const std::uint64_t element = readElement(*m_handle, type.size);
         group.addChild(velmora::MetadataNodeFactory::make(*m_arena, generatedName(GeneratedName::Field, i),
-                                                          tagValueType(type), &element, 1));
+                                                          type.valueType, &element, 1));
     }
     return group;
 }
 
 template <typename T>
-velmora::MetadataNode& GatanExtractor::parseArray(const std::string& name, const TagInfo<T>& info) {
-    TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Parse array value of tag \"{0}\"", name);
-    const velmora::DataType type = convertTagDataType(info[1]);
+velmora::MetadataNode& GatanExtractor::parseArray(const velmora::MetadataName& name, const TagInfo<T>& info) {
+    TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Parse array value of tag \"{0}\"", name.view());
+    const TagElementType& type = tagElementType(info[1]);
     const std::int64_t count = info[2];
     std::int64_t totalSize = 0;
-    const bool sizeFits = multiplySize(count, static_cast<std::int64_t>(type.elementSize()), totalSize);
+    const bool sizeFits = multiplySize(count, static_cast<std::int64_t>(type.size), totalSize);
 
-    if (name == "Data") {
+    if (name.view() == "Data") {
         TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Data tag encountered, remplacing it by a DataOffset one");
         if (count < 0) {
-            throw velmora::Error(fmt::format("Tag \"{0}\" has a negative element count {1}", name, count));
+            throw velmora::Error(
+                fmt::format("Tag \"{0}\" has a negative element count {1}", name.view(), count));
         }
         if (!sizeFits) {
-            throw velmora::Error(
-                fmt::format("Tag \"{0}\" declares {1} elements, more than a file can hold", name, count));
+            throw velmora::Error(fmt::format("Tag \"{0}\" declares {1} elements, more than a file can hold",
+                                             name.view(), count));
         }
         const std::uint64_t offset = position(*m_handle);
         skip(*m_handle, totalSize);
@@ -218,7 +255,7 @@ velmora::MetadataNode& GatanExtractor::parseArray(const std::string& name, const
     if (info[1] == 4) {
         TRESTAN_PLUGIN_DEBUG_IF(m_logTags,
                                 "Special case: array of 16 bits integer treated as an UTF-16 string");
-        auto text = extractString(static_cast<unsigned long>(count), name);
+        const std::string_view text = extractString(static_cast<unsigned long>(count), name.view());
         return velmora::MetadataNodeFactory::makeText(*m_arena, name, text);
     }
     if (count < 0) {
@@ -226,40 +263,48 @@ velmora::MetadataNode& GatanExtractor::parseArray(const std::string& name, const
     }
     if (!sizeFits) {
         throw velmora::Error(
-            fmt::format("Tag \"{0}\" declares {1} elements, more than a file can hold", name, count));
+            fmt::format("Tag \"{0}\" declares {1} elements, more than a file can hold", name.view(), count));
     }
-    checkValueFits(name, static_cast<std::uint64_t>(totalSize));
+    checkValueFits(name.view(), static_cast<std::uint64_t>(totalSize));
+    const auto elements = static_cast<std::size_t>(count);
+    if (const std::uint8_t* stored = takeFromWindow(*m_handle, static_cast<std::uint64_t>(totalSize))) {
+        return velmora::MetadataNodeFactory::make(*m_arena, name, type.valueType,
+                                                  elements == 0 ? nullptr : stored, elements);
+    }
     const std::vector<std::uint8_t> buffer =
         readElements<std::uint8_t>(*m_handle, static_cast<std::uint64_t>(totalSize));
-    return makeTagNode(name, type, buffer.empty() ? nullptr : buffer.data(), static_cast<std::size_t>(count));
+    return velmora::MetadataNodeFactory::make(*m_arena, name, type.valueType,
+                                              buffer.empty() ? nullptr : buffer.data(), elements);
 }
 
 template <typename T>
-velmora::MetadataNode& GatanExtractor::parseGroupArray(const std::string& name, const TagInfo<T>& info) {
-    TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Parse array of groups value of tag \"{0}\"", name);
+velmora::MetadataNode& GatanExtractor::parseGroupArray(const velmora::MetadataName& name,
+                                                       const TagInfo<T>& info) {
+    TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Parse array of groups value of tag \"{0}\"", name.view());
     const std::int64_t fieldCount = info[3];
     if (fieldCount < 0 || fieldCount >= (std::int64_t{1} << 60)) {
         throwVectorLengthError();
     }
 
-    std::vector<velmora::DataType> fieldTypes;
+    boost::container::small_vector<const TagElementType*, 16> fieldTypes;
     fieldTypes.reserve(static_cast<std::size_t>(fieldCount));
     std::int64_t groupSize = 0;
     for (std::int64_t i = 0; i < fieldCount; ++i) {
-        fieldTypes.push_back(convertTagDataType(info[static_cast<std::size_t>(5 + 2 * i)]));
-        groupSize += static_cast<std::int64_t>(fieldTypes.back().elementSize());
+        fieldTypes.push_back(&tagElementType(info[static_cast<std::size_t>(5 + 2 * i)]));
+        groupSize += static_cast<std::int64_t>(fieldTypes.back()->size);
     }
     const std::int64_t groupCount = info[static_cast<std::size_t>(4 + 2 * fieldCount)];
     if (groupCount < 0) {
-        throw velmora::Error(fmt::format("Tag \"{0}\" has a negative group count {1}", name, groupCount));
+        throw velmora::Error(
+            fmt::format("Tag \"{0}\" has a negative group count {1}", name.view(), groupCount));
     }
     std::int64_t totalSize = 0;
     if (!multiplySize(groupCount, groupSize, totalSize)) {
-        throw velmora::Error(
-            fmt::format("Tag \"{0}\" declares {1} groups, more than a file can hold", name, groupCount));
+        throw velmora::Error(fmt::format("Tag \"{0}\" declares {1} groups, more than a file can hold",
+                                         name.view(), groupCount));
     }
 
-    if (name == "Data") {
+    if (name.view() == "Data") {
         TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Data tag encountered, remplacing it by a DataOffset one");
         const std::uint64_t offset = position(*m_handle);
         skip(*m_handle, totalSize);
@@ -271,26 +316,26 @@ velmora::MetadataNode& GatanExtractor::parseGroupArray(const std::string& name, 
         // Groups without fields take no bytes, so the file does not bound their number.
         if (groupCount > MaxEmptyGroupNodes - m_emptyGroupNodes) {
             throw velmora::Error(
-                fmt::format("Tag \"{0}\" declares {1} empty groups; at most {2} are accepted per file", name,
-                            groupCount, MaxEmptyGroupNodes));
+                fmt::format("Tag \"{0}\" declares {1} empty groups; at most {2} are accepted per file",
+                            name.view(), groupCount, MaxEmptyGroupNodes));
         }
         m_emptyGroupNodes += groupCount;
     } else {
-        checkValueFits(name, static_cast<std::uint64_t>(totalSize));
+        checkValueFits(name.view(), static_cast<std::uint64_t>(totalSize));
     }
 
     // Every group has the same fields: their names and value types are worked out once.
-    std::vector<velmora::MetadataRecordField> fields;
+    boost::container::small_vector<velmora::MetadataRecordField, 16> fields;
     fields.reserve(fieldTypes.size());
     for (std::size_t j = 0; j < fieldTypes.size(); ++j) {
-        fields.push_back({&generatedName(GeneratedName::Field, static_cast<std::int64_t>(j)),
-                          tagValueType(fieldTypes[j])});
+        fields.push_back(
+            {&generatedName(GeneratedName::Field, static_cast<std::int64_t>(j)), fieldTypes[j]->valueType});
     }
     velmora::MetadataNode& array = velmora::MetadataNodeFactory::make(*m_arena, name);
     if (const std::uint8_t* records = takeFromWindow(*m_handle, static_cast<std::uint64_t>(totalSize))) {
         // All the groups' bytes are at hand: the groups are made in one piece.
         velmora::MetadataNodeFactory::appendRecords(array, itemNames(static_cast<std::size_t>(groupCount)),
-                                                    fields, records);
+                                                    {fields.data(), fields.size()}, records);
         return array;
     }
     array.reserveChildren(static_cast<std::size_t>(groupCount));
@@ -299,7 +344,7 @@ velmora::MetadataNode& GatanExtractor::parseGroupArray(const std::string& name, 
             velmora::MetadataNodeFactory::make(*m_arena, generatedName(GeneratedName::Item, k));
         item.reserveChildren(fields.size());
         for (std::size_t j = 0; j < fields.size(); ++j) {
-            const std::uint64_t element = readElement(*m_handle, fieldTypes[j].elementSize());
+            const std::uint64_t element = readElement(*m_handle, fieldTypes[j]->size);
             item.addChild(
                 velmora::MetadataNodeFactory::make(*m_arena, *fields[j].name, fields[j].type, &element, 1));
         }
@@ -309,11 +354,15 @@ velmora::MetadataNode& GatanExtractor::parseGroupArray(const std::string& name, 
 }
 
 #define GATAN_INSTANTIATE_VALUE_PARSERS(T)                                                                   \
-    template velmora::MetadataNode& GatanExtractor::parseScalar<T>(const std::string&, const TagInfo<T>&);   \
-    template velmora::MetadataNode& GatanExtractor::parseString<T>(const std::string&, const TagInfo<T>&);   \
-    template velmora::MetadataNode& GatanExtractor::parseGroup<T>(const std::string&, const TagInfo<T>&);    \
-    template velmora::MetadataNode& GatanExtractor::parseArray<T>(const std::string&, const TagInfo<T>&);    \
-    template velmora::MetadataNode& GatanExtractor::parseGroupArray<T>(const std::string&, const TagInfo<T>&);
+    template velmora::MetadataNode& GatanExtractor::parseScalar<T>(const velmora::MetadataName&, T);         \
+    template velmora::MetadataNode& GatanExtractor::parseString<T>(const velmora::MetadataName&,             \
+                                                                   const TagInfo<T>&);                       \
+    template velmora::MetadataNode& GatanExtractor::parseGroup<T>(const velmora::MetadataName&,              \
+                                                                  const TagInfo<T>&);                        \
+    template velmora::MetadataNode& GatanExtractor::parseArray<T>(const velmora::MetadataName&,              \
+                                                                  const TagInfo<T>&);                        \
+    template velmora::MetadataNode& GatanExtractor::parseGroupArray<T>(const velmora::MetadataName&,         \
+                                                                       const TagInfo<T>&);
 
 GATAN_INSTANTIATE_VALUE_PARSERS(int)
 GATAN_INSTANTIATE_VALUE_PARSERS(long)
