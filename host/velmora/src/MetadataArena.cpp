@@ -1,5 +1,7 @@
 #include "velmora/MetadataArena.h"
 
+#include <atomic>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -222,6 +224,33 @@ const MetadataName& MetadataArena::internName(std::string_view name) {
         *slot = InternSlot{hash, &made};
     }
     return made;
+}
+
+namespace {
+
+// A permanent name: its record and characters, and a link to the one made before it. Never
+// released; every one stays reachable from the list's head.
+struct PermanentName {
+    const PermanentName* previous;
+    MetadataName name;
+};
+
+std::atomic<const PermanentName*> g_permanentNames{nullptr};
+
+} // namespace
+
+const MetadataName& MetadataArena::makePermanentName(std::string_view name) {
+    static_assert(offsetof(PermanentName, name) + sizeof(MetadataName) == sizeof(PermanentName),
+                  "the characters follow the record");
+    auto* made = new (::operator new(sizeof(PermanentName) + name.size())) PermanentName{nullptr, {}};
+    made->name.m_size = name.size();
+    std::memcpy(reinterpret_cast<char*>(&made->name + 1), name.data(), name.size());
+    made->name.m_string.store(new std::string(name), std::memory_order_release);
+    made->previous = g_permanentNames.load(std::memory_order_relaxed);
+    while (!g_permanentNames.compare_exchange_weak(made->previous, made, std::memory_order_release,
+                                                   std::memory_order_relaxed)) {
+    }
+    return made->name;
 }
 
 const std::string& MetadataArena::nameString(const MetadataName& name) {

@@ -93,6 +93,11 @@ public:
         return *made;
     }
 
+    /// A node name that lives as long as the process, for the few names that a reader gives to nodes
+    /// of nearly every tree it makes (the caller keeps it; every call makes a new one). Nodes of any
+    /// arena may have it, and its string is made at once.
+    static const MetadataName& makePermanentName(std::string_view name);
+
     /// The string of `name` (a name of this arena), made once. Any thread may ask.
     const std::string& nameString(const MetadataName& name);
 

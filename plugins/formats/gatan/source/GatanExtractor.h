@@ -149,34 +149,19 @@ private:
     template <typename T>
     void checkInfoLength(std::string_view tagName, const TagInfo<T>& info, std::uint64_t needed);
 
-    /// The name "item{index:03}" or "Field{index}" in the tree's arena, made once per file (arrays of
-    /// groups repeat the same names in every group and in every array).
-    const velmora::MetadataName& generatedName(GeneratedName::Kind kind, std::int64_t index) {
-        std::vector<const velmora::MetadataName*>& names = m_generatedNames[kind];
-        const auto at = static_cast<std::size_t>(index);
-        if (at >= names.size()) {
-            names.resize(at + 1, nullptr);
-        }
-        if (names[at] == nullptr) {
-            names[at] = &makeGeneratedName(kind, index);
-        }
-        return *names[at];
-    }
-
-    const velmora::MetadataName& makeGeneratedName(GeneratedName::Kind kind, std::int64_t index);
+    /// The name "item{index:03}" or "Field{index}" (index >= 0). Arrays of groups repeat the same
+    /// names in every group and in every array, and nearly every file has the first ones: those are
+    /// made once per process and shared by every tree, the others once per file in its arena.
+    const velmora::MetadataName& generatedName(GeneratedName::Kind kind, std::int64_t index);
     /// The names of items 0 to count - 1, in order.
-    std::span<const velmora::MetadataName* const> itemNames(std::size_t count) {
-        // The last one first, so that the list grows once.
-        for (std::size_t k = count; k-- > 0;) {
-            generatedName(GeneratedName::Item, static_cast<std::int64_t>(k));
-        }
-        return {m_generatedNames[GeneratedName::Item].data(), count};
-    }
+    std::span<const velmora::MetadataName* const> itemNames(std::size_t count);
 
     std::shared_ptr<GatanHandle> m_handle;
     /// The arena of the tree's root: the walk makes every node of the file there.
     velmora::MetadataArena* m_arena = nullptr;
-    std::vector<const velmora::MetadataName*> m_generatedNames[2]; ///< by GeneratedName::Kind, index
+    /// Generated names of this file, by GeneratedName::Kind and index (past the shared ones, and the
+    /// shared ones before them when a list of item names asks for them).
+    std::vector<const velmora::MetadataName*> m_generatedNames[2];
     std::vector<std::shared_ptr<GatanFrameExtractor>> m_frames;
 
     std::string m_nameBytes; ///< an entry name that is not in the read-ahead window, as read

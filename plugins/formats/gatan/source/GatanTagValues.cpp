@@ -4,10 +4,14 @@
 #include "PluginLogger.h"
 #include "velmora/Error.h"
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <boost/locale/encoding_utf.hpp>
 #include <cstring>
 #include <fmt/format.h>
+#include <mutex>
+#include <span>
 #include <stdexcept>
 
 namespace {
@@ -40,15 +44,71 @@ constexpr std::array<GeneratedName, 100> FirstFieldNames = firstNames<100>(Gener
 
 } // namespace
 
-const velmora::MetadataName& GatanExtractor::makeGeneratedName(GeneratedName::Kind kind, std::int64_t index) {
-    const auto at = static_cast<std::uint64_t>(index);
-    if (kind == GeneratedName::Item && at < FirstItemNames.size()) {
-        return m_arena->makeName(FirstItemNames[at].view());
+namespace {
+
+// The first generated names of one kind, shared by the trees of every file: made in order, under a
+// lock, the first time a file needs them; read without one.
+template <std::size_t Count> class SharedNames {
+public:
+    constexpr explicit SharedNames(const std::array<GeneratedName, Count>& texts) : m_texts(texts) {}
+
+    static constexpr std::size_t size() { return Count; }
+
+    // Names 0 to count - 1 (count <= Count).
+    std::span<const velmora::MetadataName* const> first(std::size_t count) {
+        if (m_made.load(std::memory_order_acquire) < count) {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            std::size_t made = m_made.load(std::memory_order_relaxed);
+            for (; made < count; ++made) {
+                m_names[made] = &velmora::MetadataArena::makePermanentName(m_texts[made].view());
+            }
+            m_made.store(made, std::memory_order_release);
+        }
+        return {m_names.data(), count};
     }
-    if (kind == GeneratedName::Field && at < FirstFieldNames.size()) {
-        return m_arena->makeName(FirstFieldNames[at].view());
+
+private:
+    const std::array<GeneratedName, Count>& m_texts;
+    std::array<const velmora::MetadataName*, Count> m_names{};
+    std::atomic<std::size_t> m_made{0};
+    std::mutex m_mutex;
+};
+
+SharedNames<FirstItemNames.size()> SharedItemNames(FirstItemNames);
+SharedNames<FirstFieldNames.size()> SharedFieldNames(FirstFieldNames);
+
+} // namespace
+
+const velmora::MetadataName& GatanExtractor::generatedName(GeneratedName::Kind kind, std::int64_t index) {
+    const auto at = static_cast<std::size_t>(index);
+    if (kind == GeneratedName::Item && at < SharedItemNames.size()) {
+        return *SharedItemNames.first(at + 1)[at];
     }
-    return m_arena->makeName(GeneratedName(kind, index).view());
+    if (kind == GeneratedName::Field && at < SharedFieldNames.size()) {
+        return *SharedFieldNames.first(at + 1)[at];
+    }
+    std::vector<const velmora::MetadataName*>& names = m_generatedNames[kind];
+    if (at >= names.size()) {
+        names.resize(at + 1, nullptr);
+    }
+    if (names[at] == nullptr) {
+        names[at] = &m_arena->makeName(GeneratedName(kind, index).view());
+    }
+    return *names[at];
+}
+
+std::span<const velmora::MetadataName* const> GatanExtractor::itemNames(std::size_t count) {
+    if (count <= SharedItemNames.size()) {
+        return SharedItemNames.first(count);
+    }
+    std::vector<const velmora::MetadataName*>& names = m_generatedNames[GeneratedName::Item];
+    // The last one first, so that the list grows once; then the shared ones before the file's own.
+    for (std::size_t k = count; k-- > SharedItemNames.size();) {
+        generatedName(GeneratedName::Item, static_cast<std::int64_t>(k));
+    }
+    const auto shared = SharedItemNames.first(SharedItemNames.size());
+    std::copy(shared.begin(), shared.end(), names.begin());
+    return {names.data(), count};
 }
 
 namespace {
