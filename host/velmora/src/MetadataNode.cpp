@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstring>
 #include <fmt/format.h>
+#include <iterator>
 #include <limits>
 #include <new>
 #include <stdexcept>
@@ -108,13 +109,18 @@ void MetadataNodeFactory::appendRecords(MetadataNode& parent, std::span<const Me
     if (fields.size() > std::numeric_limits<std::uint32_t>::max()) {
         throw InvalidArgument("a record cannot have more than 4294967295 fields");
     }
-    std::vector<std::size_t> widths;
-    widths.reserve(fields.size());
-    for (const MetadataRecordField& field : fields) {
-        widths.push_back(valueTypeSize(field.type));
-        if (widths.back() == 0) {
+    // The fields' element sizes: on the stack for the usual few fields.
+    std::uint8_t fewWidths[16];
+    std::vector<std::uint8_t> manyWidths;
+    if (fields.size() > std::size(fewWidths)) {
+        manyWidths.resize(fields.size());
+    }
+    std::uint8_t* widths = manyWidths.empty() ? fewWidths : manyWidths.data();
+    for (std::size_t j = 0; j < fields.size(); ++j) {
+        widths[j] = static_cast<std::uint8_t>(valueTypeSize(fields[j].type));
+        if (widths[j] == 0) {
             throw InvalidArgument(
-                fmt::format("a record field cannot have the element type {}", valueTypeName(field.type)));
+                fmt::format("a record field cannot have the element type {}", valueTypeName(fields[j].type)));
         }
     }
     // Each record is its node, its list of children and its field nodes, side by side.
@@ -130,7 +136,7 @@ void MetadataNodeFactory::appendRecords(MetadataNode& parent, std::span<const Me
     parent.reserveChildren(parent.childCount() + names.size());
     auto* at = static_cast<std::uint8_t*>(arena.allocate(bytes, alignof(MetadataNode)));
     const auto* element = static_cast<const std::uint8_t*>(records);
-    ChildList& siblings = *parent.m_children;
+    MetadataNode** sibling = parent.m_children->nodes() + parent.m_children->count;
     for (const MetadataName* name : names) {
         auto* record = new (at) MetadataNode(arena, *name);
         at += sizeof(MetadataNode);
@@ -139,16 +145,40 @@ void MetadataNodeFactory::appendRecords(MetadataNode& parent, std::span<const Me
                                             static_cast<std::uint32_t>(fields.size())};
             at += listBytes;
             record->m_children = list;
+            MetadataNode** slot = list->nodes();
             for (std::size_t j = 0; j < fields.size(); ++j) {
-                auto* node = new (at) MetadataNode(arena, *fields[j].name);
-                at += sizeof(MetadataNode);
-                node->m_value.assign(arena, fields[j].type, element, 1);
+                // The element's bytes, zero-extended: what a scalar value holds in place.
+                std::uint64_t bits = 0;
+                switch (widths[j]) {
+                case 1:
+                    bits = *element;
+                    break;
+                case 2: {
+                    std::uint16_t half;
+                    std::memcpy(&half, element, 2);
+                    bits = half;
+                    break;
+                }
+                case 4: {
+                    std::uint32_t word;
+                    std::memcpy(&word, element, 4);
+                    bits = word;
+                    break;
+                }
+                default:
+                    std::memcpy(&bits, element, 8);
+                    break;
+                }
                 element += widths[j];
-                list->nodes()[j] = node;
+                auto* node = new (at) MetadataNode(arena, *fields[j].name);
+                node->m_value.setScalar(fields[j].type, bits);
+                at += sizeof(MetadataNode);
+                *slot++ = node;
             }
         }
-        siblings.nodes()[siblings.count++] = record;
+        *sibling++ = record;
     }
+    parent.m_children->count += static_cast<std::uint32_t>(names.size());
 }
 
 namespace {

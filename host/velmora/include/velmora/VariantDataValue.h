@@ -119,6 +119,12 @@ private:
         assignRun(arena, type, data, count);
     }
     void assignRun(MetadataArena& arena, ValueType type, const void* data, std::size_t count);
+    /// Makes this value one element of numeric `type` whose bytes, zero-extended, are `bits`.
+    void setScalar(ValueType type, std::uint64_t bits) {
+        m_count = 1;
+        m_type = type;
+        m_inline = bits;
+    }
     void assign(MetadataArena& arena, std::string_view text);
 
     std::uint64_t m_count : 56;
