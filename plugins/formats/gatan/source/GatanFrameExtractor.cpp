@@ -120,8 +120,8 @@ GatanFrameExtractor::GatanFrameExtractor(std::shared_ptr<GatanHandle> handle,
 GatanFrameExtractor::~GatanFrameExtractor() = default;
 
 std::shared_ptr<velmora::MetadataNode>
-GatanFrameExtractor::requireChild(const std::shared_ptr<velmora::MetadataNode>& node, const std::string& name,
-                                  const std::string& where) const {
+GatanFrameExtractor::requireChild(const std::shared_ptr<velmora::MetadataNode>& node, std::string_view name,
+                                  std::string_view where) const {
     auto child = node->child(name);
     if (!child) {
         throw velmora::Error(fmt::format("Image {0} has no \"{1}\" in \"{2}\"", m_imageIndex, name, where));
@@ -157,7 +157,9 @@ int GatanFrameExtractor::readDataType(const std::shared_ptr<velmora::MetadataNod
 }
 
 void GatanFrameExtractor::readCalibration(const std::shared_ptr<velmora::MetadataNode>& imageData) {
-    const auto dimension = velmora::MetadataNodeHelper::getNode(imageData, "Calibrations/Dimension");
+    // "Calibrations/Dimension": the first child of each name, as a path look-up takes it.
+    const auto calibrations = imageData->child("Calibrations");
+    const auto dimension = calibrations ? calibrations->child("Dimension") : nullptr;
     if (!dimension) {
         return;
     }

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string_view>
 
 /// One image of a DM file ("ImageList" entry) as a read-only image view. The constructor derives
 /// shape, element type, layout, properties and calibration from the entry's "ImageData" directory
@@ -31,8 +32,7 @@ public:
 
 private:
     std::shared_ptr<velmora::MetadataNode> requireChild(const std::shared_ptr<velmora::MetadataNode>& node,
-                                                        const std::string& name,
-                                                        const std::string& where) const;
+                                                        std::string_view name, std::string_view where) const;
     void readShape(const std::shared_ptr<velmora::MetadataNode>& imageData);
     int readDataType(const std::shared_ptr<velmora::MetadataNode>& imageData);
     void readCalibration(const std::shared_ptr<velmora::MetadataNode>& imageData);
