@@ -14,36 +14,42 @@
 
 namespace velmora {
 
+static_assert(sizeof(MetadataNode) == 32, "a node is its link, its name and its value");
+static_assert(alignof(MetadataArena) > 1, "the lowest bit of an arena's address is free for the tag");
+
 std::shared_ptr<VariantDataValue> MetadataNode::value() const {
     if (m_value.isNone()) {
         return nullptr;
     }
-    return std::shared_ptr<VariantDataValue>(m_arena->shared_from_this(),
+    return std::shared_ptr<VariantDataValue>(arenaPointer()->shared_from_this(),
                                              const_cast<VariantDataValue*>(&m_value));
 }
 
 std::shared_ptr<MetadataNode> MetadataNode::shared() const {
-    return std::shared_ptr<MetadataNode>(m_arena->shared_from_this(), const_cast<MetadataNode*>(this));
+    return std::shared_ptr<MetadataNode>(arenaPointer()->shared_from_this(), const_cast<MetadataNode*>(this));
 }
 
 void MetadataNode::reserveChildrenSlowly(std::size_t count) {
-    const std::uint32_t held = m_children == nullptr ? 0 : m_children->count;
-    if (count <= (m_children == nullptr ? 0 : m_children->capacity)) {
+    ChildList* const old = children();
+    const std::uint32_t held = old == nullptr ? 0 : old->count;
+    if (count <= (old == nullptr ? 0 : old->capacity)) {
         return;
     }
     if (count > std::numeric_limits<std::uint32_t>::max()) {
         throw Error("metadata node '" + name() + "' cannot hold more than 4294967295 children");
     }
     const std::size_t bytes = sizeof(ChildList) + count * sizeof(MetadataNode*);
-    auto* children = static_cast<ChildList*>(m_arena->allocate(bytes, alignof(ChildList)));
-    children->count = held;
-    children->capacity = static_cast<std::uint32_t>(count);
+    MetadataArena* arena = arenaPointer();
+    auto* list = static_cast<ChildList*>(arena->allocate(bytes, alignof(ChildList)));
+    list->arena = arena;
+    list->count = held;
+    list->capacity = static_cast<std::uint32_t>(count);
     if (held > 0) {
-        std::memcpy(children->nodes(), m_children->nodes(), held * sizeof(MetadataNode*));
+        std::memcpy(list->nodes(), old->nodes(), held * sizeof(MetadataNode*));
     }
     // The old list stays in the arena unused: lists that grow step by step waste at most as much
     // as they hold.
-    m_children = children;
+    m_link = reinterpret_cast<std::uintptr_t>(list);
 }
 
 void MetadataNode::addChild(const std::shared_ptr<MetadataNode>& child) {
@@ -54,20 +60,22 @@ void MetadataNode::addChild(const std::shared_ptr<MetadataNode>& child) {
 }
 
 void MetadataNode::addChildSlowly(MetadataNode& child) {
-    if (m_children == nullptr || m_children->count == m_children->capacity) {
-        const std::size_t capacity = m_children == nullptr ? 0 : m_children->capacity;
+    if (children() == nullptr || children()->count == children()->capacity) {
+        const std::size_t capacity = children() == nullptr ? 0 : children()->capacity;
         reserveChildren(capacity < 4 ? 4 : 2 * capacity);
     }
-    if (child.m_arena != m_arena) {
-        m_arena->keepAlive(child.shared());
+    ChildList* list = children();
+    if (child.arenaPointer() != list->arena) {
+        list->arena->keepAlive(child.shared());
     }
-    m_children->nodes()[m_children->count++] = &child;
+    list->nodes()[list->count++] = &child;
 }
 
 std::shared_ptr<MetadataNode> MetadataNode::child(std::string_view name) const {
+    const ChildList* list = children();
     for (std::uint32_t i = 0; i < childCount(); ++i) {
-        if (m_children->nodes()[i]->m_name->view() == name) {
-            return m_children->nodes()[i]->shared();
+        if (list->nodes()[i]->m_name->view() == name) {
+            return list->nodes()[i]->shared();
         }
     }
     return nullptr;
@@ -77,7 +85,7 @@ std::shared_ptr<MetadataNode> MetadataNode::childAt(std::size_t index) const {
     if (index >= childCount()) {
         throw std::out_of_range("metadata node '" + name() + "' has no child " + std::to_string(index));
     }
-    return m_children->nodes()[index]->shared();
+    return children()->nodes()[index]->shared();
 }
 
 MetadataNode& MetadataNodeFactory::make(MetadataArena& arena, std::string_view name) {
@@ -132,19 +140,20 @@ void MetadataNodeFactory::appendRecords(MetadataNode& parent, std::span<const Me
     if (__builtin_mul_overflow(names.size(), recordBytes, &bytes)) {
         throw std::bad_alloc();
     }
-    MetadataArena& arena = *parent.m_arena;
+    MetadataArena& arena = parent.arena();
     parent.reserveChildren(parent.childCount() + names.size());
     auto* at = static_cast<std::uint8_t*>(arena.allocate(bytes, alignof(MetadataNode)));
     const auto* element = static_cast<const std::uint8_t*>(records);
-    MetadataNode** sibling = parent.m_children->nodes() + parent.m_children->count;
+    MetadataNode::ChildList& siblings = *parent.children();
+    MetadataNode** sibling = siblings.nodes() + siblings.count;
     for (const MetadataName* name : names) {
         auto* record = new (at) MetadataNode(arena, *name);
         at += sizeof(MetadataNode);
         if (!fields.empty()) {
-            auto* list = new (at) ChildList{static_cast<std::uint32_t>(fields.size()),
+            auto* list = new (at) ChildList{&arena, static_cast<std::uint32_t>(fields.size()),
                                             static_cast<std::uint32_t>(fields.size())};
             at += listBytes;
-            record->m_children = list;
+            record->m_link = reinterpret_cast<std::uintptr_t>(list);
             MetadataNode** slot = list->nodes();
             for (std::size_t j = 0; j < fields.size(); ++j) {
                 // The element's bytes, zero-extended: what a scalar value holds in place.
@@ -178,7 +187,7 @@ void MetadataNodeFactory::appendRecords(MetadataNode& parent, std::span<const Me
         }
         *sibling++ = record;
     }
-    parent.m_children->count += static_cast<std::uint32_t>(names.size());
+    siblings.count += static_cast<std::uint32_t>(names.size());
 }
 
 namespace {

@@ -72,7 +72,7 @@ public:
 
     const std::string& name() const {
         const std::string* made = m_name->m_string.load(std::memory_order_acquire);
-        return made != nullptr ? *made : m_arena->nameString(*m_name);
+        return made != nullptr ? *made : arenaPointer()->nameString(*m_name);
     }
     /// The value, or an empty pointer for a node without value.
     std::shared_ptr<VariantDataValue> value() const;
@@ -83,55 +83,75 @@ public:
     /// Appends `child`, a node made by MetadataNodeFactory::make (in this node's arena, or in
     /// another arena owned by a shared pointer, which this node's arena then keeps alive).
     void addChild(MetadataNode& child) {
-        if (m_children != nullptr && m_children->count < m_children->capacity && child.m_arena == m_arena) {
-            m_children->nodes()[m_children->count++] = &child;
+        ChildList* list = children();
+        if (list != nullptr && list->count < list->capacity && child.arenaPointer() == list->arena) {
+            list->nodes()[list->count++] = &child;
             return;
         }
         addChildSlowly(child);
     }
     /// Makes room for `count` children in all, so that adding them takes no further memory.
     void reserveChildren(std::size_t count) {
-        if (m_children == nullptr && count - 1 < SmallListLimit) {
+        if ((m_link & ArenaTag) != 0 && count - 1 < SmallListLimit) {
             // The usual case, a node that gets its list before its first child, without a call.
-            auto* children = static_cast<ChildList*>(
-                m_arena->allocate(sizeof(ChildList) + count * sizeof(MetadataNode*), alignof(ChildList)));
-            children->count = 0;
-            children->capacity = static_cast<std::uint32_t>(count);
-            m_children = children;
+            MetadataArena* arena = arenaPointer();
+            auto* list = static_cast<ChildList*>(
+                arena->allocate(sizeof(ChildList) + count * sizeof(MetadataNode*), alignof(ChildList)));
+            list->arena = arena;
+            list->count = 0;
+            list->capacity = static_cast<std::uint32_t>(count);
+            m_link = reinterpret_cast<std::uintptr_t>(list);
             return;
         }
         reserveChildrenSlowly(count);
     }
     /// The first child named `name`, or an empty pointer.
     std::shared_ptr<MetadataNode> child(std::string_view name) const;
-    std::size_t childCount() const { return m_children == nullptr ? 0 : m_children->count; }
+    std::size_t childCount() const {
+        const ChildList* list = children();
+        return list == nullptr ? 0 : list->count;
+    }
     /// Child `index`; std::out_of_range past the last one.
     std::shared_ptr<MetadataNode> childAt(std::size_t index) const;
 
     const_iterator begin() const {
-        return const_iterator(m_children == nullptr ? nullptr : m_children->nodes());
+        const ChildList* list = children();
+        return const_iterator(list == nullptr ? nullptr : list->nodes());
     }
     const_iterator end() const {
-        return const_iterator(m_children == nullptr ? nullptr : m_children->nodes() + m_children->count);
+        const ChildList* list = children();
+        return const_iterator(list == nullptr ? nullptr : list->nodes() + list->count);
     }
 
     /// A shared pointer to this node (sharing its arena's count).
     std::shared_ptr<MetadataNode> shared() const;
     /// The arena that owns this node.
-    MetadataArena& arena() const { return *m_arena; }
+    MetadataArena& arena() const { return *arenaPointer(); }
 
 private:
     friend class MetadataNodeFactory;
 
-    /// A list of children in the arena: its size, followed by `capacity` places for nodes.
+    /// A list of children in the arena: the arena and the list's size, followed by `capacity` places
+    /// for nodes.
     struct alignas(MetadataNode*) ChildList {
+        MetadataArena* arena;
         std::uint32_t count;
         std::uint32_t capacity;
         MetadataNode** nodes() { return reinterpret_cast<MetadataNode**>(this + 1); }
         MetadataNode* const* nodes() const { return reinterpret_cast<MetadataNode* const*>(this + 1); }
     };
 
-    MetadataNode(MetadataArena& arena, const MetadataName& name) : m_arena(&arena), m_name(&name) {}
+    MetadataNode(MetadataArena& arena, const MetadataName& name)
+        : m_link(reinterpret_cast<std::uintptr_t>(&arena) | ArenaTag), m_name(&name) {}
+
+    /// The list of children, or null for a node without one.
+    ChildList* children() const {
+        return (m_link & ArenaTag) != 0 ? nullptr : reinterpret_cast<ChildList*>(m_link);
+    }
+    MetadataArena* arenaPointer() const {
+        return (m_link & ArenaTag) != 0 ? reinterpret_cast<MetadataArena*>(m_link & ~ArenaTag)
+                                        : reinterpret_cast<const ChildList*>(m_link)->arena;
+    }
 
     /// addChild when the list is full or the child is of another arena.
     void addChildSlowly(MetadataNode& child);
@@ -139,10 +159,13 @@ private:
     void reserveChildrenSlowly(std::size_t count);
     static constexpr std::size_t SmallListLimit = std::size_t{1} << 16;
 
-    MetadataArena* m_arena;
+    static constexpr std::uintptr_t ArenaTag = 1;
+
+    // The node's list of children, which names the arena, or for a node without children the arena
+    // itself, marked by ArenaTag in the lowest bit: a node is 32 bytes, four to a cache line pair.
+    std::uintptr_t m_link;
     const MetadataName* m_name;
     VariantDataValue m_value; // empty for a node without value
-    ChildList* m_children = nullptr;
 };
 
 /// A field of the records that MetadataNodeFactory::appendRecords makes: the name of its node and the

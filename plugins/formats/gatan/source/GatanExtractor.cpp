@@ -190,6 +190,10 @@ velmora::MetadataNode& GatanExtractor::parseDirectory3(const velmora::MetadataNa
     node.reserveChildren(plausibleEntryCount(static_cast<std::uint64_t>(count)));
     std::int32_t unnamed = 0;
     for (std::int32_t i = 0; i < count; ++i) {
+        if (velmora::MetadataNode* scalar = readScalarEntry<int>()) {
+            node.addChild(*scalar);
+            continue;
+        }
         std::uint8_t tagType;
         readRaw(handle, 1, &tagType);
         const velmora::MetadataName& entryName = readEntryName(unnamed);
@@ -223,6 +227,10 @@ velmora::MetadataNode& GatanExtractor::parseDirectory4(const velmora::MetadataNa
     }
     std::int32_t unnamed = 0;
     for (std::int64_t i = 0; i < count; ++i) {
+        if (velmora::MetadataNode* scalar = readScalarEntry<long>()) {
+            node.addChild(*scalar);
+            continue;
+        }
         std::uint8_t tagType;
         readRaw(handle, 1, &tagType);
         const velmora::MetadataName& entryName = readEntryName(unnamed);

@@ -102,6 +102,11 @@ private:
     /// Reads the name of a directory entry (a big-endian length, then its bytes) into the tree's
     /// arena; an entry without one is named "item{unnamed:03}", counting up `unnamed`.
     const velmora::MetadataName& readEntryName(std::int32_t& unnamed);
+    /// The next directory entry when it is a named scalar tag lying whole in the read-ahead window,
+    /// read in one step (T is the int of the file's info arrays: int in DM3, long in DM4). Null, with
+    /// nothing read, for any other entry and while debug messages are taken: the general path then
+    /// reads it, and makes the same node of a scalar tag.
+    template <typename T> velmora::MetadataNode* readScalarEntry();
     void init();
     void discoverFrames();
 

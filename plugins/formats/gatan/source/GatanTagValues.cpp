@@ -254,6 +254,84 @@ std::string_view GatanExtractor::extractString(unsigned long length, std::string
     return m_text;
 }
 
+namespace {
+
+// A big-endian integer of T's width at `at`.
+template <typename T> T loadBigEndian(const std::uint8_t* at) {
+    T value;
+    std::memcpy(&value, at, sizeof value);
+    if constexpr (sizeof(T) == 2) {
+        return static_cast<T>(__builtin_bswap16(static_cast<std::uint16_t>(value)));
+    } else if constexpr (sizeof(T) == 4) {
+        return static_cast<T>(__builtin_bswap32(static_cast<std::uint32_t>(value)));
+    } else {
+        return static_cast<T>(__builtin_bswap64(static_cast<std::uint64_t>(value)));
+    }
+}
+
+// An element of `size` bytes (1, 2, 4 or 8) at `at`, zero-extended.
+std::uint64_t loadElement(const std::uint8_t* at, std::size_t size) {
+    switch (size) {
+    case 1:
+        return *at;
+    case 2: {
+        std::uint16_t element;
+        std::memcpy(&element, at, 2);
+        return element;
+    }
+    case 4: {
+        std::uint32_t element;
+        std::memcpy(&element, at, 4);
+        return element;
+    }
+    default: {
+        std::uint64_t element;
+        std::memcpy(&element, at, 8);
+        return element;
+    }
+    }
+}
+
+} // namespace
+
+template <typename T> velmora::MetadataNode* GatanExtractor::readScalarEntry() {
+    // An entry of a tag: its type (21) and name length, the name, in DM4 the entry's size, then
+    // "%%%%", the info array's length (1) and its one entry, the element type code, then the element.
+    constexpr std::size_t EntrySizeBytes = sizeof(T) == 8 ? 8 : 0;
+    GatanHandle& handle = *m_handle;
+    if (m_logTags || !handle.window) {
+        return nullptr;
+    }
+    const std::uint8_t* at = handle.window.get() + handle.windowIndex;
+    const std::size_t available = handle.windowFill - handle.windowIndex;
+    if (available < 3 || at[0] != 21) {
+        return nullptr;
+    }
+    const auto nameLength = loadBigEndian<std::int16_t>(at + 1);
+    if (nameLength <= 0) {
+        return nullptr;
+    }
+    const std::uint8_t* tag = at + 3 + static_cast<std::size_t>(nameLength) + EntrySizeBytes;
+    const std::size_t headerBytes = static_cast<std::size_t>(tag - at) + 4 + 2 * sizeof(T);
+    if (available < headerBytes || std::memcmp(tag, "%%%%", 4) != 0 || loadBigEndian<T>(tag + 4) != 1) {
+        return nullptr;
+    }
+    // The codes of strings, groups and arrays (18, 15, 20) lie outside the element types'.
+    const auto code = static_cast<std::make_unsigned_t<T>>(loadBigEndian<T>(tag + 4 + sizeof(T)));
+    if (code < 2 || code > 12 || available < headerBytes + TagElementTypes[code].size) {
+        return nullptr;
+    }
+    const TagElementType& type = TagElementTypes[code];
+    const std::uint64_t element = loadElement(at + headerBytes, type.size);
+    const velmora::MetadataName& name =
+        m_arena->makeName({reinterpret_cast<const char*>(at + 3), static_cast<std::size_t>(nameLength)});
+    handle.windowIndex += headerBytes + type.size;
+    return &velmora::MetadataNodeFactory::make(*m_arena, name, type.valueType, &element, 1);
+}
+
+template velmora::MetadataNode* GatanExtractor::readScalarEntry<int>();
+template velmora::MetadataNode* GatanExtractor::readScalarEntry<long>();
+
 template <typename T>
 velmora::MetadataNode& GatanExtractor::parseScalar(const velmora::MetadataName& name, T code) {
     TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Parsing scalar value of tag \"{0}\"", name.view());
