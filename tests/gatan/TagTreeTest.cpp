@@ -39,11 +39,11 @@ std::string describe(const NodePtr& node) {
     return escaped(node->childCount() == 0 ? text : text + "}");
 }
 
-/// What opening `bytes` gives for its tag `name` (for the whole "GATAN" directory without a name), in
-/// the terms of tags.txt.
-std::string outcome(const Bytes& bytes, const std::string& name) {
+/// What `open()` gives for the tag `name` (for the whole "GATAN" directory without a name), in the
+/// terms of tags.txt.
+template <typename Open> std::string outcomeOf(Open&& open, const std::string& name) {
     try {
-        const NodePtr gatan = nodeAt(openDm(bytes)->metadata(), "GATAN");
+        const NodePtr gatan = nodeAt(open()->metadata(), "GATAN");
         if (name.empty()) {
             return describe(gatan);
         }
@@ -54,6 +54,17 @@ std::string outcome(const Bytes& bytes, const std::string& name) {
     } catch (const std::length_error& error) {
         return std::string("length: ") + error.what();
     }
+}
+
+/// What opening `bytes` gives for its tag `name`. A file, which the reader reads through its
+/// read-ahead window, without debug messages must give what a stream read as the walk asks gives
+/// with them.
+std::string outcome(const Bytes& bytes, const std::string& name) {
+    const std::string fromStream = outcomeOf([&] { return openDm(bytes); }, name);
+    const TemporaryFile temp(bytes, ".dm4");
+    const DebugMessagesOff quiet;
+    EXPECT_EQ(outcomeOf([&] { return openPath(temp.path()); }, name), fromStream) << "from a file: " << name;
+    return fromStream;
 }
 
 std::string trimmed(const std::string& text) {
@@ -160,6 +171,64 @@ TEST_P(TagTree, WalkNamesNumbersAndIgnoredFields) {
     EXPECT_EQ(numbered->childAt(1000)->name() + "=" + valueOf(numbered->childAt(1000)),
               "item1000=int32:e8 03 00 00");
     EXPECT_EQ(extractor->frameCount(), 0U);
+}
+
+TEST_P(TagTree, FilesGiveTheTreeOfAStreamWhereverEntriesCrossTheReadAhead) {
+    // Entries of every kind with names of 1 to 37 bytes, some unnamed, fill a file of a few hundred
+    // KiB, so the read-ahead window's refills fall inside every part of an entry.
+    DmFile file(GetParam());
+    Directory& tags = file.root().addDirectory("Tags");
+    const std::vector<std::int64_t> pair{code(ElementType::Int16), code(ElementType::Float64)};
+    Bytes groups;
+    for (const Bytes& element : {littleEndian(std::int16_t{-2}), littleEndian(1.5),
+                                 littleEndian(std::int16_t{3}), littleEndian(-4.0)}) {
+        groups.insert(groups.end(), element.begin(), element.end());
+    }
+    for (int i = 0; i < 6000; ++i) {
+        // Scalars of every element size, and the other kinds.
+        Tag tag = Tag::uint64(0xFEDCBA9876543210U + static_cast<std::uint64_t>(i));
+        switch (i % 8) {
+        case 0:
+            tag = Tag::uint16(static_cast<std::uint16_t>(0x8001 + i));
+            break;
+        case 7:
+            tag = i % 16 == 7 ? Tag::int8(static_cast<std::int8_t>(-i)) : Tag::int32(-i);
+            break;
+        case 1:
+            tag = Tag::float64(0.5 * i);
+            break;
+        case 2:
+            tag = Tag::utf16Array(i % 16 == 2 ? u"café" : u"nm");
+            break;
+        case 3:
+            tag = Tag::group({Field::of(ElementType::UInt8, std::uint8_t{7}),
+                              Field::of(ElementType::Int64, std::int64_t{i})});
+            break;
+        case 4:
+            tag = Tag::groupArray(pair, 2, groups);
+            break;
+        case 5:
+            tag = Tag::array(ElementType::UInt16, {std::uint16_t{1}, std::uint16_t{2}, std::uint16_t{3}});
+            break;
+        default:
+            tag = Tag::string(u"text");
+            break;
+        }
+        if (i % 11 == 0) {
+            tags.addTag(std::move(tag));
+        } else {
+            tags.addTag(std::string(static_cast<std::size_t>(1 + i % 37), static_cast<char>('a' + i % 26)),
+                        std::move(tag));
+        }
+    }
+    file.root().addDirectory("ImageList");
+    const Bytes bytes = file.toBytes();
+    ASSERT_GT(bytes.size(), std::size_t{256} << 10);
+    const TemporaryFile temp(bytes, ".dm4");
+    const std::string fromStream = describe(openDm(bytes)->metadata());
+    EXPECT_THAT(fromStream, ::testing::HasSubstr("caf\xc3\xa9"));
+    const DebugMessagesOff quiet;
+    EXPECT_EQ(describe(openPath(temp.path())->metadata()), fromStream);
 }
 
 TEST_P(TagTree, DataArraysAreSkippedAndLeaveTheirOffset) {
