@@ -150,6 +150,8 @@ TEST(MetadataArena, OwnsItsTreeAndKeepsWhatItTakesFromOtherArenas) {
     auto foreignByReference = MetadataNodeFactory::create("by reference");
     const std::weak_ptr<MetadataNode> foreignHeld = foreign;
     const std::weak_ptr<MetadataNode> foreignByReferenceHeld = foreignByReference;
+    // A name of the process, given to nodes of this arena and, once it is gone, of another.
+    const MetadataName& permanent = MetadataArena::makePermanentName("item002");
     {
         const MetadataArena::Scope scope;
         arena = MetadataArena::current();
@@ -173,7 +175,7 @@ TEST(MetadataArena, OwnsItsTreeAndKeepsWhatItTakesFromOtherArenas) {
         EXPECT_EQ(&group.childAt(0)->name(), &group.childAt(1)->name());
         EXPECT_EQ(group.childAt(0)->value()->at<std::int16_t>(0), -5);
         // Records made in one piece: two of an int16 and a float32 field, bytes as stored.
-        const MetadataName* rows[] = {&memory.internName("item000"), &memory.internName("item001")};
+        const MetadataName* rows[] = {&memory.internName("item000"), &permanent};
         const MetadataRecordField columns[] = {{&memory.internName("Field0"), ValueType::Int16},
                                                {&memory.internName("Field1"), ValueType::Float32}};
         const std::int16_t first[] = {-2, 7};
@@ -185,7 +187,8 @@ TEST(MetadataArena, OwnsItsTreeAndKeepsWhatItTakesFromOtherArenas) {
         }
         MetadataNodeFactory::appendRecords(group, rows, columns, records);
         ASSERT_EQ(group.childCount(), 5U);
-        EXPECT_EQ(group.childAt(4)->name(), "item001");
+        EXPECT_EQ(group.childAt(3)->name(), "item000");
+        EXPECT_EQ(group.childAt(4)->name(), "item002");
         EXPECT_EQ(group.childAt(4)->childAt(0)->value()->at<std::int16_t>(0), 7);
         EXPECT_EQ(group.childAt(4)->child("Field1")->value()->at<float>(0), -1.25F);
         const MetadataRecordField text[] = {{columns[0].name, ValueType::String}};
@@ -206,4 +209,6 @@ TEST(MetadataArena, OwnsItsTreeAndKeepsWhatItTakesFromOtherArenas) {
     EXPECT_TRUE(arena.expired());
     EXPECT_TRUE(foreignHeld.expired());
     EXPECT_TRUE(foreignByReferenceHeld.expired());
+    const MetadataArena::Scope other;
+    EXPECT_EQ(MetadataNodeFactory::make(*MetadataArena::current(), permanent).name(), "item002");
 }
