@@ -44,20 +44,24 @@ std::uint64_t readAvailable(GatanHandle& handle, std::uint64_t count, void* dest
         handle.windowStart += handle.windowFill;
         handle.windowFill = 0;
         handle.windowIndex = 0;
-        if (count - done >= handle.windowSize) {
-            const std::uint64_t delivered = handle.stream->read(count - done, out + done);
-            handle.windowStart += delivered;
-            return done + delivered;
-        }
         // A stream that knows its size is not asked for bytes past its end (one read less there).
         std::uint64_t wanted = handle.refillSize;
-        handle.refillSize = std::min(2 * handle.refillSize, handle.windowSize);
         if (handle.streamSize) {
             wanted = handle.windowStart < *handle.streamSize
                          ? std::min<std::uint64_t>(wanted, *handle.streamSize - handle.windowStart)
                          : 0;
         }
-        handle.windowFill = wanted == 0 ? 0 : handle.stream->read(wanted, handle.window.get());
+        if (wanted == 0) {
+            break;
+        }
+        if (count - done >= wanted) {
+            // A refill would go wholly to this read (pixels, mostly): the rest goes straight there.
+            const std::uint64_t delivered = handle.stream->read(count - done, out + done);
+            handle.windowStart += delivered;
+            return done + delivered;
+        }
+        handle.refillSize = std::min(2 * handle.refillSize, handle.windowSize);
+        handle.windowFill = handle.stream->read(wanted, handle.window.get());
         if (handle.windowFill == 0) {
             break;
         }

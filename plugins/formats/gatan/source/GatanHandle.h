@@ -16,13 +16,13 @@
 ///
 /// A file that the reader opens itself is read without a buffer of the stream's own, through a
 /// read-ahead window: the walk takes its many small fields from memory, and the file sees one read
-/// per window (reads at least as large as the window, such as pixel arrays, go straight to the
-/// destination); the stream's own position is then the end of the window, and the reader's is
-/// windowStart + windowIndex. A file that fits the window is read whole in one go. Otherwise the
-/// reads start small after the start and after every jump, and double while the walk reads on, up
-/// to the window's size: what is read ahead of a pixel array the walk then skips stays small, and a
-/// tag-heavy file still takes few reads. A stream handed in by
-/// the caller is read exactly as the walk asks, one read or seek per primitive.
+/// per window (reads past the window at least as large as the next refill, such as pixel arrays,
+/// go straight to the destination); the stream's own position is then the end of the window, and the reader's
+/// is windowStart + windowIndex. A file that fits the window is read whole in one go. Otherwise the reads
+/// start small after the start and after every jump, and double while the walk reads on, up to the window's
+/// size: what is read ahead of a pixel array the walk then skips stays small, and a tag-heavy file still
+/// takes few reads. A stream handed in by the caller is read exactly as the walk asks, one read or seek per
+/// primitive.
 struct GatanHandle {
     std::uint32_t version = 0;
     std::uint32_t byteOrder = 0;
