@@ -108,14 +108,10 @@ struct MetadataArena::MadeString {
 };
 
 MetadataArena::MetadataArena(std::size_t firstBlockSize)
-    : m_nextBlockSize(firstBlockSize < 64 ? 64 : firstBlockSize) {
-    // An arena for a whole tree remembers recent texts; one for a single node or value has no use
-    // for that.
-    if (firstBlockSize >= DefaultFirstBlockSize) {
-        m_texts.slots.assign(FirstInternTableSize, InternSlot{0, nullptr});
-        m_names.slots.assign(FirstInternTableSize, InternSlot{0, nullptr});
-    }
-}
+    : m_nextBlockSize(firstBlockSize < 64 ? 64 : firstBlockSize),
+      // An arena for a whole tree remembers recent texts (its tables are made when it first makes
+      // one); one for a single node or value has no use for that.
+      m_interns(firstBlockSize >= DefaultFirstBlockSize) {}
 
 MetadataArena::~MetadataArena() {
     if (t_releasing != nullptr) {
@@ -159,7 +155,10 @@ void* MetadataArena::allocateInNewBlock(std::size_t bytes, std::size_t alignment
 
 MetadataArena::InternSlot* MetadataArena::slotForNewText(InternTable& table, std::uint64_t hash) {
     if (table.slots.empty()) {
-        return nullptr;
+        if (!m_interns) {
+            return nullptr;
+        }
+        table.slots.assign(FirstInternTableSize, InternSlot{0, nullptr});
     }
     if (++table.misses > 2 * table.slots.size() && table.slots.size() < LargestInternTableSize) {
         // A tree with many distinct texts gets a larger table (a fresh one: it only remembers).

@@ -178,6 +178,7 @@ private:
 
     struct MadeString;
 
+    bool m_interns;
     InternTable m_texts;
     InternTable m_names;
     /// Strings of names made on request, destroyed with the arena (pushed by any thread).
