@@ -75,8 +75,9 @@ public:
     static constexpr int MaxDirectoryDepth = 256;
     /// Most items that arrays of groups without fields may make in one file. Such groups take no
     /// bytes, so they are the only nodes the file does not pay for, and their number is bounded by
-    /// what they cost instead: a node and its place in the array's list of children, about 50 MiB
-    /// for the whole allowance, so a file of a few bytes never makes the walk take much more.
+    /// what they cost instead: a node and its place in the array's list of children, and past the
+    /// first thousand items a name of the file's own, about 60 MiB for the whole allowance,
+    /// so a file of a few bytes never makes the walk take much more.
     static constexpr std::int64_t MaxEmptyGroupNodes = std::int64_t{1} << 20;
 
     GatanExtractor(const std::string& filePath, const std::string& format, const trestan::OptionMap& options);
