@@ -266,13 +266,7 @@ template <typename Count> Count readTagHeader(GatanHandle& handle) {
         if (std::memcmp(at, "%%%%", 4) != 0) {
             throw velmora::Error("Invalid tag separator");
         }
-        Count count;
-        std::memcpy(&count, at + 4, sizeof count);
-        if constexpr (sizeof(Count) == 4) {
-            return static_cast<Count>(__builtin_bswap32(static_cast<std::uint32_t>(count)));
-        } else {
-            return static_cast<Count>(__builtin_bswap64(static_cast<std::uint64_t>(count)));
-        }
+        return loadBigEndian<Count>(at + 4);
     }
     readTagSeparator(handle);
     return readBigEndian<Count>(handle);

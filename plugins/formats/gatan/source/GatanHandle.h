@@ -49,6 +49,50 @@ struct GatanHandle {
 // The primitive reads: the only ways the reader takes bytes from the stream. Structural integers
 // of a DM file are big-endian; values and pixels are used as stored.
 
+/// The element of `size` bytes (1, 2, 4 or 8; at most 8 are taken) at `at`, as stored, in the low
+/// bytes of the result (the rest are zero). Loads of a fixed width, widened in registers: no call
+/// for a copy of variable size, and no narrow store to memory read back whole.
+inline std::uint64_t loadElement(const std::uint8_t* at, std::size_t size) {
+    switch (size) {
+    case 1:
+        return *at;
+    case 2: {
+        std::uint16_t element;
+        std::memcpy(&element, at, 2);
+        return element;
+    }
+    case 4: {
+        std::uint32_t element;
+        std::memcpy(&element, at, 4);
+        return element;
+    }
+    case 8: {
+        std::uint64_t element;
+        std::memcpy(&element, at, 8);
+        return element;
+    }
+    default: {
+        std::uint64_t element = 0;
+        std::memcpy(&element, at, std::min<std::size_t>(size, sizeof element));
+        return element;
+    }
+    }
+}
+
+/// The big-endian integer of T's width at `at`, in host order.
+template <typename T> T loadBigEndian(const std::uint8_t* at) {
+    static_assert(sizeof(T) == 2 || sizeof(T) == 4 || sizeof(T) == 8);
+    T value;
+    std::memcpy(&value, at, sizeof value);
+    if constexpr (sizeof(T) == 2) {
+        return static_cast<T>(__builtin_bswap16(static_cast<std::uint16_t>(value)));
+    } else if constexpr (sizeof(T) == 4) {
+        return static_cast<T>(__builtin_bswap32(static_cast<std::uint32_t>(value)));
+    } else {
+        return static_cast<T>(__builtin_bswap64(static_cast<std::uint64_t>(value)));
+    }
+}
+
 /// Reads up to `count` bytes and returns how many the stream delivered (fewer only at its end).
 std::uint64_t readAvailable(GatanHandle& handle, std::uint64_t count, void* destination);
 
@@ -78,34 +122,9 @@ inline void readRaw(GatanHandle& handle, std::uint64_t count, void* destination)
 /// result (the rest are zero).
 inline std::uint64_t readElement(GatanHandle& handle, std::size_t size) {
     if (size <= handle.windowFill - handle.windowIndex) {
-        // Loads of a fixed width, widened in registers: no call for a copy of variable size, and
-        // no narrow store to memory read back whole.
         const std::uint8_t* at = handle.window.get() + handle.windowIndex;
         handle.windowIndex += size;
-        switch (size) {
-        case 1:
-            return *at;
-        case 2: {
-            std::uint16_t element;
-            std::memcpy(&element, at, 2);
-            return element;
-        }
-        case 4: {
-            std::uint32_t element;
-            std::memcpy(&element, at, 4);
-            return element;
-        }
-        case 8: {
-            std::uint64_t element;
-            std::memcpy(&element, at, 8);
-            return element;
-        }
-        default: {
-            std::uint64_t element = 0;
-            std::memcpy(&element, at, std::min<std::size_t>(size, sizeof element));
-            return element;
-        }
-        }
+        return loadElement(at, size);
     }
     std::uint64_t element = 0;
     readRaw(handle, std::min<std::size_t>(size, sizeof element), &element);
@@ -166,16 +185,9 @@ Container readElements(GatanHandle& handle, std::uint64_t count) {
 
 /// Reads a big-endian integer of T's width and returns it in host order.
 template <typename T> T readBigEndian(GatanHandle& handle) {
-    static_assert(sizeof(T) == 2 || sizeof(T) == 4 || sizeof(T) == 8);
-    T value;
-    readRaw(handle, sizeof(T), &value);
-    if constexpr (sizeof(T) == 2) {
-        return static_cast<T>(__builtin_bswap16(static_cast<std::uint16_t>(value)));
-    } else if constexpr (sizeof(T) == 4) {
-        return static_cast<T>(__builtin_bswap32(static_cast<std::uint32_t>(value)));
-    } else {
-        return static_cast<T>(__builtin_bswap64(static_cast<std::uint64_t>(value)));
-    }
+    std::uint8_t bytes[sizeof(T)];
+    readRaw(handle, sizeof(T), bytes);
+    return loadBigEndian<T>(bytes);
 }
 
 /// Moves to `offset` from the start of the stream.

@@ -254,46 +254,6 @@ std::string_view GatanExtractor::extractString(unsigned long length, std::string
     return m_text;
 }
 
-namespace {
-
-// A big-endian integer of T's width at `at`.
-template <typename T> T loadBigEndian(const std::uint8_t* at) {
-    T value;
-    std::memcpy(&value, at, sizeof value);
-    if constexpr (sizeof(T) == 2) {
-        return static_cast<T>(__builtin_bswap16(static_cast<std::uint16_t>(value)));
-    } else if constexpr (sizeof(T) == 4) {
-        return static_cast<T>(__builtin_bswap32(static_cast<std::uint32_t>(value)));
-    } else {
-        return static_cast<T>(__builtin_bswap64(static_cast<std::uint64_t>(value)));
-    }
-}
-
-// An element of `size` bytes (1, 2, 4 or 8) at `at`, zero-extended.
-std::uint64_t loadElement(const std::uint8_t* at, std::size_t size) {
-    switch (size) {
-    case 1:
-        return *at;
-    case 2: {
-        std::uint16_t element;
-        std::memcpy(&element, at, 2);
-        return element;
-    }
-    case 4: {
-        std::uint32_t element;
-        std::memcpy(&element, at, 4);
-        return element;
-    }
-    default: {
-        std::uint64_t element;
-        std::memcpy(&element, at, 8);
-        return element;
-    }
-    }
-}
-
-} // namespace
-
 template <typename T> velmora::MetadataNode* GatanExtractor::readScalarEntry() {
     // An entry of a tag: its type (21) and name length, the name, in DM4 the entry's size, then
     // "%%%%", the info array's length (1) and its one entry, the element type code, then the element.
