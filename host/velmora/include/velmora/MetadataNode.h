@@ -21,8 +21,9 @@ namespace velmora {
 ///
 /// Nodes are made by MetadataNodeFactory in a MetadataArena, which owns them: the shared pointers to
 /// nodes (and to their values) share the arena's count, so any node or value of a tree keeps the
-/// whole tree's memory alive. A node is small: its name is a MetadataName of the arena, and its value
-/// (with its text or elements) and its list of children are in the arena too.
+/// whole tree's memory alive. A node is small (32 bytes): its name is a MetadataName of the arena (or
+/// one of the process, MetadataArena::makePermanentName), and its value (with its text or elements)
+/// and its list of children are in the arena too.
 class VELMORA_API MetadataNode {
 public:
     /// Walks the children in order; dereferencing gives a shared pointer to the child.
@@ -197,7 +198,7 @@ public:
     static MetadataNode& make(MetadataArena& arena, std::string_view name, ValueType type, const void* data,
                               std::size_t count);
     static MetadataNode& makeText(MetadataArena& arena, std::string_view name, std::string_view text);
-    /// The same with a name of `arena` (MetadataArena::internName or makeName).
+    /// The same with a name of `arena` (MetadataArena::internName or makeName) or a permanent one.
     static MetadataNode& make(MetadataArena& arena, const MetadataName& name) {
         return *new (arena.allocate(sizeof(MetadataNode), alignof(MetadataNode))) MetadataNode(arena, name);
     }
