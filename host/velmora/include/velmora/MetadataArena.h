@@ -89,7 +89,7 @@ public:
     const MetadataName& makeName(std::string_view name) {
         auto* made = new (allocate(sizeof(MetadataName) + name.size(), alignof(MetadataName))) MetadataName;
         made->m_size = name.size();
-        copyName(reinterpret_cast<char*>(made + 1), name);
+        std::memcpy(reinterpret_cast<char*>(made + 1), name.data(), name.size());
         return *made;
     }
 
@@ -133,29 +133,6 @@ private:
     };
 
     void* allocateInNewBlock(std::size_t bytes, std::size_t alignment);
-    /// Copies the characters of `name` to `to`: names are short, and up to 16 bytes are copied as
-    /// two overlapping loads and stores instead of a call.
-    static void copyName(char* to, std::string_view name) {
-        const char* from = name.data();
-        const std::size_t size = name.size();
-        if (size >= 8 && size <= 16) {
-            std::uint64_t head;
-            std::uint64_t tail;
-            std::memcpy(&head, from, 8);
-            std::memcpy(&tail, from + size - 8, 8);
-            std::memcpy(to, &head, 8);
-            std::memcpy(to + size - 8, &tail, 8);
-        } else if (size >= 4 && size < 8) {
-            std::uint32_t head;
-            std::uint32_t tail;
-            std::memcpy(&head, from, 4);
-            std::memcpy(&tail, from + size - 4, 4);
-            std::memcpy(to, &head, 4);
-            std::memcpy(to + size - 4, &tail, 4);
-        } else if (size > 0) {
-            std::memcpy(to, from, size);
-        }
-    }
     void addBlock(std::size_t minimum);
 
     std::vector<Block> m_blocks;
