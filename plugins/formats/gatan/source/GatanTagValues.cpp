@@ -25,10 +25,6 @@ bool multiplySize(std::int64_t count, std::int64_t size, std::int64_t& product) 
     return !__builtin_mul_overflow(count, size, &product);
 }
 
-} // namespace
-
-namespace {
-
 // The names of the first groups of an array and of the first fields of a group, which nearly every
 // file has, written at compile time.
 template <std::size_t Count> constexpr std::array<GeneratedName, Count> firstNames(GeneratedName::Kind kind) {
@@ -41,10 +37,6 @@ template <std::size_t Count> constexpr std::array<GeneratedName, Count> firstNam
 
 constexpr std::array<GeneratedName, 1000> FirstItemNames = firstNames<1000>(GeneratedName::Item);
 constexpr std::array<GeneratedName, 100> FirstFieldNames = firstNames<100>(GeneratedName::Field);
-
-} // namespace
-
-namespace {
 
 // The first generated names of one kind, shared by the trees of every file: made in order, under a
 // lock, the first time a file needs them; read without one.
