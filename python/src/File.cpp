@@ -1,4 +1,5 @@
 #include "Bindings.h"
+#include "ClosableResource.h"
 #include "Frame.h"
 #include "Node.h"
 #include "PluginHost.h"
@@ -12,6 +13,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -59,27 +61,48 @@ app::PluginHost& pluginHost() {
 namespace {
 
 /// Raises the OSError that the system gives for reading `path` (FileNotFoundError, PermissionError,
-/// IsADirectoryError, ...), so that these are told apart from files the reader refuses.
+/// IsADirectoryError, ...), so that these are told apart from files the reader refuses, and refuses
+/// what is not a regular file. The file is opened without blocking (a FIFO would wait for a writer)
+/// and with the GIL released, since a slow or hung file system may still block.
 void checkReadable(const std::string& path, py::handle pathObject) {
-    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    int error = descriptor < 0 ? errno : 0;
-    if (descriptor >= 0) {
-        struct stat status {};
-        if (::fstat(descriptor, &status) == 0 && S_ISDIR(status.st_mode)) {
-            error = EISDIR;
+    int error = 0;
+    bool regular = true;
+    {
+        py::gil_scoped_release release;
+        const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        error = descriptor < 0 ? errno : 0;
+        if (descriptor >= 0) {
+            struct stat status {};
+            if (::fstat(descriptor, &status) != 0) {
+                error = errno;
+            } else if (S_ISDIR(status.st_mode)) {
+                error = EISDIR;
+            } else {
+                regular = S_ISREG(status.st_mode);
+            }
+            ::close(descriptor);
         }
-        ::close(descriptor);
     }
     if (error != 0) {
         errno = error;
         PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, pathObject.ptr());
         throw py::error_already_set();
     }
+    if (!regular) {
+        throw velmora::Error("not a regular file");
+    }
 }
 
 /// An open DM (or other) file: its frames and its metadata tree.
+///
+/// Python threads may call close() while another thread is inside a method: a method runs without
+/// the GIL while it reads, and any Python code it calls (json.loads, say) lets other threads run. So
+/// each method holds a lease on the view for as long as it uses it, and close() waits for the leases
+/// in flight (with the GIL released) before it lets the view go.
 class File {
 public:
+    using Lease = app::ClosableResource<velmora::MultiImageView>::Lease;
+
     File(std::string path, py::object pathObject)
         : m_path(std::move(path)), m_pathObject(std::move(pathObject)) {
         checkReadable(m_path, m_pathObject);
@@ -102,74 +125,70 @@ public:
         m_format = opened.format;
         m_plugin = opened.plugin->name();
         m_pluginVersion = opened.plugin->version().toString();
-        m_view = std::move(opened.view);
-        const std::size_t count = m_view->frameCount();
+        const std::size_t count = opened.view->frameCount();
         for (std::size_t index = 0; index < count; ++index) {
-            m_frames.append(Frame(m_view->frame(index), index));
+            m_frames.append(Frame(opened.view->frame(index), index));
         }
+        m_view.reset(std::move(opened.view));
     }
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
 
     const std::string& format() const { return m_format; }
     const std::string& plugin() const { return m_plugin; }
     const std::string& pluginVersion() const { return m_pluginVersion; }
     const py::object& path() const { return m_pathObject; }
-    bool closed() const { return !m_view; }
+    bool closed() const { return m_view.closed(); }
 
-    std::size_t size() const {
-        requireOpen();
+    std::size_t size() {
+        const Lease view = lease();
         return m_frames.size();
     }
 
-    py::list frames() const {
-        requireOpen();
+    py::list frames() {
+        const Lease view = lease();
         return py::list(m_frames);
     }
 
-    Node metadata() const {
-        requireOpen();
-        std::shared_ptr<velmora::MetadataNode> root = m_view->metadata();
+    Node metadata() {
+        const Lease view = lease();
+        std::shared_ptr<velmora::MetadataNode> root = view->metadata();
         if (!root) {
             throw velmora::Error("the file has no metadata tree");
         }
         return Node(std::move(root));
     }
 
-    /// The mapping of DM tags to microscopy metadata only knows DM trees.
-    const velmora::MetadataNode& dmRoot() const {
-        requireOpen();
-        const std::shared_ptr<velmora::MetadataNode> root = m_view->metadata();
-        if (m_format != "DM" || !root) {
-            throw velmora::Error("microscopy metadata is mapped from DM files only, not from " + m_format);
-        }
-        return *root;
-    }
-
-    py::object mainFrame() const {
-        const gatan::FrameRoles roles = gatan::frameRoles(dmRoot(), m_view->frameCount());
+    py::object mainFrame() {
+        const Lease view = lease();
+        const std::shared_ptr<velmora::MetadataNode> root = dmRoot(*view);
+        const gatan::FrameRoles roles = gatan::frameRoles(*root, view->frameCount());
         return roles.main ? py::object(py::int_(*roles.main)) : py::none();
     }
 
     /// (frame, number of frame axes, frame axis of each array axis, mapped metadata) per image that
     /// is not a thumbnail.
-    py::list signals() const {
-        dmRoot();
+    py::list signals() {
+        const Lease view = lease();
+        dmRoot(*view);
         const py::object loads = py::module_::import("json").attr("loads");
         py::list result;
-        for (const gatan::MappedSignal& signal : gatan::mapSignals(*m_view)) {
+        for (const gatan::MappedSignal& signal : gatan::mapSignals(*view)) {
             py::tuple frameAxes(signal.frameAxes.size());
             for (std::size_t i = 0; i < signal.frameAxes.size(); ++i) {
                 frameAxes[i] = py::int_(signal.frameAxes[i]);
             }
             result.append(py::make_tuple(
-                signal.frame, m_view->frame(signal.frame)->shape().size(), frameAxes,
+                signal.frame, view->frame(signal.frame)->shape().size(), frameAxes,
                 loads(signal.json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace))));
         }
         return result;
     }
 
     void close() {
-        m_view.reset();
         m_frames = py::list();
+        py::gil_scoped_release release;
+        m_view.close();
     }
 
     std::string repr() const {
@@ -181,10 +200,21 @@ public:
     }
 
 private:
-    void requireOpen() const {
-        if (!m_view) {
+    Lease lease() {
+        std::optional<Lease> view = m_view.acquire();
+        if (!view) {
             throw py::value_error("I/O operation on closed file");
         }
+        return std::move(*view);
+    }
+
+    /// The mapping of DM tags to microscopy metadata only knows DM trees.
+    std::shared_ptr<velmora::MetadataNode> dmRoot(const velmora::MultiImageView& view) const {
+        std::shared_ptr<velmora::MetadataNode> root = view.metadata();
+        if (m_format != "DM" || !root) {
+            throw velmora::Error("microscopy metadata is mapped from DM files only, not from " + m_format);
+        }
+        return root;
     }
 
     std::string m_path;
@@ -192,14 +222,14 @@ private:
     std::string m_format;
     std::string m_plugin;
     std::string m_pluginVersion;
-    std::shared_ptr<velmora::MultiImageView> m_view;
+    app::ClosableResource<velmora::MultiImageView> m_view;
     py::list m_frames;
 };
 
 } // namespace
 
 void bindFile(py::module_& module) {
-    py::class_<File> file(module, "File", R"(A file opened with trestan.open().
+    py::class_<File, std::unique_ptr<File>> file(module, "File", R"(A file opened with trestan.open().
 
     file.frames        the images, in file order (list of Frame); len(file) counts them
     file.metadata      the root of the metadata tree (Node)
@@ -211,6 +241,7 @@ close() (or leaving a `with` block) lets go of that memory once no array or Fram
 still held elsewhere.
 )");
     setPublicModule(file);
+    refuseConstruction(file);
     file.def_property_readonly("format", &File::format, "Format name, as the plugin calls it (\"DM\").")
         .def_property_readonly("plugin", &File::plugin, "Name of the plugin that read the file.")
         .def_property_readonly("plugin_version", &File::pluginVersion, "Version of that plugin (str).")
@@ -226,8 +257,9 @@ still held elsewhere.
              "array axis, mapped metadata as a dict). Use trestan.load().")
         .def("__len__", &File::size, "Number of frames.")
         .def("close", &File::close,
-             "Lets go of the file's frames and tree. Arrays, Frame and Node objects taken from it stay "
-             "valid and keep what they need alive.")
+             "Lets go of the file's frames and tree, once calls of other threads that use the file "
+             "have finished; later calls raise ValueError. Arrays, Frame and Node objects taken from "
+             "it stay valid and keep what they need alive.")
         .def("__enter__", [](py::object self) { return self; })
         .def("__exit__", [](File& self, const py::args&) { self.close(); })
         .def("__repr__", &File::repr);
@@ -236,8 +268,7 @@ still held elsewhere.
         "open",
         [](py::object path) {
             py::object fspath = py::module_::import("os").attr("fspath")(path);
-            const std::string bytes = py::module_::import("os").attr("fsencode")(fspath).cast<std::string>();
-            return File(bytes, fspath);
+            return std::make_unique<File>(pathBytes(fspath), fspath);
         },
         py::arg("path"), R"(Opens a file and reads all its frames and its metadata into memory.
 
@@ -249,9 +280,11 @@ still held elsewhere.
         print(f.metadata["GATAN/ImageList/item001/ImageData/Calibrations"].to_dict())
 
 Raises FileNotFoundError, PermissionError or IsADirectoryError as the system reports them,
-trestan.UnsupportedFormat when no plugin reads files of this kind, and trestan.Error (a
-ValueError) with the reader's message when the file is damaged or holds what the reader does not
-support. The GIL is released while the file is read, so threads can open files in parallel.
+ValueError for a path holding a NUL byte, trestan.UnsupportedFormat when no plugin reads files of
+this kind, and trestan.Error (a ValueError) with the reader's message when the file is damaged,
+holds what the reader does not support, or is not a regular file (a FIFO or a device is refused at
+once, never waited on). The GIL is released while the file is read, so threads can open files in
+parallel.
 )");
 }
 

@@ -190,11 +190,19 @@ py::object Frame::read(py::handle key) const {
                 whole = whole && step == 1;
             }
         } else {
+            // NumPy would take True as a mask adding an axis, not as index 1: refused here.
+            if (PyBool_Check(item.ptr())) {
+                throw py::index_error("boolean indices are not supported");
+            }
             PyObject* number = PyNumber_Index(item.ptr());
             if (number == nullptr) {
                 throw py::error_already_set();
             }
-            py::ssize_t position = py::reinterpret_steal<py::int_>(number).cast<py::ssize_t>();
+            py::ssize_t position = PyNumber_AsSsize_t(number, PyExc_IndexError);
+            Py_DECREF(number);
+            if (position == -1 && PyErr_Occurred() != nullptr) {
+                throw py::error_already_set();
+            }
             if (position < -length || position >= length) {
                 throw py::index_error("index " + std::to_string(position) + " is out of bounds for axis " +
                                       std::to_string(axis) + " with size " + std::to_string(length));
@@ -234,6 +242,7 @@ void bindFrame(py::module_& module) {
         "stored in the file), distance between pixels (scale) and the unit of "
         "axis 0.");
     setPublicModule(calibration);
+    refuseConstruction(calibration);
     calibration.def_readonly("origin", &Calibration::origin, "Three floats, axis 0 first.")
         .def_readonly("scale", &Calibration::scale, "Three floats, axis 0 first.")
         .def_readonly("unit", &Calibration::unit, "The unit of axis 0 (str).")
@@ -254,6 +263,7 @@ Complex images are complex64 or complex128; colour images uint8 with a trailing 
 (stored in 4 bytes per pixel, of which the array holds the first 3); binary images uint8.
 )");
     setPublicModule(frame);
+    refuseConstruction(frame);
     frame.def_property_readonly("index", &Frame::index, "Position of the frame in its file.")
         .def_property_readonly("shape", &Frame::shape,
                                "NumPy shape (tuple): the file's axes reversed, axis 0 (the fastest "

@@ -8,6 +8,24 @@ void setPublicModule(py::handle type) {
     type.attr("__module__") = "trestan";
 }
 
+void refuseConstruction(py::handle type) {
+    const std::string name = "trestan." + type.attr("__name__").cast<std::string>();
+    type.attr("__new__") = py::staticmethod(py::cpp_function(
+        [name](const py::args&, const py::kwargs&) -> py::object {
+            throw py::type_error("cannot create " + name + " objects; they come from trestan.open()");
+        },
+        py::name("__new__")));
+}
+
+std::string pathBytes(py::handle path) {
+    const py::module_ os = py::module_::import("os");
+    std::string bytes = os.attr("fsencode")(os.attr("fspath")(path)).cast<std::string>();
+    if (bytes.find('\0') != std::string::npos) {
+        throw py::value_error("embedded null byte");
+    }
+    return bytes;
+}
+
 } // namespace trestan::python
 
 PYBIND11_MODULE(_trestan, module) {

@@ -176,6 +176,7 @@ in the file are named item000, item001, ...
     for child in node: ...                 the children, in file order
 )");
     setPublicModule(node);
+    refuseConstruction(node);
     node.def_property_readonly("name", &Node::name, "The node's name.")
         .def_property_readonly("value", &Node::value,
                                "The stored value: None for a directory, int or float for one number, "

@@ -10,7 +10,11 @@ namespace trestan::python {
 void bindScan(py::module_& module) {
     module.def(
         "_scan",
-        [](const std::vector<std::string>& paths, std::size_t workers) {
+        [](const py::iterable& pathObjects, std::size_t workers) {
+            std::vector<std::string> paths;
+            for (py::handle path : pathObjects) {
+                paths.push_back(pathBytes(path));
+            }
             const std::vector<std::string> files = app::expandScanPaths(paths);
             std::vector<std::string> lines(files.size());
             {
@@ -31,7 +35,8 @@ void bindScan(py::module_& module) {
             return records;
         },
         py::arg("paths"), py::arg("workers"),
-        "The records of `trestan scan` for the files that `paths` name, read on `workers` threads "
+        "The records of `trestan scan` for the files that `paths` (str, bytes or os.PathLike) name, read on "
+        "`workers` threads "
         "(0: one per core) with the GIL released. Use trestan.scan().");
 }
 

@@ -98,7 +98,7 @@ def scan(paths, workers=None, as_frame=False):
     """
     if isinstance(paths, (str, bytes, _os.PathLike)):
         paths = [paths]
-    paths = [_os.fsdecode(_os.fspath(p)) for p in paths]
+    paths = list(paths)
     if workers is not None and workers < 1:
         raise ValueError("workers must be at least 1")
     if as_frame:

@@ -86,8 +86,9 @@ class File:
 def open(path: Union[str, bytes, os.PathLike]) -> File:
     """Opens a file and reads all its frames and its metadata into memory.
 
-    Raises FileNotFoundError or PermissionError as the system reports them, UnsupportedFormat when
-    no plugin reads files of this kind, and Error with the reader's message for a damaged file.
+    Raises FileNotFoundError or PermissionError as the system reports them, ValueError for a path
+    holding a NUL byte, UnsupportedFormat when no plugin reads files of this kind, and Error with the
+    reader's message for a damaged file or one that is not a regular file (a FIFO, a device).
     """
 
 _Path = Union[str, bytes, os.PathLike]

@@ -69,11 +69,14 @@ def _array(paths, frame, shape, dtype, stacked):
 def stack(paths, frame=None, check=False):
     """A Dask array of shape (len(paths),) + image shape: one image per file, one chunk per file.
 
+    `paths` is a list of paths (str, bytes or os.PathLike); a single path is taken as one file.
     `frame` picks the frame of each file by index; None picks each file's main image (the first
     frame that is not a thumbnail). The shape and type are read up front from the first file only;
     a file that differs makes compute() raise trestan.Error naming it. check=True opens every file
     now and raises trestan.Error naming the first that differs (or cannot be read).
     """
+    if isinstance(paths, (str, bytes, os.PathLike)):
+        paths = [paths]  # one file, not the characters of its name
     paths = [os.fsdecode(os.fspath(p)) for p in paths]
     if not paths:
         raise ValueError("stack() needs at least one file")
