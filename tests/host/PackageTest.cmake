@@ -13,7 +13,8 @@ set(prefix "${WORK_DIR}/prefix")
 foreach(component velmora trestan)
     run("${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${prefix}" --component ${component})
 endforeach()
-foreach(file include/velmora/ImageView.h include/trestan/Plugin.h lib/cmake/velmora/velmoraConfig.cmake
+foreach(file include/velmora/ImageView.h include/trestan/Plugin.h include/trestan/gatan/DmMetadata.h
+             lib/cmake/velmora/velmoraConfig.cmake
              lib/cmake/trestan/trestanConfig.cmake)
     if(NOT EXISTS "${prefix}/${file}")
         message(FATAL_ERROR "the install lacks ${file}")
