@@ -186,9 +186,12 @@ public:
     }
 
     void close() {
+        {
+            py::gil_scoped_release release;
+            m_view.close();
+        }
+        // No lease is out any more, so no call sees the frames go.
         m_frames = py::list();
-        py::gil_scoped_release release;
-        m_view.close();
     }
 
     std::string repr() const {
