@@ -177,7 +177,11 @@ in the file are named item000, item001, ...
 )");
     setPublicModule(node);
     refuseConstruction(node);
-    node.def_property_readonly("name", &Node::name, "The node's name.")
+    node.def_property_readonly("name", &Node::name,
+                               "The node's name (str; bytes that are not UTF-8 shown as U+FFFD).")
+        .def_property_readonly(
+            "name_bytes", [](const Node& self) { return py::bytes(self.rawName()); },
+            "The node's name as stored (bytes): DM3 files write names in the writer's 8-bit code page.")
         .def_property_readonly("value", &Node::value,
                                "The stored value: None for a directory, int or float for one number, "
                                "str for text, or a read-only NumPy array of the stored type (int8 to "

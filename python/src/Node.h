@@ -18,6 +18,7 @@ public:
     explicit Node(std::shared_ptr<velmora::MetadataNode> node) : m_node(std::move(node)) {}
 
     py::str name() const { return decodeText(m_node->name()); }
+    const std::string& rawName() const { return m_node->name(); }
     /// None, an int, a float, a str or, for a value of other than one element, a read-only NumPy
     /// array of the stored element type.
     py::object value() const;

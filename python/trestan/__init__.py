@@ -12,6 +12,7 @@
 
     records = trestan.scan(["session/"], workers=2)       # one summary per file, many files
     stack = trestan.dask.stack(paths)                     # a Dask array, one chunk per file
+    signal = trestan.hyperspy.load("image.dm4")           # what hyperspy.api.load() gives
 
 The files are read by the same plugin as the `trestan` command (libtrestan-gatan.so), found next
 to this package in a build or install tree, or in the directories of TRESTAN_PLUGIN_PATH.
@@ -110,8 +111,9 @@ def scan(paths, workers=None, as_frame=False):
 
 
 def __getattr__(name):
-    # trestan.dask is imported on first use, so that `import trestan` works without Dask.
-    if name == "dask":
+    # trestan.dask and trestan.hyperspy are imported on first use, so that `import trestan` works
+    # without Dask and HyperSpy.
+    if name in ("dask", "hyperspy"):
         import importlib
-        return importlib.import_module(".dask", __name__)
+        return importlib.import_module("." + name, __name__)
     raise AttributeError(f"module 'trestan' has no attribute {name!r}")
