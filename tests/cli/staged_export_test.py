@@ -36,9 +36,13 @@ with tempfile.TemporaryDirectory() as scratch:
             failures.append(f"{name}: exit {failed.returncode}, {failed.stderr!r}")
         if target.read_bytes() != b"previous" or [p.name for p in outputs.iterdir()] != [name]:
             failures.append(f"{name}: the failed export changed {sorted(p.name for p in outputs.iterdir())}")
+        # The replacement keeps the target's permission bits but not set-user-ID, set-group-ID or sticky.
+        target.chmod(0o7754)
         replaced = subprocess.run(command, capture_output=True, text=True)
         if replaced.returncode != 0 or target.stat().st_size < 16384 or [p.name for p in outputs.iterdir()] != [name]:
             failures.append(f"{name}: the export without a limit gave {replaced.returncode} {replaced.stderr!r}")
+        if target.stat().st_mode & 0o7777 != 0o754:
+            failures.append(f"{name}: the replaced file has mode {target.stat().st_mode & 0o7777:o}, not 754")
         target.unlink()
 print("\n".join(failures) or "staged exports behave")
 sys.exit(1 if failures else 0)

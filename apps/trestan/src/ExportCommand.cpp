@@ -3,6 +3,7 @@
 #include "CommandLineError.h"
 #include "FramePixels.h"
 #include "FrameWriter.h"
+#include "OptionChecks.h"
 #include "StagedOutput.h"
 #include "trestan/gatan/DmMetadata.h"
 #include "velmora/Error.h"
@@ -57,7 +58,7 @@ void ExportCommand::configure(CLI::App& app) {
     m_subcommand->add_option("-o,--output", m_output, "Output file; its extension chooses the format")
         ->required();
     m_subcommand->add_option("--frame", m_frame, "Index of the frame to write (default: the main image)")
-        ->check(CLI::NonNegativeNumber);
+        ->check(atLeast(0));
 }
 
 int ExportCommand::run(app::PluginHost& host) {

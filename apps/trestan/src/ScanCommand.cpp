@@ -2,6 +2,7 @@
 
 #include "CommandLineError.h"
 #include "FileScan.h"
+#include "OptionChecks.h"
 
 #include <chrono>
 #include <iostream>
@@ -117,8 +118,10 @@ void ScanCommand::configure(CLI::App& app) {
     m_subcommand->add_option("paths", m_paths, "Files, directories (searched for .dm3/.dm4) or glob patterns")
         ->required();
     m_subcommand->add_flag("--csv", m_csv, "Print a CSV table instead of JSON lines");
-    m_subcommand->add_option("-j,--jobs", m_jobs, "Files opened at once (default: the number of cores)")
-        ->check(CLI::PositiveNumber);
+    m_subcommand
+        ->add_option("-j,--jobs", m_jobs,
+                     "Files opened at once (default: the number of cores; at most 4 x the cores)")
+        ->check(atLeast(1));
 }
 
 int ScanCommand::run(app::PluginHost& host) {

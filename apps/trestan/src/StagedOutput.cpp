@@ -67,9 +67,12 @@ StagedOutput::StagedOutput(std::string target) : m_target(std::move(target)) {
     }
     m_path = name.data();
     m_staged = true;
+    // The replacement keeps the read, write and execute bits of the file it replaces, but not its
+    // set-user-ID, set-group-ID or sticky bits: a file of new content is not a program someone
+    // granted privileges to.
     struct stat existing {};
     const mode_t mode =
-        ::stat(m_destination.c_str(), &existing) == 0 ? existing.st_mode & 07777 : newFileMode();
+        ::stat(m_destination.c_str(), &existing) == 0 ? existing.st_mode & 0777 : newFileMode();
     const bool modeSet = ::fchmod(descriptor, mode) == 0;
     const std::string reason = systemReason();
     ::close(descriptor);

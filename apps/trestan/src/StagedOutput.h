@@ -10,8 +10,9 @@ namespace trestan::cli {
 /// in place; a symbolic link to a regular file is kept, and the file it names is replaced.
 class StagedOutput {
 public:
-    /// Creates the temporary file in the target's folder, with the permissions the target has (or
-    /// those of a new file). Throws OutputError naming the target when it cannot be created.
+    /// Creates the temporary file in the target's folder, with the permission bits the target has
+    /// less set-user-ID, set-group-ID and sticky (or those of a new file). Throws OutputError naming the
+    /// target when it cannot be created.
     explicit StagedOutput(std::string target);
     /// Removes the temporary file unless commit() moved it into place.
     ~StagedOutput();

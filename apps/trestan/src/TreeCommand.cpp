@@ -3,6 +3,7 @@
 #include "CommandLineError.h"
 #include "JsonDocumentWriter.h"
 #include "JsonTreeWriter.h"
+#include "OptionChecks.h"
 #include "TreePrinter.h"
 #include "velmora/Error.h"
 
@@ -13,8 +14,7 @@ namespace trestan::cli {
 void TreeCommand::configure(CLI::App& app) {
     m_subcommand = app.add_subcommand("tree", "Print the metadata tree of a file");
     m_subcommand->add_option("file", m_file, "File to read")->required();
-    m_subcommand->add_option("--depth", m_depth, "Levels below the root to show")
-        ->check(CLI::NonNegativeNumber);
+    m_subcommand->add_option("--depth", m_depth, "Levels below the root to show")->check(atLeast(0));
     m_subcommand->add_flag("--json", m_json, "Print the tree as one JSON document");
 }
 
