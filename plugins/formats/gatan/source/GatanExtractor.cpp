@@ -1,10 +1,14 @@
+// The extractor, and the tag walk (GatanTagWalk) from the header down to each tag's info array; the
+// values are read in GatanTagValues.cpp. Log records carry their source file's name, which hosts
+// print, so the reader's log lines come from this file, GatanTagValues.cpp and GatanFrameExtractor.cpp.
+
 #include "GatanExtractor.h"
 
+#include "GatanFrameDescription.h"
 #include "GatanFrameExtractor.h"
 #include "PluginLogger.h"
 #include "ViewOriginExtensionImpl.h"
 #include "velmora/Error.h"
-#include "velmora/FileStream.h"
 #include "velmora/StreamAccessFactory.h"
 
 #include <cstring>
@@ -12,35 +16,10 @@
 #include <optional>
 #include <stdexcept>
 
-namespace {
-
-constexpr std::uint8_t TagDirectoryType = 20;
-constexpr std::uint8_t TagType = 21;
-
-// Keeps the nesting depth of the directory walk; the walk recurses once per level.
-class DepthGuard {
-public:
-    DepthGuard(int& depth, int limit, std::string_view name) : m_depth(depth) {
-        if (++m_depth > limit) {
-            --m_depth;
-            throw velmora::Error(
-                fmt::format("Tag directory \"{0}\" is nested deeper than {1} levels", name, limit));
-        }
-    }
-    ~DepthGuard() { --m_depth; }
-    DepthGuard(const DepthGuard&) = delete;
-    DepthGuard& operator=(const DepthGuard&) = delete;
-
-private:
-    int& m_depth;
-};
-
-} // namespace
-
 GatanExtractor::GatanExtractor(const std::string& filePath, const std::string& /*format*/,
                                const trestan::OptionMap& /*options*/)
     : m_handle(std::make_shared<GatanHandle>()) {
-    m_handle->attach(std::make_shared<velmora::FileStream>(filePath), true);
+    m_handle->attachFile(filePath);
     registerViewOrigin(velmora::ViewDataOrigin::FILE);
     init();
 }
@@ -48,11 +27,7 @@ GatanExtractor::GatanExtractor(const std::string& filePath, const std::string& /
 GatanExtractor::GatanExtractor(std::shared_ptr<velmora::StreamAccess> stream, const std::string& /*format*/,
                                const trestan::OptionMap& /*options*/)
     : m_handle(std::make_shared<GatanHandle>()) {
-    constexpr std::uint64_t readAndSeek = velmora::READ | velmora::SEEK;
-    if (!stream || (stream->capabilities() & readAndSeek) != readAndSeek) {
-        throw velmora::InvalidArgument("input does not support the READ and SEEK capabilities");
-    }
-    m_handle->attach(stream, false);
+    m_handle->attachStream(std::move(stream));
     registerViewOrigin(velmora::ViewDataOrigin::UNKNOWN);
     init();
 }
@@ -94,30 +69,78 @@ void GatanExtractor::registerViewOrigin(velmora::ViewDataOrigin origin) {
 }
 
 void GatanExtractor::init() {
-    TRESTAN_PLUGIN_DEBUG("Reading DM header");
+    m_capabilities = 1;
+    GatanTagWalk(*m_handle, GatanTagWalk::Messages::Logged).init();
+    discoverFrames();
+}
+
+void GatanExtractor::discoverFrames() {
+    const auto imageList = imageListOf(*m_handle->metadata);
+    m_frames.reserve(imageList->childCount());
+    std::size_t index = 0;
+    for (const auto& entry : *imageList) {
+        m_frames.push_back(
+            std::make_shared<GatanFrameExtractor>(m_handle, imageDataOf(*entry, index), this, index));
+        ++index;
+    }
+}
+
+namespace {
+
+constexpr std::uint8_t TagDirectoryType = 20;
+constexpr std::uint8_t TagType = 21;
+
+// Keeps the nesting depth of the directory walk; the walk recurses once per level.
+class DepthGuard {
+public:
+    DepthGuard(int& depth, int limit, std::string_view name) : m_depth(depth) {
+        if (++m_depth > limit) {
+            --m_depth;
+            throw velmora::Error(
+                fmt::format("Tag directory \"{0}\" is nested deeper than {1} levels", name, limit));
+        }
+    }
+    ~DepthGuard() { --m_depth; }
+    DepthGuard(const DepthGuard&) = delete;
+    DepthGuard& operator=(const DepthGuard&) = delete;
+
+private:
+    int& m_depth;
+};
+
+} // namespace
+
+GatanTagWalk::GatanTagWalk(GatanHandle& handle, Messages messages)
+    : m_handle(handle), m_logged(messages == Messages::Logged) {}
+
+void GatanTagWalk::init() {
+    TRESTAN_PLUGIN_DEBUG_IF(m_logged, "Reading DM header");
     // The file's whole tree lives in one arena: that of the caller's scope, or one of its own.
     std::optional<velmora::MetadataArena::Scope> treeMemory;
     if (!velmora::MetadataArena::current()) {
         treeMemory.emplace();
     }
-    m_capabilities = 1;
-    m_logTags = PluginLogger::enabled(spdlog::level::debug);
+    m_logTags = m_logged && PluginLogger::enabled(spdlog::level::debug);
 
-    GatanHandle& handle = *m_handle;
+    GatanHandle& handle = m_handle;
     handle.version = readBigEndian<std::uint32_t>(handle);
     if (handle.version == 3) {
-        TRESTAN_PLUGIN_INFO("DM3 dataset");
+        if (m_logged) {
+            TRESTAN_PLUGIN_INFO("DM3 dataset");
+        }
         std::uint8_t lengthWord[4];
         readRaw(handle, sizeof lengthWord, lengthWord);
     } else if (handle.version == 4) {
-        TRESTAN_PLUGIN_INFO("DM4 dataset");
+        if (m_logged) {
+            TRESTAN_PLUGIN_INFO("DM4 dataset");
+        }
         std::uint8_t lengthWord[8];
         readRaw(handle, sizeof lengthWord, lengthWord);
     } else {
         throw velmora::Error(
             fmt::format("Unsupported version {0}", static_cast<std::int32_t>(handle.version)));
     }
-    TRESTAN_PLUGIN_DEBUG("DM{0} detected", handle.version);
+    TRESTAN_PLUGIN_DEBUG_IF(m_logged, "DM{0} detected", handle.version);
 
     if (readBigEndian<std::uint32_t>(handle) != 1) {
         throw velmora::Error("Unsupported endianess conversion");
@@ -130,31 +153,10 @@ void GatanExtractor::init() {
     velmora::MetadataNode& root = handle.version == 3 ? parseDirectory3(m_arena->makeName("GATAN"))
                                                       : parseDirectory4(m_arena->makeName("GATAN"));
     handle.metadata->addChild(root);
-
-    discoverFrames();
 }
 
-void GatanExtractor::discoverFrames() {
-    auto gatan = m_handle->metadata->child("GATAN");
-    auto imageList = gatan->child("ImageList");
-    if (!imageList) {
-        throw velmora::Error("The file has no \"ImageList\" tag directory");
-    }
-    m_frames.reserve(imageList->childCount());
-    std::size_t index = 0;
-    for (const auto& entry : *imageList) {
-        auto imageData = entry->child("ImageData");
-        if (!imageData) {
-            throw velmora::Error(fmt::format(
-                "Image {0} (\"ImageList/{1}\") has no \"ImageData\" tag directory", index, entry->name()));
-        }
-        m_frames.push_back(std::make_shared<GatanFrameExtractor>(m_handle, imageData, this, index));
-        ++index;
-    }
-}
-
-const velmora::MetadataName& GatanExtractor::readEntryName(std::int32_t& unnamed) {
-    GatanHandle& handle = *m_handle;
+const velmora::MetadataName& GatanTagWalk::readEntryName(std::int32_t& unnamed) {
+    GatanHandle& handle = m_handle;
     const auto length = readBigEndian<std::int16_t>(handle);
     if (length <= 0) {
         return generatedName(GeneratedName::Item, unnamed++);
@@ -171,10 +173,10 @@ const velmora::MetadataName& GatanExtractor::readEntryName(std::int32_t& unnamed
     return m_arena->makeName(m_nameBytes);
 }
 
-velmora::MetadataNode& GatanExtractor::parseDirectory3(const velmora::MetadataName& name) {
+velmora::MetadataNode& GatanTagWalk::parseDirectory3(const velmora::MetadataName& name) {
     TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Parsing directory \"{0}\"", name.view());
     DepthGuard depth(m_depth, MaxDirectoryDepth, name.view());
-    GatanHandle& handle = *m_handle;
+    GatanHandle& handle = m_handle;
 
     std::uint8_t flags[2];
     readRaw(handle, sizeof flags, flags);
@@ -210,10 +212,10 @@ velmora::MetadataNode& GatanExtractor::parseDirectory3(const velmora::MetadataNa
     return node;
 }
 
-velmora::MetadataNode& GatanExtractor::parseDirectory4(const velmora::MetadataName& name) {
+velmora::MetadataNode& GatanTagWalk::parseDirectory4(const velmora::MetadataName& name) {
     TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Parsing directory \"{0}\"", name.view());
     DepthGuard depth(m_depth, MaxDirectoryDepth, name.view());
-    GatanHandle& handle = *m_handle;
+    GatanHandle& handle = m_handle;
 
     std::uint8_t flags[2];
     readRaw(handle, sizeof flags, flags);
@@ -279,7 +281,7 @@ template <typename Count> Count readTagHeader(GatanHandle& handle) {
 } // namespace
 
 template <typename T>
-velmora::MetadataNode& GatanExtractor::dispatchTag(const velmora::MetadataName& name, TagInfo<T>& info) {
+velmora::MetadataNode& GatanTagWalk::dispatchTag(const velmora::MetadataName& name, TagInfo<T>& info) {
     // Every kind is checked for the entries it uses before its value parser runs.
     checkInfoLength(name.view(), info, 1);
     if (info[0] == 18) {
@@ -313,9 +315,9 @@ velmora::MetadataNode& GatanExtractor::dispatchTag(const velmora::MetadataName& 
     return parseScalar(name, info[0]);
 }
 
-velmora::MetadataNode& GatanExtractor::parseTag3(const velmora::MetadataName& name) {
+velmora::MetadataNode& GatanTagWalk::parseTag3(const velmora::MetadataName& name) {
     TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Parsing tag \"{0}\"", name.view());
-    const auto count = readTagHeader<std::int32_t>(*m_handle);
+    const auto count = readTagHeader<std::int32_t>(m_handle);
     if (count < 0) {
         throwVectorLengthError();
     }
@@ -323,9 +325,9 @@ velmora::MetadataNode& GatanExtractor::parseTag3(const velmora::MetadataName& na
     return parseTagBody<int>(name, static_cast<std::uint64_t>(count));
 }
 
-velmora::MetadataNode& GatanExtractor::parseTag4(const velmora::MetadataName& name) {
+velmora::MetadataNode& GatanTagWalk::parseTag4(const velmora::MetadataName& name) {
     TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Parsing tag \"{0}\"", name.view());
-    const auto count = readTagHeader<std::uint64_t>(*m_handle);
+    const auto count = readTagHeader<std::uint64_t>(m_handle);
     if (count >= (std::uint64_t{1} << 60)) {
         throwVectorLengthError();
     }
@@ -334,17 +336,17 @@ velmora::MetadataNode& GatanExtractor::parseTag4(const velmora::MetadataName& na
 }
 
 template <typename T>
-velmora::MetadataNode& GatanExtractor::parseTagBody(const velmora::MetadataName& name, std::uint64_t count) {
+velmora::MetadataNode& GatanTagWalk::parseTagBody(const velmora::MetadataName& name, std::uint64_t count) {
     if (count == 1) {
         // Most tags are scalars, whose info array is their element type alone.
-        const T code = readBigEndian<T>(*m_handle);
+        const T code = readBigEndian<T>(m_handle);
         if (code != 15 && code != 18 && code != 20) {
             return parseScalar(name, code);
         }
         TagInfo<T> info(1, code);
         return dispatchTag(name, info);
     }
-    TagInfo<T> info = readElements<T, TagInfo<T>>(*m_handle, count);
+    TagInfo<T> info = readElements<T, TagInfo<T>>(m_handle, count);
     for (T& entry : info) {
         if constexpr (sizeof(T) == 4) {
             entry = static_cast<T>(__builtin_bswap32(static_cast<std::uint32_t>(entry)));
@@ -355,25 +357,25 @@ velmora::MetadataNode& GatanExtractor::parseTagBody(const velmora::MetadataName&
     return dispatchTag(name, info);
 }
 
-std::size_t GatanExtractor::plausibleEntryCount(std::uint64_t declared) {
+std::size_t GatanTagWalk::plausibleEntryCount(std::uint64_t declared) {
     // Every entry takes at least MinimumEntryBytes of the file; a stream of unknown size gets room
     // for a first few and grows the list as entries arrive.
-    const std::optional<std::uint64_t> left = bytesLeft(*m_handle);
+    const std::optional<std::uint64_t> left = bytesLeft(m_handle);
     const std::uint64_t bound = left ? *left / MinimumEntryBytes : 1024;
     return static_cast<std::size_t>(std::min(declared, bound));
 }
 
-void GatanExtractor::checkValueFitsInStream(std::string_view tagName, std::uint64_t bytes) {
-    const std::optional<std::uint64_t> left = bytesLeft(*m_handle);
+void GatanTagWalk::checkValueFitsInStream(std::string_view tagName, std::uint64_t bytes) {
+    const std::optional<std::uint64_t> left = bytesLeft(m_handle);
     if (left && bytes > *left) {
         throw velmora::Error(
             fmt::format("DM data ended early: tag \"{0}\" needs {1} bytes at offset {2}, but only {3} remain",
-                        tagName, bytes, position(*m_handle), *left));
+                        tagName, bytes, position(m_handle), *left));
     }
 }
 
 template <typename T>
-void GatanExtractor::checkInfoLength(std::string_view tagName, const TagInfo<T>& info, std::uint64_t needed) {
+void GatanTagWalk::checkInfoLength(std::string_view tagName, const TagInfo<T>& info, std::uint64_t needed) {
     if (info.size() < needed) {
         throw velmora::Error(
             fmt::format("Tag \"{0}\" has an info array of {1} entries, too short for its kind ({2} needed)",

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AbstractExtractor.h"
+#include "GatanFrameDescription.h"
 #include "GatanHandle.h"
 #include "PixelBufferAllocator.h"
 #include "velmora/Indexer.h"
@@ -10,16 +11,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <string_view>
 
-/// One image of a DM file ("ImageList" entry) as a read-only image view. The constructor derives
-/// shape, element type, layout, properties and calibration from the entry's "ImageData" directory
-/// and loads the whole pixel array into memory; region reads are then memory copies.
+/// One image of a DM file ("ImageList" entry) as a read-only image view. The constructor takes
+/// shape, element type, layout, properties and calibration from the entry's description
+/// (describeFrame) and loads the whole pixel array into memory; region reads are then memory copies.
 class GatanFrameExtractor : public AbstractExtractor {
 public:
-    /// DM stores no more axes than fit in a byte.
-    static constexpr std::size_t MaxAxes = 255;
-
     /// `imageData` is the "ImageData" directory of the entry; `parent` the multi-frame view that owns
     /// the frame (its view-origin record must be registered); `imageIndex` names the image in errors.
     GatanFrameExtractor(std::shared_ptr<GatanHandle> handle, std::shared_ptr<velmora::MetadataNode> imageData,
@@ -31,16 +28,10 @@ public:
     void readRegion(const velmora::RegionX<std::size_t>& region, void* destination) override;
 
 private:
-    std::shared_ptr<velmora::MetadataNode> requireChild(const std::shared_ptr<velmora::MetadataNode>& node,
-                                                        std::string_view name, std::string_view where) const;
-    void readShape(const std::shared_ptr<velmora::MetadataNode>& imageData);
-    int readDataType(const std::shared_ptr<velmora::MetadataNode>& imageData);
-    void readCalibration(const std::shared_ptr<velmora::MetadataNode>& imageData);
     void loadPixels();
 
     std::shared_ptr<GatanHandle> m_handle;
     velmora::Indexer m_indexer;
     std::uint64_t m_dataOffset = 0;
     PixelBuffer m_buffer;
-    std::size_t m_imageIndex;
 };

@@ -1,6 +1,7 @@
 #include "GatanHandle.h"
 
 #include "velmora/Error.h"
+#include "velmora/FileStream.h"
 
 #include <algorithm>
 #include <fmt/format.h>
@@ -22,6 +23,18 @@ void GatanHandle::attach(std::shared_ptr<velmora::StreamAccess> input, bool read
     }
     window.reset(new std::uint8_t[windowSize]);
     refillSize = streamSize && *streamSize - windowStart <= windowSize ? windowSize : FirstRefillSize;
+}
+
+void GatanHandle::attachFile(const std::string& path) {
+    attach(std::make_shared<velmora::FileStream>(path), true);
+}
+
+void GatanHandle::attachStream(std::shared_ptr<velmora::StreamAccess> input) {
+    constexpr std::uint64_t readAndSeek = velmora::READ | velmora::SEEK;
+    if (!input || (input->capabilities() & readAndSeek) != readAndSeek) {
+        throw velmora::InvalidArgument("input does not support the READ and SEEK capabilities");
+    }
+    attach(std::move(input), false);
 }
 
 void throwEndedEarly(std::uint64_t offset, std::uint64_t count, std::uint64_t available) {

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 /// What the extractor of one DM file and all its frames share: the header's version and byte order,
@@ -32,6 +33,13 @@ struct GatanHandle {
     /// Attaches `input` (read from its current position on), through a read-ahead window when
     /// `readAhead`, and asks its size once: a file does not change size while it is read.
     void attach(std::shared_ptr<velmora::StreamAccess> input, bool readAhead);
+    /// Opens the file at `path` and attaches it with a read-ahead window. Fails with velmora::Error
+    /// naming the path and the system's reason.
+    void attachFile(const std::string& path);
+    /// Attaches a stream handed in by a caller, read exactly as the walk asks. Refused, before any
+    /// byte is read, with velmora::InvalidArgument "input does not support the READ and SEEK
+    /// capabilities" unless it can both read and seek.
+    void attachStream(std::shared_ptr<velmora::StreamAccess> input);
 
     /// The stream's size when it knows it.
     std::optional<std::uint64_t> streamSize;

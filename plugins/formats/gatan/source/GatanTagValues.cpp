@@ -1,6 +1,6 @@
 // Decoding of tag values: element types, scalars, strings, groups, arrays and arrays of groups.
 
-#include "GatanExtractor.h"
+#include "GatanTagWalk.h"
 #include "PluginLogger.h"
 #include "velmora/Error.h"
 
@@ -71,7 +71,7 @@ SharedNames<FirstFieldNames.size()> SharedFieldNames(FirstFieldNames);
 
 } // namespace
 
-const velmora::MetadataName& GatanExtractor::generatedName(GeneratedName::Kind kind, std::int64_t index) {
+const velmora::MetadataName& GatanTagWalk::generatedName(GeneratedName::Kind kind, std::int64_t index) {
     const auto at = static_cast<std::size_t>(index);
     if (kind == GeneratedName::Item && at < SharedItemNames.size()) {
         return *SharedItemNames.first(at + 1)[at];
@@ -89,7 +89,7 @@ const velmora::MetadataName& GatanExtractor::generatedName(GeneratedName::Kind k
     return *names[at];
 }
 
-std::span<const velmora::MetadataName* const> GatanExtractor::itemNames(std::size_t count) {
+std::span<const velmora::MetadataName* const> GatanTagWalk::itemNames(std::size_t count) {
     if (count <= SharedItemNames.size()) {
         return SharedItemNames.first(count);
     }
@@ -111,7 +111,7 @@ template <typename T> [[noreturn]] void throwNotConvertible(T code) {
 
 } // namespace
 
-template <typename T> velmora::DataType GatanExtractor::convertTagDataType(T code) {
+template <typename T> velmora::DataType GatanTagWalk::convertTagDataType(T code) {
     using velmora::DataTypeId;
     const auto asUnsigned = static_cast<std::make_unsigned_t<T>>(code);
     if (asUnsigned > 12 || asUnsigned < 2) {
@@ -140,10 +140,10 @@ template <typename T> velmora::DataType GatanExtractor::convertTagDataType(T cod
     }
 }
 
-template velmora::DataType GatanExtractor::convertTagDataType<int>(int);
-template velmora::DataType GatanExtractor::convertTagDataType<long>(long);
+template velmora::DataType GatanTagWalk::convertTagDataType<int>(int);
+template velmora::DataType GatanTagWalk::convertTagDataType<long>(long);
 
-velmora::ValueType GatanExtractor::tagValueType(velmora::DataType type) {
+velmora::ValueType GatanTagWalk::tagValueType(velmora::DataType type) {
     using velmora::ValueType;
     const std::uint32_t depth = type.bitsPerComponent();
     switch (type.kind()) {
@@ -200,9 +200,8 @@ struct TagElementType {
 const std::array<TagElementType, 13> TagElementTypes = [] {
     std::array<TagElementType, 13> types{};
     for (int code = 2; code <= 12; ++code) {
-        const velmora::DataType type = GatanExtractor::convertTagDataType(code);
-        types[static_cast<std::size_t>(code)] = {type, GatanExtractor::tagValueType(type),
-                                                 type.elementSize()};
+        const velmora::DataType type = GatanTagWalk::convertTagDataType(code);
+        types[static_cast<std::size_t>(code)] = {type, GatanTagWalk::tagValueType(type), type.elementSize()};
     }
     return types;
 }();
@@ -218,14 +217,14 @@ template <typename T> const TagElementType& tagElementType(T code) {
 
 } // namespace
 
-std::string_view GatanExtractor::extractString(unsigned long length, std::string_view tagName) {
+std::string_view GatanTagWalk::extractString(unsigned long length, std::string_view tagName) {
     if (length >= (1UL << 62)) {
         throwVectorLengthError();
     }
     checkValueFits(tagName, length * 2);
     // Units are little-endian as stored, which is the host order.
     std::vector<char16_t> units;
-    if (const std::uint8_t* stored = takeFromWindow(*m_handle, std::uint64_t{length} * 2)) {
+    if (const std::uint8_t* stored = takeFromWindow(m_handle, std::uint64_t{length} * 2)) {
         // Most texts are ASCII, one byte per unit: taken straight from the window.
         m_text.resize(length);
         bool ascii = true;
@@ -239,18 +238,18 @@ std::string_view GatanExtractor::extractString(unsigned long length, std::string
         units.resize(length);
         std::memcpy(units.data(), stored, std::size_t{length} * 2);
     } else {
-        units = readElements<char16_t>(*m_handle, length);
+        units = readElements<char16_t>(m_handle, length);
     }
     // Ill-formed sequences (lone or unpaired surrogates) are skipped, zero units are kept.
     m_text = boost::locale::conv::utf_to_utf<char>(units.data(), units.data() + units.size());
     return m_text;
 }
 
-template <typename T> velmora::MetadataNode* GatanExtractor::readScalarEntry() {
+template <typename T> velmora::MetadataNode* GatanTagWalk::readScalarEntry() {
     // An entry of a tag: its type (21) and name length, the name, in DM4 the entry's size, then
     // "%%%%", the info array's length (1) and its one entry, the element type code, then the element.
     constexpr std::size_t EntrySizeBytes = sizeof(T) == 8 ? 8 : 0;
-    GatanHandle& handle = *m_handle;
+    GatanHandle& handle = m_handle;
     if (m_logTags || !handle.window) {
         return nullptr;
     }
@@ -281,20 +280,19 @@ template <typename T> velmora::MetadataNode* GatanExtractor::readScalarEntry() {
     return &velmora::MetadataNodeFactory::make(*m_arena, name, type.valueType, &element, 1);
 }
 
-template velmora::MetadataNode* GatanExtractor::readScalarEntry<int>();
-template velmora::MetadataNode* GatanExtractor::readScalarEntry<long>();
+template velmora::MetadataNode* GatanTagWalk::readScalarEntry<int>();
+template velmora::MetadataNode* GatanTagWalk::readScalarEntry<long>();
 
 template <typename T>
-velmora::MetadataNode& GatanExtractor::parseScalar(const velmora::MetadataName& name, T code) {
+velmora::MetadataNode& GatanTagWalk::parseScalar(const velmora::MetadataName& name, T code) {
     TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Parsing scalar value of tag \"{0}\"", name.view());
     const TagElementType& type = tagElementType(code);
-    const std::uint64_t element = readElement(*m_handle, type.size);
+    const std::uint64_t element = readElement(m_handle, type.size);
     return velmora::MetadataNodeFactory::make(*m_arena, name, type.valueType, &element, 1);
 }
 
 template <typename T>
-velmora::MetadataNode& GatanExtractor::parseString(const velmora::MetadataName& name,
-                                                   const TagInfo<T>& info) {
+velmora::MetadataNode& GatanTagWalk::parseString(const velmora::MetadataName& name, const TagInfo<T>& info) {
     TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Parsing string value of tag \"{0}\"", name.view());
     // A negative length widens to 2^62 or more and is refused as too long.
     const auto length = static_cast<unsigned long>(static_cast<std::int64_t>(info[1]));
@@ -303,7 +301,7 @@ velmora::MetadataNode& GatanExtractor::parseString(const velmora::MetadataName& 
 }
 
 template <typename T>
-velmora::MetadataNode& GatanExtractor::parseGroup(const velmora::MetadataName& name, const TagInfo<T>& info) {
+velmora::MetadataNode& GatanTagWalk::parseGroup(const velmora::MetadataName& name, const TagInfo<T>& info) {
     velmora::MetadataNode& group = velmora::MetadataNodeFactory::make(*m_arena, name);
     TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Parsing group value of tag \"{0}\"", name.view());
     const std::int64_t fieldCount = info[2];
@@ -312,7 +310,7 @@ velmora::MetadataNode& GatanExtractor::parseGroup(const velmora::MetadataName& n
     }
     for (std::int64_t i = 0; i < fieldCount; ++i) {
         const TagElementType& type = tagElementType(info[static_cast<std::size_t>(4 + 2 * i)]);
-        const std::uint64_t element = readElement(*m_handle, type.size);
+        const std::uint64_t element = readElement(m_handle, type.size);
         group.addChild(velmora::MetadataNodeFactory::make(*m_arena, generatedName(GeneratedName::Field, i),
                                                           type.valueType, &element, 1));
     }
@@ -320,7 +318,7 @@ velmora::MetadataNode& GatanExtractor::parseGroup(const velmora::MetadataName& n
 }
 
 template <typename T>
-velmora::MetadataNode& GatanExtractor::parseArray(const velmora::MetadataName& name, const TagInfo<T>& info) {
+velmora::MetadataNode& GatanTagWalk::parseArray(const velmora::MetadataName& name, const TagInfo<T>& info) {
     TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Parse array value of tag \"{0}\"", name.view());
     const TagElementType& type = tagElementType(info[1]);
     const std::int64_t count = info[2];
@@ -337,8 +335,8 @@ velmora::MetadataNode& GatanExtractor::parseArray(const velmora::MetadataName& n
             throw velmora::Error(fmt::format("Tag \"{0}\" declares {1} elements, more than a file can hold",
                                              name.view(), count));
         }
-        const std::uint64_t offset = position(*m_handle);
-        skip(*m_handle, totalSize);
+        const std::uint64_t offset = position(m_handle);
+        skip(m_handle, totalSize);
         return velmora::MetadataNodeFactory::make(*m_arena, "DataOffset", velmora::ValueType::UInt64, &offset,
                                                   1);
     }
@@ -357,19 +355,19 @@ velmora::MetadataNode& GatanExtractor::parseArray(const velmora::MetadataName& n
     }
     checkValueFits(name.view(), static_cast<std::uint64_t>(totalSize));
     const auto elements = static_cast<std::size_t>(count);
-    if (const std::uint8_t* stored = takeFromWindow(*m_handle, static_cast<std::uint64_t>(totalSize))) {
+    if (const std::uint8_t* stored = takeFromWindow(m_handle, static_cast<std::uint64_t>(totalSize))) {
         return velmora::MetadataNodeFactory::make(*m_arena, name, type.valueType,
                                                   elements == 0 ? nullptr : stored, elements);
     }
     const std::vector<std::uint8_t> buffer =
-        readElements<std::uint8_t>(*m_handle, static_cast<std::uint64_t>(totalSize));
+        readElements<std::uint8_t>(m_handle, static_cast<std::uint64_t>(totalSize));
     return velmora::MetadataNodeFactory::make(*m_arena, name, type.valueType,
                                               buffer.empty() ? nullptr : buffer.data(), elements);
 }
 
 template <typename T>
-velmora::MetadataNode& GatanExtractor::parseGroupArray(const velmora::MetadataName& name,
-                                                       const TagInfo<T>& info) {
+velmora::MetadataNode& GatanTagWalk::parseGroupArray(const velmora::MetadataName& name,
+                                                     const TagInfo<T>& info) {
     TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Parse array of groups value of tag \"{0}\"", name.view());
     const std::int64_t fieldCount = info[3];
     if (fieldCount < 0 || fieldCount >= (std::int64_t{1} << 60)) {
@@ -396,8 +394,8 @@ velmora::MetadataNode& GatanExtractor::parseGroupArray(const velmora::MetadataNa
 
     if (name.view() == "Data") {
         TRESTAN_PLUGIN_DEBUG_IF(m_logTags, "Data tag encountered, remplacing it by a DataOffset one");
-        const std::uint64_t offset = position(*m_handle);
-        skip(*m_handle, totalSize);
+        const std::uint64_t offset = position(m_handle);
+        skip(m_handle, totalSize);
         return velmora::MetadataNodeFactory::make(*m_arena, "DataOffset", velmora::ValueType::UInt64, &offset,
                                                   1);
     }
@@ -422,7 +420,7 @@ velmora::MetadataNode& GatanExtractor::parseGroupArray(const velmora::MetadataNa
             {&generatedName(GeneratedName::Field, static_cast<std::int64_t>(j)), fieldTypes[j]->valueType});
     }
     velmora::MetadataNode& array = velmora::MetadataNodeFactory::make(*m_arena, name);
-    if (const std::uint8_t* records = takeFromWindow(*m_handle, static_cast<std::uint64_t>(totalSize))) {
+    if (const std::uint8_t* records = takeFromWindow(m_handle, static_cast<std::uint64_t>(totalSize))) {
         // All the groups' bytes are at hand: the groups are made in one piece.
         velmora::MetadataNodeFactory::appendRecords(array, itemNames(static_cast<std::size_t>(groupCount)),
                                                     {fields.data(), fields.size()}, records);
@@ -434,7 +432,7 @@ velmora::MetadataNode& GatanExtractor::parseGroupArray(const velmora::MetadataNa
             velmora::MetadataNodeFactory::make(*m_arena, generatedName(GeneratedName::Item, k));
         item.reserveChildren(fields.size());
         for (std::size_t j = 0; j < fields.size(); ++j) {
-            const std::uint64_t element = readElement(*m_handle, fieldTypes[j]->size);
+            const std::uint64_t element = readElement(m_handle, fieldTypes[j]->size);
             item.addChild(
                 velmora::MetadataNodeFactory::make(*m_arena, *fields[j].name, fields[j].type, &element, 1));
         }
@@ -444,15 +442,15 @@ velmora::MetadataNode& GatanExtractor::parseGroupArray(const velmora::MetadataNa
 }
 
 #define GATAN_INSTANTIATE_VALUE_PARSERS(T)                                                                   \
-    template velmora::MetadataNode& GatanExtractor::parseScalar<T>(const velmora::MetadataName&, T);         \
-    template velmora::MetadataNode& GatanExtractor::parseString<T>(const velmora::MetadataName&,             \
-                                                                   const TagInfo<T>&);                       \
-    template velmora::MetadataNode& GatanExtractor::parseGroup<T>(const velmora::MetadataName&,              \
-                                                                  const TagInfo<T>&);                        \
-    template velmora::MetadataNode& GatanExtractor::parseArray<T>(const velmora::MetadataName&,              \
-                                                                  const TagInfo<T>&);                        \
-    template velmora::MetadataNode& GatanExtractor::parseGroupArray<T>(const velmora::MetadataName&,         \
-                                                                       const TagInfo<T>&);
+    template velmora::MetadataNode& GatanTagWalk::parseScalar<T>(const velmora::MetadataName&, T);           \
+    template velmora::MetadataNode& GatanTagWalk::parseString<T>(const velmora::MetadataName&,               \
+                                                                 const TagInfo<T>&);                         \
+    template velmora::MetadataNode& GatanTagWalk::parseGroup<T>(const velmora::MetadataName&,                \
+                                                                const TagInfo<T>&);                          \
+    template velmora::MetadataNode& GatanTagWalk::parseArray<T>(const velmora::MetadataName&,                \
+                                                                const TagInfo<T>&);                          \
+    template velmora::MetadataNode& GatanTagWalk::parseGroupArray<T>(const velmora::MetadataName&,           \
+                                                                     const TagInfo<T>&);
 
 GATAN_INSTANTIATE_VALUE_PARSERS(int)
 GATAN_INSTANTIATE_VALUE_PARSERS(long)
