@@ -105,6 +105,13 @@ std::vector<std::string> expandScanPaths(const std::vector<std::string>& paths) 
 ScanRecord scanFile(PluginHost& host, const std::string& path) {
     ScanRecord result;
     result.record["path"] = path;
+    std::error_code statusError;
+    const fs::file_status status = fs::status(path, statusError);
+    if (fs::exists(status) && !fs::is_regular_file(status) && !fs::is_directory(status)) {
+        result.record["error"] = "not a regular file";
+        result.failed = true;
+        return result;
+    }
     std::error_code sizeError;
     const std::uintmax_t size = fs::file_size(path, sizeError);
     if (sizeError) {

@@ -4,8 +4,12 @@
 #include "trestan/UnsupportedFormat.h"
 #include "velmora/Error.h"
 
+#include <cerrno>
+#include <fcntl.h>
 #include <filesystem>
 #include <iostream>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 
 namespace trestan::app {
@@ -31,7 +35,31 @@ const PluginRegistry& PluginHost::registry() {
     return m_registry;
 }
 
+namespace {
+
+// Refuses what is not a regular file (a FIFO, a device, a socket) before a plugin reads from it and
+// waits for a writer or reads forever. The check opens without blocking; a path that cannot be
+// opened, or a directory, is left to the plugin, whose message names the reason.
+void requireRegularFile(const std::string& path) {
+    int descriptor = -1;
+    do {
+        descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    } while (descriptor < 0 && errno == EINTR);
+    if (descriptor < 0) {
+        return;
+    }
+    struct stat status {};
+    const bool known = ::fstat(descriptor, &status) == 0;
+    ::close(descriptor);
+    if (known && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode)) {
+        throw velmora::Error("not a regular file");
+    }
+}
+
+} // namespace
+
 OpenedFile PluginHost::open(const std::string& path) {
+    requireRegularFile(path);
     OpenedFile file;
     file.path = path;
     ExtractorPlugin* plugin = registry().findByPath(path, file.format);

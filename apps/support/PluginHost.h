@@ -36,6 +36,7 @@ public:
     const std::vector<std::string>& directories() const { return m_directories; }
 
     /// Opens `path` with the plugin whose extension map names its extension. Throws
+    /// velmora::Error("not a regular file") for a FIFO, device or socket, and
     /// trestan::UnsupportedFormat when no plugin claims it; the plugin's own errors pass through.
     OpenedFile open(const std::string& path);
 

@@ -7,6 +7,7 @@
 #include <limits>
 #include <numeric>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 using namespace dmwriter;
@@ -127,6 +128,13 @@ int main(int argc, char** argv) {
     ImageDefinition huge = image(12, {1, 1}, Bytes(64, 0), {});
     huge.dimensions = {1000000, 1000000};
     write(directory / "huge.dm4", imageFile({huge}));
+    // A folder and a FIFO named like DM files: readers refuse the FIFO at once instead of waiting
+    // for a writer.
+    std::filesystem::create_directories(directory / "folder.dm4");
+    if (::mkfifo((directory / "fifo.dm4").c_str(), 0644) != 0) {
+        std::perror("mkfifo");
+        return 1;
+    }
     DmFile version5 = imageFile({}, Version::Dm3);
     version5.versionWord(5);
     write(directory / "version5.dm3", std::move(version5));

@@ -14,6 +14,8 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <random>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace velmora;
 using testsupport::TemporaryFile;
@@ -174,6 +176,11 @@ TEST(StreamErrors, OverDeliveryAndUnknownSizesAreRefusedAndMessagesNamePathReaso
     const std::string directory = std::filesystem::temp_directory_path().string();
     EXPECT_EQ(messageOf([&] { StreamAccessFactory::openFileRead(directory); }),
               "cannot open '" + directory + "': Is a directory");
+    // A FIFO is refused at once rather than waited on until a writer opens it.
+    const std::string fifo = directory + "/velmora-stream-test-" + std::to_string(::getpid()) + ".fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(messageOf([&] { FileStream stream(fifo); }), "cannot open '" + fifo + "': not a regular file");
+    ::unlink(fifo.c_str());
     // Reading unmapped memory through /proc/self/mem fails with EIO, a real input error.
     EXPECT_EQ(messageOf([&] { FileStream("/proc/self/mem").read(sizeof bytes, bytes); }),
               "cannot read '/proc/self/mem' at offset 0: Input/output error");

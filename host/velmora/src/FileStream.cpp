@@ -24,21 +24,31 @@ constexpr std::uint64_t MaximumOffset = static_cast<std::uint64_t>(std::numeric_
 } // namespace
 
 FileStream::FileStream(const std::string& path) : m_path(path) {
+    // Opened without blocking: opening a FIFO for reading would otherwise wait for a writer.
     do {
-        m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     } while (m_fd < 0 && errno == EINTR);
     if (m_fd < 0) {
         throw Error(fmt::format("cannot open '{}': {}", path, std::strerror(errno)));
     }
+    const auto refuse = [&](const std::string& reason) {
+        ::close(m_fd);
+        throw Error(fmt::format("cannot open '{}': {}", path, reason));
+    };
     struct stat info {};
     if (::fstat(m_fd, &info) != 0) {
-        const int error = errno;
-        ::close(m_fd);
-        throw Error(fmt::format("cannot open '{}': {}", path, std::strerror(error)));
+        refuse(std::strerror(errno));
     }
     if (S_ISDIR(info.st_mode)) {
-        ::close(m_fd);
-        throw Error(fmt::format("cannot open '{}': {}", path, std::strerror(EISDIR)));
+        refuse(std::strerror(EISDIR));
+    }
+    // Positioned reads need a file that keeps its bytes: a FIFO or a socket does not.
+    if (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode)) {
+        refuse("not a regular file");
+    }
+    const int flags = ::fcntl(m_fd, F_GETFL);
+    if (flags < 0 || ::fcntl(m_fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        refuse(std::strerror(errno));
     }
     // Only a regular file has a meaningful size; devices and /proc files report 0 or nothing.
     if (S_ISREG(info.st_mode)) {

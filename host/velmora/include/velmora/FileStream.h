@@ -14,7 +14,7 @@ namespace velmora {
 class VELMORA_API FileStream final : public StreamAccess {
 public:
     /// Opens `path`; fails with velmora::Error naming the path and the system's reason (a directory
-    /// is refused with "Is a directory").
+    /// is refused with "Is a directory", a FIFO or socket with "not a regular file").
     explicit FileStream(const std::string& path);
     ~FileStream() override;
     FileStream(const FileStream&) = delete;
