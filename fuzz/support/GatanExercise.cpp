@@ -16,8 +16,10 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <spdlog/sinks/sink.h>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace gatanfuzz {
@@ -137,6 +139,192 @@ void inspectFrame(velmora::ImageView& frame, const std::string& which, const vel
     readInto(frame, velmora::RegionX<std::size_t>(last, one), elementSize, which, report);
 }
 
+/// How building an index ended, caught as open() catches the plugin's open.
+struct IndexResult {
+    std::optional<trestan::gatan::DmIndex> index;
+    Outcome outcome = Outcome::Opened;
+    std::string message;
+};
+
+IndexResult buildIndex(const IndexBuild& build) {
+    IndexResult result;
+    try {
+        result.index.emplace(build());
+    } catch (const velmora::Error& error) {
+        result.outcome = Outcome::Refused;
+        result.message = error.what();
+    } catch (const std::length_error& error) {
+        if (std::strcmp(error.what(), AllowedLengthError) != 0) {
+            throw;
+        }
+        result.outcome = Outcome::LengthError;
+        result.message = error.what();
+    } catch (const std::bad_array_new_length&) {
+        throw;
+    } catch (const std::bad_alloc& error) {
+        result.outcome = Outcome::OutOfMemory;
+        result.message = error.what();
+    }
+    return result;
+}
+
+bool sameValue(const velmora::MetadataNode& a, const velmora::MetadataNode& b) {
+    const auto x = a.value();
+    const auto y = b.value();
+    if (!x || !y) {
+        return !x && !y;
+    }
+    if (x->type() != y->type() || x->count() != y->count() || x->isString() != y->isString()) {
+        return false;
+    }
+    if (x->isString()) {
+        return x->text() == y->text();
+    }
+    return x->count() == 0 ||
+           std::memcmp(x->data(), y->data(), x->count() * velmora::valueTypeSize(x->type())) == 0;
+}
+
+/// The first node (by name) where two trees differ in name, value or children; empty when equal.
+std::string treeDisagreement(const velmora::MetadataNode& plugin, const velmora::MetadataNode& index) {
+    std::vector<std::pair<const velmora::MetadataNode*, const velmora::MetadataNode*>> pending{
+        {&plugin, &index}};
+    while (!pending.empty()) {
+        const auto [a, b] = pending.back();
+        pending.pop_back();
+        if (a->name() != b->name() || a->childCount() != b->childCount() || !sameValue(*a, *b)) {
+            return "the index's node \"" + b->name() + "\" differs from the plugin's \"" + a->name() + "\"";
+        }
+        for (auto x = a->begin(), y = b->begin(); x != a->end(); ++x, ++y) {
+            pending.emplace_back((*x).get(), (*y).get());
+        }
+    }
+    return {};
+}
+
+/// The plugin frame's region `region` of `bytes` bytes.
+std::vector<std::uint8_t> pluginRegion(velmora::ImageView& frame, const velmora::RegionX<std::size_t>& region,
+                                       std::size_t bytes) {
+    std::vector<std::uint8_t> out(bytes);
+    frame.readRegion(region, out.data());
+    return out;
+}
+
+/// Whether the plugin's region reads of a frame (not empty, at most RegionBudget bytes) equal what
+/// the index's stored bytes give when laid out by its strides, compared in pieces of about PieceBytes
+/// through buffers that are reused: the axes below some axis `a` whole, a run of axis `a`, and one
+/// index of every axis above it. Such a piece lies in one run of the file's bytes.
+bool samePixels(velmora::ImageView& frame, const trestan::gatan::DmIndex::Frame& indexed,
+                const FrameBytes& read) {
+    constexpr std::size_t PieceBytes = std::size_t{1} << 20;
+    const velmora::VectorX<std::size_t>& shape = indexed.shape;
+    const velmora::VectorX<std::size_t>& strides = indexed.layout.strides();
+    const std::size_t axes = shape.size();
+    const std::size_t elementSize = indexed.dataType.elementSize();
+    std::size_t a = 0;
+    std::size_t step = elementSize; // bytes delivered per step of axis a
+    while (a + 1 < axes && step * shape[a] <= PieceBytes) {
+        step *= shape[a++];
+    }
+    const std::size_t run = std::max<std::size_t>(1, PieceBytes / step);
+
+    velmora::VectorX<std::size_t> start(axes, 0);
+    velmora::VectorX<std::size_t> size(axes, 1);
+    velmora::VectorX<std::size_t> pieceShape(axes == 0 ? 0 : a + 1);
+    velmora::VectorX<std::size_t> pieceStrides(pieceShape.size());
+    for (std::size_t k = 0; k < pieceShape.size(); ++k) {
+        size[k] = pieceShape[k] = shape[k];
+        pieceStrides[k] = strides[k];
+    }
+    std::vector<std::uint8_t> fromPlugin, stored, fromIndex;
+    for (;;) {
+        for (std::size_t j = 0; j < (axes == 0 ? 1 : shape[a]); j += run) {
+            if (axes != 0) {
+                start[a] = j;
+                size[a] = pieceShape[a] = std::min(run, shape[a] - j);
+            }
+            std::size_t elements = 1;
+            for (std::size_t length : size) {
+                elements *= length;
+            }
+            fromPlugin.resize(elements * elementSize);
+            frame.readRegion(velmora::RegionX<std::size_t>(start, size), fromPlugin.data());
+            const velmora::Indexer piece(pieceShape, indexed.dataType, pieceStrides);
+            stored.resize(piece.byteCount());
+            read(indexed, axes == 0 ? 0 : indexed.layout.offset(start), stored.size(), stored.data());
+            fromIndex.resize(fromPlugin.size());
+            velmora::RegionCopier(piece, velmora::RegionX<std::size_t>::whole(pieceShape), indexed.dataType)
+                .copy(stored.data(), fromIndex.data());
+            if (fromIndex != fromPlugin) {
+                return false;
+            }
+        }
+        // The next index of the axes above a, the lowest first.
+        std::size_t k = a + 1;
+        while (k < axes && ++start[k] == shape[k]) {
+            start[k++] = 0;
+        }
+        if (k >= axes) {
+            return true;
+        }
+    }
+}
+
+std::string frameDisagreement(velmora::ImageView& frame, const trestan::gatan::DmIndex::Frame& indexed,
+                              const FrameBytes& read) {
+    const std::string which = "frame " + std::to_string(indexed.index) + " of the index ";
+    const velmora::VectorX<std::size_t> shape = frame.shape();
+    if (indexed.shape != shape || indexed.dataType != frame.dataType() || indexed.layout.shape() != shape ||
+        indexed.byteCount != indexed.layout.byteCount()) {
+        return which + "differs in shape, element type or layout";
+    }
+    const auto& info = frame.properties()->imageInfo();
+    const auto& calibration = frame.properties()->calibration();
+    const auto& indexedInfo = indexed.properties.imageInfo();
+    const auto& indexedCalibration = indexed.properties.calibration();
+    // Calibrations compare bit for bit: NaN is a value a file may hold.
+    const auto sameBits = [](const auto& a, const auto& b) { return std::memcmp(&a, &b, sizeof a) == 0; };
+    if (info.axes() != indexedInfo.axes() || info.interpretation() != indexedInfo.interpretation() ||
+        info.bitDepth() != indexedInfo.bitDepth() || !sameBits(info.valueRange(), indexedInfo.valueRange()) ||
+        !sameBits(calibration.origin(), indexedCalibration.origin()) ||
+        !sameBits(calibration.spacing(), indexedCalibration.spacing()) ||
+        calibration.unit() != indexedCalibration.unit()) {
+        return which + "differs in its properties or calibration";
+    }
+
+    const std::size_t elementSize = indexed.dataType.elementSize();
+    bool empty = false;
+    bool fits = true;
+    std::size_t elements = 1;
+    for (std::size_t length : shape) {
+        empty = empty || length == 0;
+        fits = fits && !__builtin_mul_overflow(elements, length, &elements);
+    }
+    std::size_t bytes = 0;
+    fits = fits && !__builtin_mul_overflow(elements, elementSize, &bytes);
+    if (empty) {
+        return {};
+    }
+    if (fits && bytes <= RegionBudget) {
+        return samePixels(frame, indexed, read) ? std::string() : which + "reads other pixels";
+    }
+    // Too large to read whole: the first and the last element, at the offsets the layout gives.
+    velmora::VectorX<std::size_t> last(shape.size());
+    for (std::size_t axis = 0; axis < shape.size(); ++axis) {
+        last[axis] = shape[axis] - 1;
+    }
+    for (const velmora::VectorX<std::size_t>& at : {velmora::VectorX<std::size_t>(shape.size(), 0), last}) {
+        std::vector<std::uint8_t> element(elementSize);
+        read(indexed, indexed.layout.offset(at), elementSize, element.data());
+        if (element !=
+            pluginRegion(frame,
+                         velmora::RegionX<std::size_t>(at, velmora::VectorX<std::size_t>(shape.size(), 1)),
+                         elementSize)) {
+            return which + "reads other pixels at its first or last element";
+        }
+    }
+    return {};
+}
+
 } // namespace
 
 const char* outcomeName(Outcome outcome) {
@@ -202,12 +390,59 @@ void inspect(velmora::MultiImageView& extractor, Report& report) {
     }
 }
 
+std::string indexDisagreement(const IndexBuild& build, const FrameBytes& read, const Report& report,
+                              velmora::MultiImageView* extractor) {
+    const IndexResult result = buildIndex(build);
+    if (report.outcome == Outcome::OutOfMemory) {
+        // The plugin could not hold the pixels; the index holds none.
+        return {};
+    }
+    if (result.outcome != report.outcome || result.message != report.message) {
+        return std::string("the index ended with ") + outcomeName(result.outcome) + " \"" + result.message +
+               "\", the plugin with " + outcomeName(report.outcome) + " \"" + report.message + "\"";
+    }
+    if (!extractor) {
+        return {};
+    }
+    const trestan::gatan::DmIndex& index = *result.index;
+    if (std::string tree = treeDisagreement(*extractor->metadata(), *index.metadata()); !tree.empty()) {
+        return tree;
+    }
+    if (index.frames().size() != extractor->frameCount()) {
+        return "the index has " + std::to_string(index.frames().size()) + " frames, the plugin " +
+               std::to_string(extractor->frameCount());
+    }
+    for (const auto& indexed : index.frames()) {
+        if (std::string frame = frameDisagreement(*extractor->frame(indexed.index), indexed, read);
+            !frame.empty()) {
+            return frame;
+        }
+    }
+    return {};
+}
+
+std::string indexDisagreement(const std::uint8_t* data, std::size_t size, const Report& report,
+                              velmora::MultiImageView* extractor) {
+    return indexDisagreement(
+        [&] { return trestan::gatan::DmIndex::build(velmora::StreamAccessFactory::fromMemory(data, size)); },
+        [&](const trestan::gatan::DmIndex::Frame& frame, std::uint64_t firstByte, std::uint64_t count,
+            void* destination) {
+            auto stream = velmora::StreamAccessFactory::fromMemory(data, size);
+            trestan::gatan::readFrameBytes(*stream, frame, firstByte, count, destination);
+        },
+        report, extractor);
+}
+
 Report exercise(const std::uint8_t* data, std::size_t size) {
     prepareLogger();
     Report report;
     auto extractor = open(velmora::StreamAccessFactory::fromMemory(data, size), report);
     if (extractor) {
         inspect(*extractor, report);
+    }
+    if (const std::string disagreement = indexDisagreement(data, size, report, extractor.get());
+        !disagreement.empty()) {
+        throw BrokenInvariant(disagreement);
     }
     return report;
 }

@@ -5,10 +5,12 @@
 // finding replays in the test suite exactly as the fuzzer met it.
 
 #include "GatanExtractor.h"
+#include "trestan/gatan/DmIndex.h"
 #include "velmora/StreamAccess.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -75,7 +77,29 @@ std::shared_ptr<GatanExtractor> open(std::shared_ptr<velmora::StreamAccess> stre
 /// reader throws, when an opened file does not behave as one.
 void inspect(velmora::MultiImageView& extractor, Report& report);
 
-/// open() through a memory stream over `data`, then inspect().
+/// Makes the index of the input under test (trestan::gatan::DmIndex::build from its path, stream
+/// or source).
+using IndexBuild = std::function<trestan::gatan::DmIndex()>;
+/// Reads stored bytes of an indexed frame of the same input (trestan::gatan::readFrameBytes).
+using FrameBytes = std::function<void(const trestan::gatan::DmIndex::Frame& frame, std::uint64_t firstByte,
+                                      std::uint64_t count, void* destination)>;
+
+/// Where the index of an input disagrees with the plugin's open of it (`report`, and `extractor`, an
+/// inspected view, null when the open failed); empty when they agree. A refusal must be the plugin's,
+/// message and all; a file the plugin opens must give the same tree node for node, and the same
+/// frames: shape, element type, properties and calibration, and pixels (stored bytes read through
+/// `read`, colour pixels less their fourth byte, against the plugin's region read; whole frames up
+/// to RegionBudget, above it the first and last element). Only where the plugin ran out of memory
+/// may the index describe a file the plugin could not open.
+std::string indexDisagreement(const IndexBuild& build, const FrameBytes& read, const Report& report,
+                              velmora::MultiImageView* extractor);
+
+/// indexDisagreement for `size` bytes at `data`, indexed and read through memory streams.
+std::string indexDisagreement(const std::uint8_t* data, std::size_t size, const Report& report,
+                              velmora::MultiImageView* extractor);
+
+/// open() through a memory stream over `data`, then inspect(), then the index of the same bytes,
+/// which must agree with the plugin (BrokenInvariant otherwise).
 Report exercise(const std::uint8_t* data, std::size_t size);
 
 } // namespace gatanfuzz

@@ -9,10 +9,11 @@
 //   fuzz regressions:        every input of tests/fuzz-regressions/inputs ends as outcomes.txt says
 //
 // The fuzzer's runner is fuzz/support. The rules: the file opens (and its whole tree and every frame read),
-// or the open fails with velmora::Error, the allowed std::length_error or std::bad_alloc. Nothing else: no
-// other exception, no input slower than MaxSeconds, and two rules on what an open allocates through
-// operator new (the metadata is put on the heap so that every node is counted; pixel buffers come
-// from malloc or mmap and may legitimately exceed a truncated file):
+// or the open fails with velmora::Error, the allowed std::length_error or std::bad_alloc; the file index
+// (trestan::gatan::DmIndex) of the input agrees with the open: the same refusal and message, or the same
+// tree, frames and pixels. Nothing else: no other exception, no input slower than MaxSeconds, and two
+// rules on what an open allocates through operator new (the metadata is put on the heap so that every
+// node is counted; pixel buffers come from malloc or mmap and may legitimately exceed a truncated file):
 //
 // 1. The walk never allocates room for bytes the file does not hold: no read asks for more than the
 //    bytes left (plus AllocationSlack) after an allocation at least as large as the read.
@@ -97,6 +98,7 @@ public:
         gatanfuzz::Report report;
         std::size_t largest = 0;
         std::string overdraft;
+        std::string disagreement;
         const auto start = std::chrono::steady_clock::now();
         try {
             auto stream = std::make_shared<WatchedStream>(
@@ -109,6 +111,7 @@ public:
             if (extractor) {
                 gatanfuzz::inspect(*extractor, report);
             }
+            disagreement = gatanfuzz::indexDisagreement(input.data(), input.size(), report, extractor.get());
         } catch (const std::exception& error) {
             fail(describe, std::string("unexpected ") + typeid(error).name() + ": " + error.what());
             return;
@@ -123,6 +126,9 @@ public:
         }
         if (!overdraft.empty()) {
             fail(describe, overdraft + ending);
+        }
+        if (!disagreement.empty()) {
+            fail(describe, disagreement + ending);
         }
         if (largest > BookkeepingFactor * std::max(input.size(), report.widestList) + AllocationSlack) {
             fail(describe, "allocated " + std::to_string(largest) + " bytes at once from an input of " +
