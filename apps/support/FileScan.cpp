@@ -25,19 +25,28 @@ bool isDmFile(const fs::path& path) {
     return extension == ".dm3" || extension == ".dm4";
 }
 
-void walkDirectory(const fs::path& directory, std::vector<std::string>& files) {
+// Adds the DM files below `top` to `files`, in name order. A folder that cannot be listed (no
+// permission, removed meanwhile) takes its place among them, so that the scan reports it like a
+// file that cannot be opened. Links to folders are not followed.
+void walkDirectory(const fs::path& top, std::vector<std::string>& files) {
     std::vector<std::string> found;
-    std::error_code error;
-    fs::recursive_directory_iterator it(directory, fs::directory_options::skip_permission_denied, error);
-    for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
-        std::error_code typeError;
-        if (it->is_regular_file(typeError) && isDmFile(it->path())) {
-            found.push_back(it->path().string());
+    std::vector<fs::path> pending{top};
+    while (!pending.empty()) {
+        const fs::path directory = std::move(pending.back());
+        pending.pop_back();
+        std::error_code error;
+        fs::directory_iterator it(directory, error);
+        for (; !error && it != fs::directory_iterator(); it.increment(error)) {
+            std::error_code typeError;
+            if (it->is_directory(typeError) && !it->is_symlink(typeError)) {
+                pending.push_back(it->path());
+            } else if (it->is_regular_file(typeError) && isDmFile(it->path())) {
+                found.push_back(it->path().string());
+            }
         }
-    }
-    if (error) {
-        // An unreadable directory is reported like a file that cannot be opened.
-        found.push_back(directory.string());
+        if (error) {
+            found.push_back(directory.string());
+        }
     }
     std::sort(found.begin(), found.end());
     files.insert(files.end(), found.begin(), found.end());
@@ -107,7 +116,16 @@ ScanRecord scanFile(PluginHost& host, const std::string& path) {
     result.record["path"] = path;
     std::error_code statusError;
     const fs::file_status status = fs::status(path, statusError);
-    if (fs::exists(status) && !fs::is_regular_file(status) && !fs::is_directory(status)) {
+    if (fs::is_directory(status)) {
+        // Listed among the files only when the walk could not list it.
+        std::error_code listError;
+        const fs::directory_iterator listing(path, listError);
+        result.record["error"] =
+            listError ? "cannot list the folder: " + listError.message() : std::string("is a folder");
+        result.failed = true;
+        return result;
+    }
+    if (fs::exists(status) && !fs::is_regular_file(status)) {
         result.record["error"] = "not a regular file";
         result.failed = true;
         return result;

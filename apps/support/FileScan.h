@@ -19,8 +19,8 @@ struct ScanRecord {
 };
 
 /// The files that `paths` name: files as given, directories walked recursively for .dm3 and .dm4
-/// files (any case), and glob patterns expanded. A path that names nothing is kept as it is, so that
-/// opening it reports the failure.
+/// files (any case), and glob patterns expanded. A path that names nothing, and a folder that cannot
+/// be listed, are kept as they are, so that scanning them reports the failure.
 std::vector<std::string> expandScanPaths(const std::vector<std::string>& paths);
 
 /// The record of one file. Never throws for what the file holds: failures become the "error" field.
