@@ -5,6 +5,8 @@
 #include "velmora/Error.h"
 
 #include <algorithm>
+#include <array>
+#include <cctype>
 #include <cstdlib>
 #include <string>
 
@@ -43,17 +45,55 @@ std::optional<double> leadingNumber(const std::optional<std::string>& text) {
     return end == begin ? std::nullopt : std::optional<double>(number);
 }
 
+std::string upperCase(std::string text) {
+    for (char& c : text) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+// The microscope the image was taken in, as its illumination mode says: a mode whose name holds
+// "STEM" scans a TEM's beam, one whose name holds "SEM" is a scanning electron microscope's, any
+// other is a TEM's. Without an illumination mode the operation mode tells scanning (STEM) from
+// imaging and diffraction (TEM).
+enum class Mode { Unknown, Tem, Stem, Sem };
+
+Mode microscopeMode(const TagSet& tags) {
+    if (const std::optional<std::string> illumination =
+            tags.nonEmptyText("Microscope Info/Illumination Mode")) {
+        const std::string mode = upperCase(*illumination);
+        if (mode.find("STEM") != std::string::npos) {
+            return Mode::Stem;
+        }
+        return mode.find("SEM") != std::string::npos ? Mode::Sem : Mode::Tem;
+    }
+    if (const std::optional<std::string> operation = tags.nonEmptyText("Microscope Info/Operation Mode")) {
+        const std::string mode = upperCase(*operation);
+        if (mode == "SCANNING") {
+            return Mode::Stem;
+        }
+        if (mode == "IMAGING" || mode == "DIFFRACTION") {
+            return Mode::Tem;
+        }
+    }
+    return Mode::Unknown;
+}
+
 // What the acquisition software says the image is: the "Meta Data" directory that GMS writes, and
 // the CL detector settings that a Monarc spectrometer adds to images taken through it.
 enum class SignalKind { Other, Eels, Eds, Cl };
 
 struct ImageKind {
     SignalKind signal = SignalKind::Other;
-    bool sem = false;
+    Mode mode = Mode::Unknown;
     std::optional<std::string> format;
+    // A DigiScan directory: the image, or the spectra, were acquired point by point by a scan.
+    bool scanned = false;
+
+    bool spectrometer() const { return signal != SignalKind::Other; }
 };
 
-ImageKind imageKind(const DmTags& tags) {
+ImageKind imageKind(const TagSet& tags) {
     ImageKind kind;
     kind.format = tags.nonEmptyText("Meta Data/Format");
     const std::optional<std::string> signal = tags.text("Meta Data/Signal");
@@ -61,11 +101,11 @@ ImageKind imageKind(const DmTags& tags) {
         kind.signal = SignalKind::Eels;
     } else if (signal == "X-ray") {
         kind.signal = SignalKind::Eds;
-    } else if (signal == "CL" || tags.at("Acquisition/Monarc Spectrometer").exists()) {
+    } else if (signal == "CL" || tags.has("Acquisition/Monarc Spectrometer")) {
         kind.signal = SignalKind::Cl;
     }
-    // Cathodoluminescence is collected in a scanning electron microscope.
-    kind.sem = kind.signal == SignalKind::Cl || tags.text("Microscope Info/Illumination Mode") == "SEM";
+    kind.mode = microscopeMode(tags);
+    kind.scanned = tags.has("DigiScan");
     return kind;
 }
 
@@ -167,38 +207,68 @@ json axesJson(const DmTags& imageData, const std::vector<std::size_t>& frameShap
     return result;
 }
 
-json generalJson(const DmTags& image, const DmTags& tags) {
+// A directory that records when an acquisition was made: the tags of its date and of its start
+// time. GMS writes the date an image was taken in "DataBar", and each spectrometer and the
+// spectrum-image acquisition their own.
+struct DateSource {
+    const char* group;
+    // One or two date tags, the preferred first.
+    std::array<const char*, 2> dates;
+    const char* time;
+};
+
+// Where the date and time are read, the first that holds a valid one first: the group of the
+// image's technique before the spectrum image's before the data bar, except for CL, whose data bar
+// comes first. Serial CL acquisitions note only when they began, as one date-and-time text: its
+// date is read, its time of day is not (the start time is read from "Start time" alone).
+std::vector<DateSource> dateSources(SignalKind signal) {
+    const DateSource dataBar{"DataBar", {"Acquisition Date", nullptr}, "Acquisition Time"};
+    const DateSource eels{"EELS/Acquisition", {"Date", nullptr}, "Start time"};
+    const DateSource eds{"EDS/Acquisition", {"Date", nullptr}, "Start time"};
+    const DateSource cl{"CL/Acquisition", {"Acquisition begin", "Date"}, "Start time"};
+    const DateSource si{"SI/Acquisition", {"Date", nullptr}, "Start time"};
+    switch (signal) {
+    case SignalKind::Eels:
+        return {eels, si, dataBar, eds, cl};
+    case SignalKind::Eds:
+        return {eds, si, dataBar, eels, cl};
+    case SignalKind::Cl:
+        return {dataBar, cl, si, eels, eds};
+    case SignalKind::Other:
+        break;
+    }
+    return {si, dataBar, eels, eds, cl};
+}
+
+json generalJson(const DmTags& image, const TagSet& tags, const ImageKind& kind) {
     json general = json::object();
-    put(general, "title", image.text("Name"));
+    general["title"] = image.text("Name").value_or("");
     std::optional<std::string> date;
     std::optional<std::string> time;
-    if (const std::optional<std::string> text = tags.text("DataBar/Acquisition Date")) {
-        date = isoDate(*text);
-        const std::optional<std::string> clock = tags.text("DataBar/Acquisition Time");
-        time = clock ? isoTime(*clock) : std::nullopt;
-    } else {
-        // Spectrometers record their own acquisition date and start time.
-        for (const char* group :
-             {"EELS/Acquisition", "EDS/Acquisition", "CL/Acquisition", "SI/Acquisition"}) {
-            const DmTags acquisition = tags.at(group);
-            if (const std::optional<std::string> text = acquisition.text("Date")) {
-                date = isoDate(*text);
-                const std::optional<std::string> clock = acquisition.text("Start time");
-                time = clock ? isoTime(*clock) : std::nullopt;
-                break;
+    const std::vector<DateSource> sources = dateSources(kind.signal);
+    for (const DmTags& directory : tags.directories()) {
+        for (const DateSource& source : sources) {
+            const DmTags group = directory.at(source.group);
+            for (const char* tag : source.dates) {
+                if (const std::optional<std::string> text = date || !tag ? std::nullopt : group.text(tag)) {
+                    date = isoDate(*text);
+                }
             }
-        }
-        // Serial CL acquisitions note only when they began, as one date-and-time text. Its date is
-        // mapped; its time of day is not, to agree with the reader microscopists compare us with.
-        if (!date) {
-            if (const std::optional<std::string> text = tags.text("CL/Acquisition/Acquisition begin")) {
-                date = isoDate(*text);
+            if (const std::optional<std::string> text = time ? std::nullopt : group.text(source.time)) {
+                time = isoTime(*text);
             }
         }
     }
     put(general, "date", date);
     put(general, "time", time);
+    put(general, "authors", tags.nonEmptyText({"Session Info/Operator", "Microscope Info/Operator"}));
     return general;
+}
+
+json sampleJson(const TagSet& tags) {
+    json sample = json::object();
+    put(sample, "description", tags.nonEmptyText({"Session Info/Specimen", "Microscope Info/Specimen"}));
+    return sample;
 }
 
 json signalJson(const DmTags& imageData, const ImageKind& kind) {
@@ -206,19 +276,34 @@ json signalJson(const DmTags& imageData, const ImageKind& kind) {
     switch (kind.signal) {
     case SignalKind::Eels:
         signal["signal_type"] = "EELS";
-        signal["quantity"] = "Electrons (Counts)";
         break;
     case SignalKind::Eds:
-        signal["signal_type"] = kind.sem ? "EDS_SEM" : "EDS_TEM";
-        signal["quantity"] = "X-rays (Counts)";
+        signal["signal_type"] = kind.mode == Mode::Sem ? "EDS_SEM" : "EDS_TEM";
         break;
     case SignalKind::Cl:
-    case SignalKind::Other: {
-        signal["signal_type"] = kind.signal == SignalKind::Cl ? "CL" : "";
-        const std::optional<std::string> units = imageData.nonEmptyText("Calibrations/Brightness/Units");
-        signal["quantity"] = units ? "Intensity (" + *units + ")" : "Intensity";
+        signal["signal_type"] = "CL";
+        break;
+    case SignalKind::Other:
+        signal["signal_type"] = "";
         break;
     }
+    // The intensity calibration: its unit names the quantity ("e-" is a count of electrons, or of
+    // X-rays in an X-ray spectrum), and its scale and origin are the gain and offset of the noise's
+    // variance.
+    const DmTags brightness = imageData.at("Calibrations/Brightness");
+    if (const std::optional<std::string> units = brightness.text("Units")) {
+        const bool electrons = *units == "e-";
+        const std::string measured = kind.signal == SignalKind::Eds ? "X-rays"
+                                     : electrons                    ? "Electrons"
+                                                                    : "Intensity";
+        const std::string unit = electrons ? "Counts" : *units;
+        signal["quantity"] = unit.empty() ? measured : measured + " (" + unit + ")";
+    }
+    json variance = json::object();
+    put(variance, "gain_factor", brightness.number("Scale"));
+    put(variance, "gain_offset", brightness.number("Origin"));
+    if (!variance.empty()) {
+        signal["Noise_properties"] = {{"Variance_linear_model", std::move(variance)}};
     }
     // The CL keys name the acquisition's form (spectrum, image, spectrum image); for the other
     // techniques the signal type and the axes say it.
@@ -228,60 +313,87 @@ json signalJson(const DmTags& imageData, const ImageKind& kind) {
     return signal;
 }
 
-json stageJson(const DmTags& stage) {
+json stageJson(const TagSet& tags) {
     json result = json::object();
     // DM gives the stage position in micrometres; it is mapped in millimetres.
-    put(result, "x", scaled(stage.number("Stage X"), 1e-3));
-    put(result, "y", scaled(stage.number("Stage Y"), 1e-3));
-    put(result, "z", scaled(stage.number("Stage Z"), 1e-3));
-    put(result, "tilt_alpha", stage.number("Stage Alpha"));
-    put(result, "tilt_beta", stage.number("Stage Beta"));
+    put(result, "x", scaled(tags.number("Microscope Info/Stage Position/Stage X"), 1e-3));
+    put(result, "y", scaled(tags.number("Microscope Info/Stage Position/Stage Y"), 1e-3));
+    put(result, "z", scaled(tags.number("Microscope Info/Stage Position/Stage Z"), 1e-3));
+    put(result, "tilt_alpha", tags.number("Microscope Info/Stage Position/Stage Alpha"));
+    put(result, "tilt_beta", tags.number("Microscope Info/Stage Position/Stage Beta"));
     return result;
 }
 
-json microscopeJson(const DmTags& tags, const ImageKind& kind) {
-    const DmTags info = tags.at("Microscope Info");
+// Camera length and magnification. In TEM diffraction the indicated magnification is the camera
+// length, in millimetres; the microscope says it is in diffraction by its imaging mode, or without
+// one by its operation mode. In every other mode the indicated magnification is the magnification,
+// and the STEM camera length is the camera length unless the beam is a TEM's.
+void opticsJson(json& microscope, const TagSet& tags, const ImageKind& kind) {
+    const std::optional<std::string> imaging = tags.nonEmptyText("Microscope Info/Imaging Mode");
+    const std::optional<std::string> operation = tags.nonEmptyText("Microscope Info/Operation Mode");
+    const std::optional<std::string> projector = imaging ? imaging : operation;
+    const bool diffraction = kind.mode == Mode::Tem && projector && upperCase(*projector) == "DIFFRACTION";
+    const std::optional<double> indicated = tags.number("Microscope Info/Indicated Magnification");
+    if (diffraction) {
+        put(microscope, "camera_length", indicated);
+        return;
+    }
+    put(microscope, "magnification", indicated);
+    if (kind.mode != Mode::Tem) {
+        put(microscope, "camera_length", tags.number("Microscope Info/STEM Camera Length"));
+    }
+}
+
+// The time the beam spends on one pixel: DigiScan's sample time (microseconds) for images it
+// scanned, else a spectrum image's pixel time. An EELS or X-ray spectrum's DigiScan time describes
+// the scan beside it (a survey image) rather than its own, and a CL spectrum's time per pixel is its
+// detector's integration time: neither is mapped here.
+std::optional<double> dwellTime(const TagSet& tags, const ImageKind& kind) {
+    std::optional<double> dwell;
+    if (kind.signal != SignalKind::Eels && kind.signal != SignalKind::Eds) {
+        dwell = scaled(tags.number("DigiScan/Sample Time"), 1e-6);
+    }
+    if (!dwell && kind.signal != SignalKind::Cl && kind.format == "Spectrum image") {
+        dwell = tags.number("SI/Acquisition/Pixel time (s)");
+    }
+    return dwell;
+}
+
+json microscopeJson(const TagSet& tags, const ImageKind& kind) {
     json microscope = json::object();
-    put(microscope, "beam_energy", scaled(info.number("Voltage"), 1e-3)); // V to kV
-    put(microscope, "beam_current", info.number("Probe Current (nA)"));
-    std::optional<std::string> name = tags.nonEmptyText("Session Info/Microscope");
-    if (!name) {
-        name = info.nonEmptyText("Microscope");
+    put(microscope, "beam_energy", scaled(tags.number("Microscope Info/Voltage"), 1e-3)); // V to kV
+    put(microscope, "beam_current", tags.number("Microscope Info/Probe Current (nA)"));
+    put(microscope, "microscope",
+        tags.nonEmptyText({"Session Info/Microscope", "Microscope Info/Name", "Microscope Info/Microscope"}));
+    static const char* const modes[] = {nullptr, "TEM", "STEM", "SEM"};
+    if (const char* mode = modes[static_cast<int>(kind.mode)]) {
+        microscope["acquisition_mode"] = mode;
     }
-    if (!name) {
-        name = info.nonEmptyText("Name");
-    }
-    put(microscope, "microscope", name);
+    opticsJson(microscope, tags, kind);
+    put(microscope, "dwell_time", dwellTime(tags, kind));
+    putObject(microscope, "Stage", stageJson(tags));
 
-    const std::optional<std::string> operation = info.text("Operation Mode");
-    if (operation) {
-        microscope["acquisition_mode"] = kind.sem ? "SEM" : (*operation == "SCANNING" ? "STEM" : "TEM");
+    // A camera's exposure, for images a camera took: not for spectra, whose detectors have keys of
+    // their own, nor for scanned images.
+    if (!kind.spectrometer() && !kind.scanned) {
+        json camera = json::object();
+        put(camera, "exposure",
+            tags.number({"Acquisition/Parameters/Detector/exposure (s)", "DataBar/Exposure Time (s)",
+                         "Acquisition/Parameters/High Level/Exposure (s)"}));
+        putObject(microscope, "Camera", std::move(camera));
     }
-    if (operation == "DIFFRACTION") {
-        // In diffraction the indicated magnification is the camera length, in millimetres.
-        put(microscope, "camera_length", info.number("Indicated Magnification"));
-    } else {
-        put(microscope, "magnification", info.number("Indicated Magnification"));
-        if (operation == "SCANNING") {
-            put(microscope, "camera_length", info.number("STEM Camera Length"));
-        }
-    }
-    put(microscope, "dwell_time", scaled(tags.number("DigiScan/Sample Time"), 1e-6)); // us to s
-    put(microscope, "convergence_angle",
-        tags.number("EELS/Experimental Conditions/Convergence semi-angle (mrad)"));
-    putObject(microscope, "Stage", stageJson(info.at("Stage Position")));
-
-    json camera = json::object();
-    put(camera, "exposure", tags.number("DataBar/Exposure Time (s)"));
-    putObject(microscope, "Camera", std::move(camera));
 
     json detector = json::object();
     if (kind.signal == SignalKind::Eels) {
+        put(microscope, "convergence_angle",
+            tags.number("EELS/Experimental Conditions/Convergence semi-angle (mrad)"));
         json eels = json::object();
         put(eels, "aperture_size", leadingNumber(tags.text("EELS Spectrometer/Aperture label")));
         put(eels, "collection_angle",
             tags.number("EELS/Experimental Conditions/Collection semi-angle (mrad)"));
-        put(eels, "exposure", tags.number("EELS/Acquisition/Integration time (s)"));
+        // The integration time of one spectrum: in a scan, the time spent on each pixel.
+        put(eels, kind.scanned ? "dwell_time" : "exposure",
+            tags.number("EELS/Acquisition/Integration time (s)"));
         put(eels, "frame_number", tags.value("EELS/Acquisition/Number of frames"));
         put(eels, "spectrometer", tags.text("EELS Spectrometer/Instrument name"));
         putObject(detector, "EELS", std::move(eels));
@@ -299,8 +411,7 @@ json microscopeJson(const DmTags& tags, const ImageKind& kind) {
 
 // The CL detector: a CCD behind a spectrograph (parallel) or a photomultiplier (serial, or the
 // panchromatic PMT of a Monarc).
-json clDetectorJson(const DmTags& tags) {
-    const DmTags cl = tags.at("CL/Acquisition");
+json clDetectorJson(const TagSet& tags) {
     json detector = json::object();
     const std::optional<std::string> mode = tags.text("Meta Data/Acquisition Mode");
     if (mode == "Parallel dispersive") {
@@ -308,21 +419,17 @@ json clDetectorJson(const DmTags& tags) {
     } else if (mode == "Serial dispersive") {
         detector["detector_type"] = "PMT";
     }
-    std::optional<double> integration = cl.number("Integration time (s)");
-    if (!integration) {
-        integration = cl.number("Dwell time (s)");
-    }
-    if (!integration) {
-        const std::optional<double> exposure = cl.number("Exposure (s)");
-        const std::optional<double> frames = cl.number("Number of frames");
-        if (exposure && frames) {
-            integration = *exposure * *frames;
-        }
+    const std::optional<double> exposure = tags.number("CL/Acquisition/Exposure (s)");
+    std::optional<double> integration =
+        tags.number({"CL/Acquisition/Integration time (s)", "CL/Acquisition/Dwell time (s)"});
+    if (!integration && exposure) {
+        // Frames of the same exposure, one when the file does not say.
+        integration = *exposure * tags.number("CL/Acquisition/Number of frames").value_or(1.0);
     }
     put(detector, "integration_time", integration);
-    put(detector, "exposure_per_frame", cl.number("Exposure (s)"));
-    put(detector, "frames", cl.value("Number of frames"));
-    put(detector, "saturation_fraction", cl.value("Saturation fraction"));
+    put(detector, "exposure_per_frame", exposure);
+    put(detector, "frames", tags.value("CL/Acquisition/Number of frames"));
+    put(detector, "saturation_fraction", tags.value("CL/Acquisition/Saturation fraction"));
     put(detector, "pixel_size", tags.number("Acquisition/Device/CCD/Pixel Size (um)/Field0"));
     put(detector, "binning", tags.fields("Acquisition/Parameters/High Level/Binning"));
     put(detector, "sensor_roi", tags.fields("Acquisition/Parameters/High Level/CCD Read Area"));
@@ -331,45 +438,91 @@ json clDetectorJson(const DmTags& tags) {
     return detector;
 }
 
-json clSpectrometerJson(const DmTags& tags) {
-    const DmTags cl = tags.at("CL/Acquisition");
-    const DmTags monarc = tags.at("Acquisition/Monarc Spectrometer");
+json clSpectrometerJson(const TagSet& tags) {
     json spectrometer = json::object();
     json grating = json::object();
-    std::optional<json> grooves = cl.child("Dispersion grating (lines/mm)").value("");
+    // The grating's tag name holds a '/', so it is looked up as one name.
+    std::optional<json> grooves;
+    for (const DmTags& directory : tags.directories()) {
+        if (!grooves) {
+            grooves = directory.at("CL/Acquisition").child("Dispersion grating (lines/mm)").value("");
+        }
+    }
     if (!grooves) {
-        const std::optional<double> monarcGrating = leadingNumber(monarc.text("Grating"));
+        const std::optional<double> monarcGrating =
+            leadingNumber(tags.text("Acquisition/Monarc Spectrometer/Grating"));
         grooves = monarcGrating ? std::optional<json>(*monarcGrating) : std::nullopt;
     }
     put(grating, "groove_density", grooves);
     putObject(spectrometer, "Grating", std::move(grating));
     put(spectrometer, "acquisition_mode", tags.text("Meta Data/Acquisition Mode"));
-    put(spectrometer, "central_wavelength", cl.number("Central wavelength (nm)"));
-    put(spectrometer, "start_wavelength", cl.number("Start wavelength (nm)"));
-    put(spectrometer, "step_size", cl.number("Step-size (nm)"));
-    put(spectrometer, "bandpass", monarc.number("Bandpass"));
-    put(spectrometer, "entrance_slit_width", monarc.number("Slit Width"));
+    put(spectrometer, "central_wavelength", tags.number("CL/Acquisition/Central wavelength (nm)"));
+    put(spectrometer, "start_wavelength", tags.number("CL/Acquisition/Start wavelength (nm)"));
+    put(spectrometer, "step_size", tags.number("CL/Acquisition/Step-size (nm)"));
+    put(spectrometer, "bandpass", tags.number("Acquisition/Monarc Spectrometer/Bandpass"));
+    put(spectrometer, "entrance_slit_width", tags.number("Acquisition/Monarc Spectrometer/Slit Width"));
     return spectrometer;
 }
 
-json spectrumImageJson(const DmTags& tags) {
-    const DmTags si = tags.at("SI/Acquisition");
+json spectrumImageJson(const TagSet& tags) {
     json result = json::object();
-    put(result, "mode", si.text("SI Application Mode/Name"));
-    put(result, "drift_correction_periodicity", si.value("Artefact Correction/Spatial Drift/Periodicity"));
-    put(result, "drift_correction_units", si.text("Artefact Correction/Spatial Drift/Units"));
+    put(result, "mode", tags.text("SI/Acquisition/SI Application Mode/Name"));
+    put(result, "drift_correction_periodicity",
+        tags.value("SI/Acquisition/Artefact Correction/Spatial Drift/Periodicity"));
+    put(result, "drift_correction_units",
+        tags.text("SI/Acquisition/Artefact Correction/Spatial Drift/Units"));
     return result;
 }
 
-json instrumentJson(const DmTags& tags, const ImageKind& kind) {
+json instrumentJson(const TagSet& tags, const ImageKind& kind) {
     json instrument = json::object();
-    putObject(instrument, kind.sem ? "SEM" : "TEM", microscopeJson(tags, kind));
+    putObject(instrument, kind.mode == Mode::Sem ? "SEM" : "TEM", microscopeJson(tags, kind));
     if (kind.signal == SignalKind::Cl) {
         putObject(instrument, "Detector", clDetectorJson(tags));
         putObject(instrument, "Spectrometer", clSpectrometerJson(tags));
     }
     putObject(instrument, "Spectrum_image", spectrumImageJson(tags));
     return instrument;
+}
+
+// Whether a directory holds what an acquisition records about an image: the microscope's state,
+// the session's names, or the data bar's date.
+bool holdsAcquisitionRecord(const DmTags& directory) {
+    return directory.child("Microscope Info").exists() || directory.child("Session Info").exists() ||
+           directory.at("DataBar/Acquisition Date").exists();
+}
+
+// An image made from other images (a stack, a sum, a processed copy) keeps what its sources
+// recorded in directories of its own "ImageTags", whatever the program that made it named them.
+// They are found by what they hold, within three levels, in order, the first source first; GMS's
+// own state of the data bar ("Private") is no source.
+std::vector<DmTags> sourceRecords(const DmTags& imageTags) {
+    std::vector<DmTags> found;
+    std::vector<DmTags> level{imageTags};
+    for (int depth = 0; depth < 3 && !level.empty(); ++depth) {
+        std::vector<DmTags> next;
+        for (const DmTags& directory : level) {
+            for (const std::shared_ptr<velmora::MetadataNode>& child : *directory.node()) {
+                if (child->childCount() == 0 || (depth == 0 && child->name() == "Private")) {
+                    continue;
+                }
+                const DmTags candidate(child.get());
+                (holdsAcquisitionRecord(candidate) ? found : next).push_back(candidate);
+            }
+        }
+        level = std::move(next);
+    }
+    return found;
+}
+
+TagSet imageTagSet(const DmTags& imageTags) {
+    std::vector<DmTags> directories{imageTags};
+    if (imageTags.exists()) {
+        for (const DmTags& source : sourceRecords(imageTags)) {
+            directories.push_back(source);
+        }
+    }
+    return TagSet(std::move(directories));
 }
 
 const velmora::MetadataNode* imageList(const velmora::MetadataNode& root) {
@@ -406,7 +559,7 @@ MappedSignal mapSignal(const velmora::MetadataNode& root, std::size_t frame,
     }
     const DmTags image(list->childAt(frame).get());
     const DmTags imageData = image.at("ImageData");
-    const DmTags tags = image.at("ImageTags");
+    const TagSet tags = imageTagSet(image.at("ImageTags"));
     const ImageKind kind = imageKind(tags);
 
     MappedSignal signal;
@@ -419,7 +572,8 @@ MappedSignal mapSignal(const velmora::MetadataNode& root, std::size_t frame,
     signal.json = {{"frame", frame},
                    {"shape", std::move(shape)},
                    {"axes", axesJson(imageData, frameShape, signal.frameAxes, kind)},
-                   {"General", generalJson(image, tags)},
+                   {"General", generalJson(image, tags, kind)},
+                   {"Sample", sampleJson(tags)},
                    {"Signal", signalJson(imageData, kind)},
                    {"Acquisition_instrument", instrumentJson(tags, kind)}};
     return signal;

@@ -1,11 +1,65 @@
 #include "DmTags.h"
 
+#include <algorithm>
+
 namespace trestan::gatan {
 
 namespace {
 
 nlohmann::json element(const velmora::VariantDataValue& value, std::size_t index) {
     return velmora::visitElement(value, index, [](auto number) { return nlohmann::json(number); });
+}
+
+bool validUtf8(std::string_view bytes) {
+    for (std::size_t i = 0; i < bytes.size();) {
+        const auto lead = static_cast<unsigned char>(bytes[i]);
+        const std::size_t length = lead < 0x80           ? 1
+                                   : (lead >> 5) == 0x6  ? 2
+                                   : (lead >> 4) == 0xE  ? 3
+                                   : (lead >> 3) == 0x1E ? 4
+                                                         : 0;
+        if (length == 0 || i + length > bytes.size()) {
+            return false;
+        }
+        for (std::size_t k = 1; k < length; ++k) {
+            if ((static_cast<unsigned char>(bytes[i + k]) & 0xC0) != 0x80) {
+                return false;
+            }
+        }
+        i += length;
+    }
+    return true;
+}
+
+// The bytes of an 8-bit array as text: as they are when they are UTF-8, else each byte a Latin-1
+// character.
+std::string eightBitText(const velmora::VariantDataValue& value) {
+    std::string bytes(static_cast<const char*>(value.data()), value.count());
+    bytes.resize(std::min(bytes.size(), bytes.find('\0')));
+    if (validUtf8(bytes)) {
+        return bytes;
+    }
+    std::string text;
+    for (const char byte : bytes) {
+        const auto code = static_cast<unsigned char>(byte);
+        if (code < 0x80) {
+            text += byte;
+        } else {
+            text += static_cast<char>(0xC0 | (code >> 6));
+            text += static_cast<char>(0x80 | (code & 0x3F));
+        }
+    }
+    return text;
+}
+
+template <typename T, typename Read>
+std::optional<T> firstOf(const std::vector<DmTags>& directories, Read read) {
+    for (const DmTags& directory : directories) {
+        if (std::optional<T> found = read(directory)) {
+            return found;
+        }
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -66,10 +120,18 @@ std::optional<double> DmTags::number(std::string_view path) const {
 
 std::optional<std::string> DmTags::text(std::string_view path) const {
     const DmTags tag = at(path);
-    if (!tag.exists() || !tag.m_node->value() || !tag.m_node->value()->isString()) {
+    if (!tag.exists() || !tag.m_node->value()) {
         return std::nullopt;
     }
-    return tag.m_node->value()->text();
+    const velmora::VariantDataValue& value = *tag.m_node->value();
+    if (value.isString()) {
+        return value.text();
+    }
+    if ((value.type() == velmora::ValueType::Int8 || value.type() == velmora::ValueType::UInt8) &&
+        value.data() != nullptr) {
+        return eightBitText(value);
+    }
+    return std::nullopt;
 }
 
 std::optional<std::string> DmTags::nonEmptyText(std::string_view path) const {
@@ -103,6 +165,57 @@ std::optional<nlohmann::json> DmTags::fields(std::string_view path) const {
         values.push_back(std::move(*fieldValue));
     }
     return values;
+}
+
+bool TagSet::has(std::string_view path) const {
+    for (const DmTags& directory : m_directories) {
+        if (directory.at(path).exists()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::optional<double> TagSet::number(std::string_view path) const {
+    return firstOf<double>(m_directories, [&](const DmTags& tags) { return tags.number(path); });
+}
+
+std::optional<std::string> TagSet::text(std::string_view path) const {
+    return firstOf<std::string>(m_directories, [&](const DmTags& tags) { return tags.text(path); });
+}
+
+std::optional<std::string> TagSet::nonEmptyText(std::string_view path) const {
+    return firstOf<std::string>(m_directories, [&](const DmTags& tags) { return tags.nonEmptyText(path); });
+}
+
+std::optional<nlohmann::json> TagSet::value(std::string_view path) const {
+    return firstOf<nlohmann::json>(m_directories, [&](const DmTags& tags) { return tags.value(path); });
+}
+
+std::optional<nlohmann::json> TagSet::fields(std::string_view path) const {
+    return firstOf<nlohmann::json>(m_directories, [&](const DmTags& tags) { return tags.fields(path); });
+}
+
+std::optional<double> TagSet::number(std::initializer_list<std::string_view> paths) const {
+    return firstOf<double>(m_directories, [&](const DmTags& tags) {
+        for (std::string_view path : paths) {
+            if (std::optional<double> found = tags.number(path)) {
+                return found;
+            }
+        }
+        return std::optional<double>();
+    });
+}
+
+std::optional<std::string> TagSet::nonEmptyText(std::initializer_list<std::string_view> paths) const {
+    return firstOf<std::string>(m_directories, [&](const DmTags& tags) {
+        for (std::string_view path : paths) {
+            if (std::optional<std::string> found = tags.nonEmptyText(path)) {
+                return found;
+            }
+        }
+        return std::optional<std::string>();
+    });
 }
 
 } // namespace trestan::gatan

@@ -2,10 +2,12 @@
 
 #include "velmora/MetadataNode.h"
 
+#include <initializer_list>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace trestan::gatan {
 
@@ -27,7 +29,8 @@ public:
 
     /// A numeric scalar (element 0 of a run), as a double.
     std::optional<double> number(std::string_view path) const;
-    /// A text value.
+    /// A text value. Besides DM's own text tags, an array of 8-bit integers, which other writers
+    /// use for text, is read as text (UTF-8 when it is valid UTF-8, else Latin-1) up to its first NUL.
     std::optional<std::string> text(std::string_view path) const;
     /// A text value that is not empty.
     std::optional<std::string> nonEmptyText(std::string_view path) const;
@@ -39,6 +42,32 @@ public:
 
 private:
     const velmora::MetadataNode* m_node = nullptr;
+};
+
+/// Look-ups in several tag directories in turn: each gives the first directory's value that is
+/// there. The first directory is an image's own "ImageTags"; the others hold what the images it was
+/// made from recorded.
+class TagSet {
+public:
+    explicit TagSet(std::vector<DmTags> directories) : m_directories(std::move(directories)) {}
+
+    /// Whether some directory has the tag or directory at `path`.
+    bool has(std::string_view path) const;
+    std::optional<double> number(std::string_view path) const;
+    std::optional<std::string> text(std::string_view path) const;
+    std::optional<std::string> nonEmptyText(std::string_view path) const;
+    std::optional<nlohmann::json> value(std::string_view path) const;
+    std::optional<nlohmann::json> fields(std::string_view path) const;
+
+    /// The first of `paths`, in order, that has a value, looked for in the first directory before
+    /// the next.
+    std::optional<double> number(std::initializer_list<std::string_view> paths) const;
+    std::optional<std::string> nonEmptyText(std::initializer_list<std::string_view> paths) const;
+
+    const std::vector<DmTags>& directories() const { return m_directories; }
+
+private:
+    std::vector<DmTags> m_directories;
 };
 
 /// A value as JSON (see DmTags::value); empty for an empty run.

@@ -33,8 +33,9 @@ struct MappedSignal {
     /// the fastest-varying one of the stored pixels). Frame axes of length 1 are dropped; a spectrum
     /// image has its spectrum axis last, so this can differ from the plain reversed order.
     std::vector<std::size_t> frameAxes;
-    /// {"frame", "shape", "axes", "General", "Signal", "Acquisition_instrument"}. Keys whose tags the
-    /// file lacks are left out.
+    /// {"frame", "shape", "axes", "General", "Sample", "Signal", "Acquisition_instrument"}. Keys
+    /// whose tags the file lacks are left out; "General" always has a "title" ("" when the image
+    /// has no name). docs/metadata-rules.md gives every key's tags.
     nlohmann::json json;
 };
 
