@@ -52,29 +52,29 @@ std::string upperCase(std::string text) {
     return text;
 }
 
-// The microscope the image was taken in, as its illumination mode says: a mode whose name holds
-// "STEM" scans a TEM's beam, one whose name holds "SEM" is a scanning electron microscope's, any
-// other is a TEM's. Without an illumination mode the operation mode tells scanning (STEM) from
-// imaging and diffraction (TEM).
+// The microscope the image was taken in, from its illumination and operation modes. An
+// illumination mode whose name holds "SEM" (and not "STEM") is a scanning electron microscope's.
+// Otherwise a scanning mode makes it STEM: an illumination mode naming STEM or scanning
+// ("STEM NANOPROBE", "HRSTEM"), or a scanning operation mode. Any other illumination mode, or an
+// imaging or diffraction operation mode, is a TEM's.
 enum class Mode { Unknown, Tem, Stem, Sem };
 
 Mode microscopeMode(const TagSet& tags) {
-    if (const std::optional<std::string> illumination =
-            tags.nonEmptyText("Microscope Info/Illumination Mode")) {
-        const std::string mode = upperCase(*illumination);
-        if (mode.find("STEM") != std::string::npos) {
-            return Mode::Stem;
-        }
-        return mode.find("SEM") != std::string::npos ? Mode::Sem : Mode::Tem;
+    const std::string illumination =
+        upperCase(tags.nonEmptyText("Microscope Info/Illumination Mode").value_or(""));
+    const std::string operation = upperCase(tags.nonEmptyText("Microscope Info/Operation Mode").value_or(""));
+    const auto names = [](const std::string& mode, const char* word) {
+        return mode.find(word) != std::string::npos;
+    };
+    if (names(illumination, "SEM") && !names(illumination, "STEM")) {
+        return Mode::Sem;
     }
-    if (const std::optional<std::string> operation = tags.nonEmptyText("Microscope Info/Operation Mode")) {
-        const std::string mode = upperCase(*operation);
-        if (mode == "SCANNING") {
-            return Mode::Stem;
-        }
-        if (mode == "IMAGING" || mode == "DIFFRACTION") {
-            return Mode::Tem;
-        }
+    if (names(illumination, "STEM") || names(illumination, "SCAN") || names(operation, "STEM") ||
+        names(operation, "SCAN")) {
+        return Mode::Stem;
+    }
+    if (!illumination.empty() || operation == "IMAGING" || operation == "DIFFRACTION") {
+        return Mode::Tem;
     }
     return Mode::Unknown;
 }
