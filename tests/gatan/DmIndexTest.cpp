@@ -265,6 +265,7 @@ TEST(DmIndex, FramesCutShortReadAsZerosPastTheEnd) {
                 read(frame, first, std::min<std::uint64_t>(100, got.size() - first), got.data() + first);
             }
             EXPECT_EQ(got, expected) << "cut at " << kept;
+            read(frame, got.size(), 0, nullptr);
             EXPECT_EQ(errorOf<velmora::InvalidArgument>([&] { read(frame, 500, 13, got.data()); }),
                       "13 bytes from byte 500 are outside the 512 bytes of frame 0");
         }

@@ -105,7 +105,9 @@ void readOrZero(const DmIndex::Frame& frame, std::uint64_t firstByte, std::uint6
             done += delivered;
         }
     }
-    std::memset(out + done, 0, count - done);
+    if (done < count) {
+        std::memset(out + done, 0, count - done);
+    }
 }
 
 } // namespace
