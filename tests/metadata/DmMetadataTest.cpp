@@ -238,10 +238,11 @@ dmwriter::Tag tagOf(const std::string& spec) {
     const std::string type = spec.substr(0, space);
     const std::string value = spec.substr(space + 1);
     if (type == "u8text") {
-        const std::string text = json::parse(value).get<std::string>();
-        return Tag::array(
-            dmwriter::ElementType::UInt8,
-            std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+        std::vector<std::uint8_t> bytes;
+        for (const char16_t unit : utf16(json::parse(value).get<std::string>())) {
+            bytes.push_back(static_cast<std::uint8_t>(unit));
+        }
+        return Tag::array(dmwriter::ElementType::UInt8, std::span<const std::uint8_t>(bytes));
     }
     if (type == "string") {
         return Tag::string(utf16(json::parse(value).get<std::string>()));

@@ -42,7 +42,7 @@ def tag_of(spec):
         return text_tag(json.loads(spec))
     kind, value = spec.split(" ", 1)
     if kind == "u8text":
-        data = json.loads(value).encode("utf-8")
+        data = json.loads(value).encode("latin-1")
         return Tag([20, 10, len(data)], data)
     if kind == "string":
         units = json.loads(value).encode("utf-16-le")
