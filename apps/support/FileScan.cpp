@@ -6,10 +6,11 @@
 #include <atomic>
 #include <cctype>
 #include <condition_variable>
+#include <exception>
 #include <filesystem>
 #include <glob.h>
 #include <mutex>
-#include <optional>
+#include <new>
 #include <thread>
 
 namespace trestan::app {
@@ -52,10 +53,9 @@ void walkDirectory(const fs::path& top, std::vector<std::string>& files) {
     files.insert(files.end(), found.begin(), found.end());
 }
 
-nlohmann::ordered_json mainKeys(const nlohmann::json& signal) {
-    nlohmann::ordered_json keys = nlohmann::ordered_json::object();
+void addMainKeys(const nlohmann::json& signal, nlohmann::ordered_json& keys) {
     keys["frame"] = signal.at("frame");
-    keys["shape"] = nlohmann::ordered_json(signal.at("shape"));
+    keys["shape"] = signal.at("shape").get<std::vector<std::size_t>>();
     const nlohmann::json& general = signal.at("General");
     for (const char* key : {"title", "date", "time"}) {
         if (general.contains(key)) {
@@ -75,10 +75,55 @@ nlohmann::ordered_json mainKeys(const nlohmann::json& signal) {
             }
         }
     }
+}
+
+// Empties `value` from its leaves up. nlohmann's destructor moves the children of an array or an
+// object to a heap-allocated stack before it frees them, so it needs memory, and one that finds none
+// ends the process; a value emptied leaf-first has no children left to move.
+template <typename Json> void dismantle(Json& value) noexcept {
+    if (value.is_structured()) {
+        for (Json& child : value) {
+            dismantle(child);
+        }
+        value.clear();
+    }
+}
+
+// Dismantles a value when its scope ends, on an exception too.
+template <typename Json> class DismantleAtExit {
+public:
+    explicit DismantleAtExit(Json& value) : m_value(value) {}
+    ~DismantleAtExit() { dismantle(m_value); }
+    DismantleAtExit(const DismantleAtExit&) = delete;
+    DismantleAtExit& operator=(const DismantleAtExit&) = delete;
+
+private:
+    Json& m_value;
+};
+
+nlohmann::ordered_json mainKeys(const nlohmann::json& signal) {
+    nlohmann::ordered_json keys = nlohmann::ordered_json::object();
+    try {
+        addMainKeys(signal, keys);
+    } catch (...) {
+        dismantle(keys);
+        throw;
+    }
     return keys;
 }
 
 } // namespace
+
+ScanRecord& ScanRecord::operator=(ScanRecord&& other) noexcept {
+    dismantle(record);
+    record = std::move(other.record);
+    failed = other.failed;
+    return *this;
+}
+
+ScanRecord::~ScanRecord() {
+    dismantle(record);
+}
 
 std::vector<std::string> expandScanPaths(const std::vector<std::string>& paths) {
     std::vector<std::string> files;
@@ -112,7 +157,11 @@ std::vector<std::string> expandScanPaths(const std::vector<std::string>& paths) 
 }
 
 ScanRecord scanFile(PluginHost& host, const std::string& path) {
+    // Objects are made whole before members go in: nlohmann turns a null value into an object as it
+    // inserts the first member, and a failure to allocate there leaves a value its destructor
+    // crashes on.
     ScanRecord result;
+    result.record = nlohmann::ordered_json::object();
     result.record["path"] = path;
     std::error_code statusError;
     const fs::file_status status = fs::status(path, statusError);
@@ -147,19 +196,23 @@ ScanRecord scanFile(PluginHost& host, const std::string& path) {
         const bool dm = file.format == "DM" && root;
         const gatan::FrameRoles roles = dm ? gatan::frameRoles(*root, frameCount) : gatan::FrameRoles{};
         nlohmann::ordered_json frames = nlohmann::ordered_json::array();
+        const DismantleAtExit framesAtExit(frames);
         for (std::size_t i = 0; i < frameCount; ++i) {
             const std::shared_ptr<velmora::ImageView> frame = view.frame(i);
-            nlohmann::ordered_json entry;
+            nlohmann::ordered_json entry = nlohmann::ordered_json::object();
+            const DismantleAtExit entryAtExit(entry);
             entry["index"] = i;
             entry["shape"] = frame->shape().values();
             entry["type"] = frame->dataType().name();
             if (const std::shared_ptr<velmora::ImageProperties> properties = frame->properties()) {
                 const velmora::SpatialCalibrationProperty& calibration = properties->calibration();
-                entry["calibration"] = {
-                    {"origin", {calibration.origin()[0], calibration.origin()[1], calibration.origin()[2]}},
-                    {"spacing",
-                     {calibration.spacing()[0], calibration.spacing()[1], calibration.spacing()[2]}},
-                    {"unit", calibration.unit()}};
+                // Built in place: a nested temporary that fails halfway needs memory to be freed.
+                nlohmann::ordered_json& place = entry["calibration"] = nlohmann::ordered_json::object();
+                place["origin"] =
+                    std::vector<double>(calibration.origin().begin(), calibration.origin().end());
+                place["spacing"] =
+                    std::vector<double>(calibration.spacing().begin(), calibration.spacing().end());
+                place["unit"] = calibration.unit();
             }
             entry["thumbnail"] = roles.isThumbnail(i);
             frames.push_back(std::move(entry));
@@ -167,10 +220,14 @@ ScanRecord scanFile(PluginHost& host, const std::string& path) {
         result.record["frames"] = std::move(frames);
         if (dm && roles.main) {
             result.record["main"] = *roles.main;
-            const gatan::MappedSignal signal =
+            gatan::MappedSignal signal =
                 gatan::mapSignal(*root, *roles.main, view.frame(*roles.main)->shape().values());
+            const DismantleAtExit signalAtExit(signal.json);
             result.record["metadata"] = mainKeys(signal.json);
         }
+    } catch (const std::bad_alloc&) {
+        result.record["error"] = "out of memory";
+        result.failed = true;
     } catch (const std::exception& error) {
         result.record["error"] = error.what();
         result.failed = true;
@@ -178,42 +235,107 @@ ScanRecord scanFile(PluginHost& host, const std::string& path) {
     return result;
 }
 
-void scanFiles(PluginHost& host, const std::vector<std::string>& files, std::size_t jobs,
-               const std::function<void(std::size_t index, ScanRecord&& record)>& consume) {
-    host.registry(); // scanned once here, read-only from the workers
+std::size_t scanWorkers(std::size_t jobs, std::size_t fileCount) {
+    const std::size_t cores = std::max(1U, std::thread::hardware_concurrency());
     if (jobs == 0) {
-        jobs = std::thread::hardware_concurrency();
+        jobs = cores;
     }
-    jobs = std::max<std::size_t>(1, std::min(files.size(), jobs));
+    return std::max<std::size_t>(1, std::min({jobs, cores * MaximumWorkersPerCore, fileCount}));
+}
+
+namespace {
+
+// The outcome of one file: its record, or what escaped scanFile (memory exhausted, say).
+struct ScanSlot {
+    ScanRecord record;
+    std::exception_ptr failure;
+    bool done = false;
+};
+
+ScanSlot scanSlot(PluginHost& host, const std::string& path) noexcept {
+    ScanSlot slot;
+    try {
+        slot.record = scanFile(host, path);
+    } catch (...) {
+        slot.failure = std::current_exception();
+    }
+    slot.done = true;
+    return slot;
+}
+
+// The record of a file whose scan failed outside what scanFile reports; made on the consuming
+// thread, where a failure to make it ends the scan with an exception instead of ending the process.
+ScanRecord failureRecord(const std::string& path, const std::exception_ptr& failure) {
+    ScanRecord result;
+    result.record = nlohmann::ordered_json::object();
+    result.record["path"] = path;
+    try {
+        std::rethrow_exception(failure);
+    } catch (const std::bad_alloc&) {
+        result.record["error"] = "out of memory";
+    } catch (const std::exception& error) {
+        result.record["error"] = error.what();
+    } catch (...) {
+        result.record["error"] = "unknown failure";
+    }
+    result.failed = true;
+    return result;
+}
+
+} // namespace
+
+ScanThreads scanFiles(PluginHost& host, const std::vector<std::string>& files, std::size_t jobs,
+                      const std::function<void(std::size_t index, ScanRecord&& record)>& consume) {
+    host.registry(); // scanned once here, read-only from the workers
+    ScanThreads threads;
+    threads.wanted = scanWorkers(jobs, files.size());
 
     // Workers take files in turn; records are handed over in file order as they become ready.
-    std::vector<std::optional<ScanRecord>> results(files.size());
+    std::vector<ScanSlot> slots(files.size());
     std::atomic<std::size_t> next{0};
     std::mutex mutex;
     std::condition_variable ready;
     std::vector<std::jthread> workers;
-    for (std::size_t w = 0; w < jobs; ++w) {
-        workers.emplace_back([&] {
-            for (std::size_t i = next++; i < files.size(); i = next++) {
-                ScanRecord result = scanFile(host, files[i]);
-                {
-                    const std::lock_guard lock(mutex);
-                    results[i] = std::move(result);
+    // Leaving early (consume threw) stops the workers at their next file; they are joined next.
+    struct StopWorkers {
+        std::atomic<std::size_t>& next;
+        std::size_t end;
+        ~StopWorkers() { next = end; }
+    } stopWorkers{next, files.size()};
+    try {
+        workers.reserve(threads.wanted);
+        while (workers.size() < threads.wanted) {
+            workers.emplace_back([&] {
+                for (std::size_t i = next++; i < files.size(); i = next++) {
+                    ScanSlot slot = scanSlot(host, files[i]);
+                    {
+                        const std::lock_guard lock(mutex);
+                        slots[i] = std::move(slot);
+                    }
+                    ready.notify_all();
                 }
-                ready.notify_all();
-            }
-        });
-    }
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        ScanRecord result;
-        {
-            std::unique_lock lock(mutex);
-            ready.wait(lock, [&] { return results[i].has_value(); });
-            result = std::move(*results[i]);
-            results[i].reset();
+            });
         }
-        consume(i, std::move(result));
+    } catch (const std::exception& error) {
+        // No more threads (a thread limit, an address-space limit): the scan goes on with those
+        // that started, or on this thread alone.
+        threads.failure = error.what();
     }
+    threads.started = workers.size();
+
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        ScanSlot slot;
+        if (workers.empty()) {
+            slot = scanSlot(host, files[i]);
+        } else {
+            std::unique_lock lock(mutex);
+            ready.wait(lock, [&] { return slots[i].done; });
+            slot = std::move(slots[i]);
+            slots[i] = ScanSlot{};
+        }
+        consume(i, slot.failure ? failureRecord(files[i], slot.failure) : std::move(slot.record));
+    }
+    return threads;
 }
 
 } // namespace trestan::app

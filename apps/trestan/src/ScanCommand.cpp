@@ -135,17 +135,24 @@ int ScanCommand::run(app::PluginHost& host) {
     }
     ProgressBar progress(files.size());
     bool failed = false;
-    app::scanFiles(host, files, m_jobs, [&](std::size_t index, app::ScanRecord&& result) {
-        failed = failed || result.failed;
-        if (m_csv) {
-            std::cout << csvRow(result.record) << '\n';
-        } else {
-            std::cout << result.record.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
-                      << '\n';
-        }
-        progress.update(index + 1, index + 1 == files.size());
-    });
+    const app::ScanThreads threads =
+        app::scanFiles(host, files, m_jobs, [&](std::size_t index, app::ScanRecord&& result) {
+            failed = failed || result.failed;
+            if (m_csv) {
+                std::cout << csvRow(result.record) << '\n';
+            } else {
+                std::cout << result.record.dump(-1, ' ', false,
+                                                nlohmann::ordered_json::error_handler_t::replace)
+                          << '\n';
+            }
+            progress.update(index + 1, index + 1 == files.size());
+        });
     progress.finish();
+    if (threads.started < threads.wanted) {
+        std::cerr << "trestan: warning: " << threads.started << " of " << threads.wanted
+                  << " threads could be started (" << threads.failure << "); the scan ran on "
+                  << (threads.started == 0 ? "the main thread" : "those") << '\n';
+    }
     return failed ? ExitFileError : ExitSuccess;
 }
 
