@@ -1,0 +1,76 @@
+// What the Gatan format offers hosts beyond its plugin: the index of a DM file, made by the reader's
+// own walk and frame description, reads of its frames' stored bytes, the frames' roles as the file
+// lists them, and the microscopy metadata mapped from its tags.
+
+#include "trestan/gatan/DmIndex.h"
+#include "trestan/gatan/DmMetadata.h"
+#include "trestan/toolkit/FormatRegistry.h"
+
+namespace trestan::gatan {
+
+namespace {
+
+using toolkit::FileIndex;
+using toolkit::IndexedFrame;
+
+/// The reader's description of a frame for its positioned reads: only where the bytes lie matters.
+DmIndex::Frame located(const IndexedFrame& frame) {
+    DmIndex::Frame located;
+    located.index = frame.index;
+    located.offset = frame.offset;
+    located.byteCount = frame.byteCount;
+    located.bytesInFile = frame.bytesInFile;
+    return located;
+}
+
+class GatanFormatSupport final : public toolkit::FormatSupport {
+public:
+    std::string format() const override { return "DM"; }
+    std::vector<std::string> extensions() const override { return {"dm3", "dm4"}; }
+
+    FileIndex index(const std::string& path) const override {
+        const DmIndex dm = DmIndex::build(path);
+        FileIndex index{format(), dm.metadata(), {}, dm.fileSize()};
+        index.frames.reserve(dm.frames().size());
+        for (const DmIndex::Frame& frame : dm.frames()) {
+            index.frames.push_back({frame.index, frame.shape, frame.dataType, frame.layout, frame.offset,
+                                    frame.byteCount, frame.bytesInFile, frame.properties});
+        }
+        return index;
+    }
+
+    void readFrameBytes(int fd, const IndexedFrame& frame, std::uint64_t firstByte, std::uint64_t count,
+                        void* destination) const override {
+        gatan::readFrameBytes(fd, located(frame), firstByte, count, destination);
+    }
+
+    toolkit::FrameRoles frameRoles(const FileIndex& index) const override {
+        if (!index.metadata) {
+            return FormatSupport::frameRoles(index);
+        }
+        FrameRoles roles = gatan::frameRoles(*index.metadata, index.frames.size());
+        return {std::move(roles.thumbnail), roles.main};
+    }
+
+    std::vector<toolkit::MappedImage> mapImages(const FileIndex& index) const override {
+        std::vector<toolkit::MappedImage> images;
+        if (!index.metadata) {
+            return images;
+        }
+        const FrameRoles roles = gatan::frameRoles(*index.metadata, index.frames.size());
+        for (const IndexedFrame& frame : index.frames) {
+            if (!roles.isThumbnail(frame.index)) {
+                MappedSignal signal = mapSignal(*index.metadata, frame.index, frame.shape.values());
+                images.push_back({signal.frame, std::move(signal.frameAxes), std::move(signal.json)});
+            }
+        }
+        return images;
+    }
+};
+
+} // namespace
+
+} // namespace trestan::gatan
+
+using GatanFormatSupport = trestan::gatan::GatanFormatSupport;
+TRESTAN_REGISTER_FORMAT_SUPPORT(GatanFormatSupport)
