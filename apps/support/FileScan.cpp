@@ -112,7 +112,122 @@ nlohmann::ordered_json mainKeys(const nlohmann::json& signal) {
     return keys;
 }
 
+// The length of the valid UTF-8 sequence that starts `text` (at most `size` bytes), or 0 when it
+// does not start with one: no overlong forms, no surrogates, nothing past U+10FFFF.
+std::size_t validSequence(const unsigned char* text, std::size_t size) {
+    const unsigned char lead = text[0];
+    std::size_t length = 0;
+    unsigned char low = 0x80; // the range of the second byte
+    unsigned char high = 0xBF;
+    if (lead < 0x80) {
+        return 1;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (size < length || text[1] < low || text[1] > high) {
+        return 0;
+    }
+    for (std::size_t i = 2; i < length; ++i) {
+        if (text[i] < 0x80 || text[i] > 0xBF) {
+            return 0;
+        }
+    }
+    return length;
+}
+
+// `text` as a JSON string literal: escaped as nlohmann escapes it, bytes of no valid UTF-8 sequence
+// as \udcXY.
+void quoteEscapingInvalidBytes(std::string& out, const std::string& text) {
+    static constexpr char Hex[] = "0123456789abcdef";
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    out += '"';
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char byte = bytes[i];
+        const std::size_t length = validSequence(bytes + i, text.size() - i);
+        if (length == 0) {
+            out += "\\udc";
+            out += Hex[byte >> 4];
+            out += Hex[byte & 0x0F];
+            ++i;
+            continue;
+        }
+        switch (byte) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (byte < 0x20) {
+                out += "\\u00";
+                out += Hex[byte >> 4];
+                out += Hex[byte & 0x0F];
+            } else {
+                out.append(text, i, length);
+            }
+        }
+        i += length;
+    }
+    out += '"';
+}
+
+void dumpValue(std::string& out, const nlohmann::ordered_json& value) {
+    if (value.is_object()) {
+        out += '{';
+        for (auto it = value.begin(); it != value.end(); ++it) {
+            out += it == value.begin() ? "" : ",";
+            quoteEscapingInvalidBytes(out, it.key());
+            out += ':';
+            dumpValue(out, it.value());
+        }
+        out += '}';
+    } else if (value.is_array()) {
+        out += '[';
+        for (auto it = value.begin(); it != value.end(); ++it) {
+            out += it == value.begin() ? "" : ",";
+            dumpValue(out, *it);
+        }
+        out += ']';
+    } else if (value.is_string()) {
+        quoteEscapingInvalidBytes(out, value.get_ref<const std::string&>());
+    } else {
+        out += value.dump(); // numbers, booleans and null as nlohmann writes them
+    }
+}
+
 } // namespace
+
+std::string dumpScanRecord(const nlohmann::ordered_json& record) {
+    std::string text;
+    dumpValue(text, record);
+    return text;
+}
 
 ScanRecord& ScanRecord::operator=(ScanRecord&& other) noexcept {
     dismantle(record);

@@ -24,6 +24,12 @@ struct ScanRecord {
     ~ScanRecord();
 };
 
+/// `record` as one line of JSON (without the newline), as `trestan scan` prints it and trestan.scan()
+/// reads it: nlohmann's compact text, except that the bytes of a string that are not valid UTF-8 (a
+/// file name's, mostly) are written as the escapes \udc80 to \udcff, Python's surrogate escapes, so
+/// that os.fsencode() of the string read back gives those bytes again.
+std::string dumpScanRecord(const nlohmann::ordered_json& record);
+
 /// The files that `paths` name: files as given, directories walked recursively for .dm3 and .dm4
 /// files (any case), and glob patterns expanded. A path that names nothing, and a folder that cannot
 /// be listed, are kept as they are, so that scanning them reports the failure.

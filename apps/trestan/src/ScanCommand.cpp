@@ -12,6 +12,8 @@ namespace trestan::cli {
 
 namespace {
 
+// A field as its bytes, quoted when it holds a comma, a quote or a line break. A file name that is
+// not UTF-8 keeps the bytes the file system gave it.
 std::string csvField(const std::string& text) {
     if (text.find_first_of(",\"\n\r") == std::string::npos) {
         return text;
@@ -141,9 +143,8 @@ int ScanCommand::run(app::PluginHost& host) {
             if (m_csv) {
                 std::cout << csvRow(result.record) << '\n';
             } else {
-                std::cout << result.record.dump(-1, ' ', false,
-                                                nlohmann::ordered_json::error_handler_t::replace)
-                          << '\n';
+                // Bytes of a name that are not UTF-8 as \udcXY: Python's os.fsencode() gives them back.
+                std::cout << app::dumpScanRecord(result.record) << '\n';
             }
             progress.update(index + 1, index + 1 == files.size());
         });
