@@ -128,6 +128,15 @@ int main(int argc, char** argv) {
     ImageDefinition huge = image(12, {1, 1}, Bytes(64, 0), {});
     huge.dimensions = {1000000, 1000000};
     write(directory / "huge.dm4", imageFile({huge}));
+    // Float32 frames of 32 MiB and 6 GiB, declared by files of a kilobyte, for exports that take a
+    // while and for what memory a frame's export needs.
+    for (const auto& [name, dimensions] :
+         {std::pair<const char*, std::vector<std::uint32_t>>{"large.dm4", {4096, 2048}},
+          std::pair<const char*, std::vector<std::uint32_t>>{"vast.dm4", {49152, 32768}}}) {
+        ImageDefinition declared = image(2, {1, 1}, Bytes(64, 0), {});
+        declared.dimensions = dimensions;
+        write(directory / name, imageFile({declared}));
+    }
     // A folder and a FIFO named like DM files: readers refuse the FIFO at once instead of waiting
     // for a writer.
     std::filesystem::create_directories(directory / "folder.dm4");

@@ -2,7 +2,9 @@
 
 #include "CommandLineError.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 namespace trestan::cli {
@@ -20,8 +22,15 @@ OutputFile::~OutputFile() {
 }
 
 void OutputFile::write(const void* data, std::size_t size) {
-    if (size > 0 && std::fwrite(data, 1, size, m_file) != size) {
-        throw OutputError(m_path, std::string("cannot write the file: ") + std::strerror(errno));
+    // In pieces: a signal that ends the process is handled between two writes, and one write of a
+    // whole frame can take seconds.
+    constexpr std::size_t Piece = std::size_t{8} << 20;
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    for (std::size_t done = 0; done < size; done += Piece) {
+        const std::size_t count = std::min(Piece, size - done);
+        if (std::fwrite(bytes + done, 1, count, m_file) != count) {
+            throw OutputError(m_path, std::string("cannot write the file: ") + std::strerror(errno));
+        }
     }
 }
 

@@ -2,12 +2,15 @@
 
 #include "CommandLineError.h"
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -26,6 +29,64 @@ mode_t newFileMode() {
     ::umask(mask);
     return 0666 & ~mask;
 }
+
+// The staged file that a signal ending the process removes first, while one exists. A pointer
+// into the StagedOutput's own path: the handler only reads it.
+std::atomic<const char*> g_stagedPath{nullptr};
+static_assert(std::atomic<const char*>::is_always_lock_free, "the signal handler reads it");
+
+constexpr int EndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// Async-signal-safe: removes the staged file, then ends the process by the same signal with its
+// default action, so that the caller sees what stopped it (a shell reports 128 + the signal).
+extern "C" void removeStagedFileAndEnd(int signal) {
+    if (const char* path = g_stagedPath.load()) {
+        ::unlink(path);
+    }
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    ::sigemptyset(&action.sa_mask);
+    ::sigaction(signal, &action, nullptr);
+    ::raise(signal); // delivered when the handler returns: the signal is blocked until then
+}
+
+// Installs the handler for the signals that end the process, once; a signal the process was
+// started ignoring (SIGHUP under nohup) stays ignored.
+void handleEndingSignals() {
+    static const bool installed = [] {
+        for (int signal : EndingSignals) {
+            struct sigaction current {};
+            if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) {
+                continue;
+            }
+            struct sigaction action {};
+            action.sa_handler = removeStagedFileAndEnd;
+            ::sigemptyset(&action.sa_mask);
+            ::sigaction(signal, &action, nullptr);
+        }
+        return true;
+    }();
+    (void)installed;
+}
+
+// Blocks the ending signals for its lifetime: the staged file is created and published as one step.
+class EndingSignalsBlocked {
+public:
+    EndingSignalsBlocked() {
+        sigset_t blocked;
+        ::sigemptyset(&blocked);
+        for (int signal : EndingSignals) {
+            ::sigaddset(&blocked, signal);
+        }
+        ::pthread_sigmask(SIG_BLOCK, &blocked, &m_previous);
+    }
+    ~EndingSignalsBlocked() { ::pthread_sigmask(SIG_SETMASK, &m_previous, nullptr); }
+    EndingSignalsBlocked(const EndingSignalsBlocked&) = delete;
+    EndingSignalsBlocked& operator=(const EndingSignalsBlocked&) = delete;
+
+private:
+    sigset_t m_previous;
+};
 
 } // namespace
 
@@ -61,12 +122,18 @@ StagedOutput::StagedOutput(std::string target) : m_target(std::move(target)) {
     std::string pattern = (folder / hidden).string();
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
-    const int descriptor = ::mkstemp(name.data());
-    if (descriptor < 0) {
-        throw OutputError(m_target, "cannot create the file: " + systemReason());
+    handleEndingSignals();
+    int descriptor = -1;
+    {
+        const EndingSignalsBlocked blocked;
+        descriptor = ::mkstemp(name.data());
+        if (descriptor < 0) {
+            throw OutputError(m_target, "cannot create the file: " + systemReason());
+        }
+        m_path = name.data();
+        m_staged = true;
+        g_stagedPath = m_path.c_str();
     }
-    m_path = name.data();
-    m_staged = true;
     // The replacement keeps the read, write and execute bits of the file it replaces, but not its
     // set-user-ID, set-group-ID or sticky bits: a file of new content is not a program someone
     // granted privileges to.
@@ -77,6 +144,9 @@ StagedOutput::StagedOutput(std::string target) : m_target(std::move(target)) {
     const std::string reason = systemReason();
     ::close(descriptor);
     if (!modeSet) {
+        // The destructor does not run for a constructor that throws.
+        std::remove(m_path.c_str());
+        unpublish();
         throw OutputError(m_target, "cannot create the file: " + reason);
     }
 }
@@ -85,6 +155,12 @@ StagedOutput::~StagedOutput() {
     if (m_staged && !m_committed) {
         std::remove(m_path.c_str());
     }
+    unpublish();
+}
+
+void StagedOutput::unpublish() {
+    const char* mine = m_path.c_str();
+    g_stagedPath.compare_exchange_strong(mine, nullptr);
 }
 
 void StagedOutput::commit() {
@@ -107,6 +183,7 @@ void StagedOutput::commit() {
         throw OutputError(m_target, "cannot replace the file: " + systemReason());
     }
     m_committed = true;
+    unpublish();
 }
 
 } // namespace trestan::cli

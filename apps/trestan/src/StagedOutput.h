@@ -8,6 +8,8 @@ namespace trestan::cli {
 /// write that fails midway (a full disk, a lost network mount) leaves the target as it was and no
 /// partial file behind. A target that exists and is not a regular file (a device, a pipe) is written
 /// in place; a symbolic link to a regular file is kept, and the file it names is replaced.
+/// SIGINT, SIGTERM or SIGHUP while the temporary file exists removes it before the signal ends the
+/// process (one staged output at a time is looked after).
 class StagedOutput {
 public:
     /// Creates the temporary file in the target's folder, with the permission bits the target has
@@ -27,6 +29,9 @@ public:
     void commit();
 
 private:
+    /// The signal handler no longer removes the temporary file.
+    void unpublish();
+
     std::string m_target;      ///< as given, for messages
     std::string m_destination; ///< the file replaced: the target, or the file a link to it names
     std::string m_path;

@@ -7,6 +7,7 @@
 #include "TreeCommand.h"
 
 #include <CLI/CLI.hpp>
+#include <csignal>
 #include <filesystem>
 #include <iostream>
 #include <system_error>
@@ -25,6 +26,9 @@ std::string executablePath(const char* argv0) {
 
 int main(int argc, char** argv) {
     using namespace trestan::cli;
+    // A write past the file size limit fails with EFBIG and is reported, instead of the signal
+    // ending the process without a word (and leaving a staged export behind).
+    std::signal(SIGXFSZ, SIG_IGN);
 
     CLI::App app{"Reads image files through format plugins: lists formats, summarises files, prints "
                  "metadata trees and exports frames.",
