@@ -21,12 +21,11 @@ void bindScan(py::module_& module) {
                 py::gil_scoped_release release;
                 app::scanFiles(pluginHost(), files, workers,
                                [&](std::size_t index, app::ScanRecord&& result) {
-                                   lines[index] = result.record.dump(
-                                       -1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+                                   lines[index] = app::dumpScanRecord(result.record);
                                });
             }
             // The records become Python objects through the JSON text the command prints, so both
-            // give the same values.
+            // give the same values; names that are not UTF-8 come back as surrogate escapes.
             const py::object loads = py::module_::import("json").attr("loads");
             py::list records;
             for (const std::string& line : lines) {
