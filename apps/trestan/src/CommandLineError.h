@@ -32,4 +32,8 @@ private:
     std::string m_path;
 };
 
+/// What a failure says on standard error: its message, or "out of memory" for std::bad_alloc, whose
+/// own message ("std::bad_alloc") tells a user nothing.
+std::string failureText(const std::exception& error);
+
 } // namespace trestan::cli

@@ -91,15 +91,15 @@ int ExportCommand::run(app::PluginHost& host) {
     } catch (const UsageError&) {
         throw;
     } catch (const std::exception& error) {
-        std::cerr << "trestan: " << m_file << ": " << error.what() << '\n';
+        std::cerr << "trestan: " << m_file << ": " << failureText(error) << '\n';
         return ExitFileError;
     }
 
     FramePixels pixels;
     try {
-        pixels = FramePixels::read(*frame);
+        pixels = FramePixels::read(*frame, writer->workingBytes(frame->shape(), frame->dataType()));
     } catch (const std::exception& error) {
-        std::cerr << "trestan: " << m_file << ": frame " << index << ": " << error.what() << '\n';
+        std::cerr << "trestan: " << m_file << ": frame " << index << ": " << failureText(error) << '\n';
         return ExitFileError;
     }
     try {

@@ -1,9 +1,9 @@
 #include "FramePixels.h"
 
+#include "MemoryHeadroom.h"
 #include "velmora/Error.h"
 
 #include <new>
-#include <unistd.h>
 
 namespace trestan::cli {
 
@@ -29,15 +29,6 @@ std::size_t FramePixels::byteCount(const velmora::VectorX<std::size_t>& shape, v
 
 namespace {
 
-// Bytes of memory the machine has, or 0 when it cannot tell.
-std::uint64_t physicalMemory() {
-    const long pages = ::sysconf(_SC_PHYS_PAGES);
-    const long pageSize = ::sysconf(_SC_PAGE_SIZE);
-    return pages > 0 && pageSize > 0
-               ? static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize)
-               : 0;
-}
-
 std::string pixelsText(const velmora::VectorX<std::size_t>& shape, velmora::DataType type) {
     std::string text;
     for (std::size_t length : shape) {
@@ -48,7 +39,7 @@ std::string pixelsText(const velmora::VectorX<std::size_t>& shape, velmora::Data
 
 } // namespace
 
-FramePixels FramePixels::read(velmora::ImageView& frame) {
+FramePixels FramePixels::read(velmora::ImageView& frame, std::size_t workingBytes) {
     FramePixels pixels;
     pixels.m_shape = frame.shape();
     pixels.m_dataType = frame.dataType();
@@ -60,15 +51,16 @@ FramePixels FramePixels::read(velmora::ImageView& frame) {
         throw velmora::Error("frame has no valid data type (" + pixels.m_dataType.name() + ")");
     }
     pixels.m_elementCount = elementCount(pixels.m_shape);
-    // A file may declare an image far larger than itself (its missing pixels read as zeros): one
-    // that the machine cannot hold is refused before memory is asked for, and saying so beats a bare
-    // allocation failure.
+    // A file may declare an image far larger than itself (its missing pixels read as zeros): what
+    // this process cannot hold now is refused before memory is asked for, and saying so beats a bare
+    // allocation failure, or the kernel ending the process when the pages are touched.
     const std::size_t bytes = byteCount(pixels.m_shape, pixels.m_dataType);
-    const std::uint64_t memory = physicalMemory();
-    if (memory != 0 && bytes > memory) {
+    const std::uint64_t needed = std::uint64_t{bytes} + workingBytes;
+    if (const std::optional<MemoryHeadroom> headroom = MemoryHeadroom::now();
+        headroom && needed > headroom->bytes) {
         throw velmora::Error(pixelsText(pixels.m_shape, pixels.m_dataType) + " need " +
-                             std::to_string(bytes) + " bytes of memory, more than the " +
-                             std::to_string(memory) + " this machine has");
+                             std::to_string(needed) + " bytes of memory, more than the " +
+                             std::to_string(headroom->bytes) + " " + headroom->bound);
     }
     try {
         pixels.m_bytes.resize(bytes);

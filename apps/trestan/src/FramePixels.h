@@ -13,8 +13,10 @@ namespace trestan::cli {
 /// of dataType().elementSize() bytes per position (colour: 3 bytes per pixel).
 class FramePixels {
 public:
-    /// Reads the whole of `frame`. Fails with velmora::Error when its size does not fit in memory.
-    static FramePixels read(velmora::ImageView& frame);
+    /// Reads the whole of `frame`. Fails with velmora::Error, before it allocates, when its pixels
+    /// and `workingBytes` more (what the caller needs besides) do not fit in the memory this process
+    /// can still take (MemoryHeadroom).
+    static FramePixels read(velmora::ImageView& frame, std::size_t workingBytes = 0);
 
     /// Number of elements of a frame of this shape, or velmora::Error on overflow.
     static std::size_t elementCount(const velmora::VectorX<std::size_t>& shape);

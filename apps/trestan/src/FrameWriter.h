@@ -17,6 +17,10 @@ public:
     /// Throws UsageError when the format cannot hold a frame of this shape and type.
     virtual void checkSupported(const velmora::VectorX<std::size_t>& shape, velmora::DataType type) const = 0;
 
+    /// Memory that writing a frame of this shape and type takes besides the frame's pixels.
+    virtual std::size_t workingBytes(const velmora::VectorX<std::size_t>& shape,
+                                     velmora::DataType type) const;
+
     /// Writes `pixels` to `path`, replacing the file.
     virtual void write(const FramePixels& pixels, const std::string& path) const = 0;
 

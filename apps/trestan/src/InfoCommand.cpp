@@ -151,7 +151,7 @@ int InfoCommand::run(app::PluginHost& host) {
             }
         } catch (const std::exception& error) {
             std::cout.flush();
-            std::cerr << "trestan: " << path << ": " << error.what() << '\n';
+            std::cerr << "trestan: " << path << ": " << failureText(error) << '\n';
             exitCode = ExitFileError;
         }
     }

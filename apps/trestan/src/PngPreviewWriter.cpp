@@ -4,9 +4,12 @@
 #include "OutputFile.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cmath>
 #include <csetjmp>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <png.h>
 
@@ -20,44 +23,139 @@ template <typename T> double component(const std::uint8_t* element, std::size_t 
     return static_cast<double>(value);
 }
 
-// Component `index` of the element at `element` as a double.
-double componentValue(velmora::DataType type, const std::uint8_t* element, std::size_t index) {
+// Calls `visit` with the grey value of each of the first `count` elements of `bytes`: the element
+// itself, or the magnitude of a complex one. The element type is chosen once, outside the loop.
+template <typename Visit>
+void forEachGreyValue(velmora::DataType type, const std::uint8_t* bytes, std::size_t count, Visit&& visit) {
+    const auto each = [&]<typename T>(T*) {
+        const std::size_t size = type.elementSize();
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::uint8_t* element = bytes + i * size;
+            visit(type.isComplex() ? std::hypot(component<T>(element, 0), component<T>(element, 1))
+                                   : component<T>(element, 0));
+        }
+    };
     const std::uint32_t bits = type.bitsPerComponent();
     switch (type.kind()) {
     case velmora::PrimitiveKind::FloatingPoint:
-        return bits == 32 ? component<float>(element, index) : component<double>(element, index);
+        return bits == 32 ? each(static_cast<float*>(nullptr)) : each(static_cast<double*>(nullptr));
     case velmora::PrimitiveKind::SignedInteger:
         switch (bits) {
         case 8:
-            return component<std::int8_t>(element, index);
+            return each(static_cast<std::int8_t*>(nullptr));
         case 16:
-            return component<std::int16_t>(element, index);
+            return each(static_cast<std::int16_t*>(nullptr));
         case 32:
-            return component<std::int32_t>(element, index);
+            return each(static_cast<std::int32_t*>(nullptr));
         default:
-            return component<std::int64_t>(element, index);
+            return each(static_cast<std::int64_t*>(nullptr));
         }
     default:
         switch (bits) {
         case 8:
-            return component<std::uint8_t>(element, index);
+            return each(static_cast<std::uint8_t*>(nullptr));
         case 16:
-            return component<std::uint16_t>(element, index);
+            return each(static_cast<std::uint16_t*>(nullptr));
         case 32:
-            return component<std::uint32_t>(element, index);
+            return each(static_cast<std::uint32_t*>(nullptr));
         default:
-            return component<std::uint64_t>(element, index);
+            return each(static_cast<std::uint64_t*>(nullptr));
         }
     }
 }
 
-// The value at `rank` percent of the sorted finite values (nearest rank).
-double percentile(std::vector<double> values, double rank) {
-    const std::size_t position =
-        static_cast<std::size_t>(std::llround(rank / 100.0 * static_cast<double>(values.size() - 1)));
-    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(position), values.end());
-    return values[position];
+// Doubles as unsigned keys of the same order (-0.0 just below +0.0), and back.
+std::uint64_t orderKey(double value) {
+    const auto bits = std::bit_cast<std::uint64_t>(value);
+    return (bits >> 63) != 0 ? ~bits : bits | (std::uint64_t{1} << 63);
 }
+
+double fromOrderKey(std::uint64_t key) {
+    return std::bit_cast<double>((key >> 63) != 0 ? key & ~(std::uint64_t{1} << 63) : ~key);
+}
+
+// One order statistic being found digit by digit: the key's leading digits found so far and its rank
+// among the values that share them.
+struct RankedKey {
+    std::uint64_t rank = 0;
+    std::uint64_t prefix = 0;
+    std::vector<std::uint64_t> histogram = std::vector<std::uint64_t>(std::size_t{1} << 16);
+};
+
+} // namespace
+
+PngPreviewWriter::GreyScale PngPreviewWriter::greyScale(const FramePixels& pixels, std::size_t count) {
+    // The values at the low and high percentile ranks (nearest rank) of the finite values, found
+    // exactly without a copy of them: the key of each is fixed 16 bits at a time, from the top, by
+    // a histogram of the values whose keys begin with the bits fixed so far.
+    const velmora::DataType type = pixels.dataType();
+    const std::uint8_t* bytes = pixels.bytes().data();
+    std::uint64_t finite = 0;
+    double smallest = std::numeric_limits<double>::infinity();
+    double largest = -smallest;
+    forEachGreyValue(type, bytes, count, [&](double v) {
+        if (std::isfinite(v)) {
+            ++finite;
+            smallest = std::min(smallest, v);
+            largest = std::max(largest, v);
+        }
+    });
+    GreyScale scale;
+    if (finite == 0) {
+        return scale;
+    }
+    std::array<RankedKey, 2> ranked;
+    for (std::size_t t = 0; t < ranked.size(); ++t) {
+        const double rank = t == 0 ? LowPercentile : HighPercentile;
+        ranked[t].rank =
+            static_cast<std::uint64_t>(std::llround(rank / 100.0 * static_cast<double>(finite - 1)));
+    }
+    for (int shift = 48; shift >= 0; shift -= 16) {
+        const int known = 48 - shift; // bits of the prefix
+        for (RankedKey& target : ranked) {
+            std::fill(target.histogram.begin(), target.histogram.end(), 0);
+        }
+        forEachGreyValue(type, bytes, count, [&](double v) {
+            if (!std::isfinite(v)) {
+                return;
+            }
+            const std::uint64_t key = orderKey(v);
+            for (RankedKey& target : ranked) {
+                if (known == 0 || key >> (64 - known) == target.prefix) {
+                    ++target.histogram[(key >> shift) & 0xFFFF];
+                }
+            }
+        });
+        for (RankedKey& target : ranked) {
+            std::uint64_t digit = 0;
+            while (target.rank >= target.histogram[digit]) {
+                target.rank -= target.histogram[digit++];
+            }
+            target.prefix = (target.prefix << 16) | digit;
+        }
+    }
+    scale.low = fromOrderKey(ranked[0].prefix);
+    scale.high = fromOrderKey(ranked[1].prefix);
+    if (scale.high <= scale.low) {
+        // Almost all values equal (a sparse binary mask, say): stretch between the extremes so that
+        // the rare values stay visible.
+        scale.low = smallest;
+        scale.high = largest;
+    }
+    return scale;
+}
+
+std::uint8_t PngPreviewWriter::GreyScale::level(double v) const {
+    if (std::isnan(v) || high <= low || v <= low) {
+        return 0;
+    }
+    if (v >= high) {
+        return 255;
+    }
+    return static_cast<std::uint8_t>(std::lround((v - low) / (high - low) * 255.0));
+}
+
+namespace {
 
 struct PngFailure {
     std::string message;
@@ -70,11 +168,12 @@ struct PngFailure {
 
 void onPngWarning(png_structp, png_const_charp) {}
 
-// Writes the rows with libpng. libpng reports errors by longjmp back into this function; the frames
-// that the jump skips (libpng's and onPngError) hold no C++ object with a destructor. The error is
-// returned as a message, empty on success.
+// Writes `height` rows with libpng, each made by `makeRow` into `row` (which must not throw). libpng
+// reports errors by longjmp back into this function; the frames that the jump skips (libpng's and
+// onPngError) hold no C++ object with a destructor. The error is returned as a message, empty on
+// success.
 std::string encodePng(std::FILE* file, std::uint32_t width, std::uint32_t height, int colourType,
-                      const std::vector<png_bytep>& rows) {
+                      const std::function<const std::uint8_t*(std::uint32_t)>& makeRow) {
     PngFailure failure;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &failure, onPngError, onPngWarning);
     if (png == nullptr) {
@@ -93,7 +192,9 @@ std::string encodePng(std::FILE* file, std::uint32_t width, std::uint32_t height
     png_set_IHDR(png, info, width, height, 8, colourType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
-    png_write_image(png, const_cast<png_bytepp>(rows.data()));
+    for (std::uint32_t row = 0; row < height; ++row) {
+        png_write_row(png, makeRow(row));
+    }
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
     return {};
@@ -120,49 +221,10 @@ void PngPreviewWriter::checkSupported(const velmora::VectorX<std::size_t>& shape
     }
 }
 
-std::vector<std::uint8_t> PngPreviewWriter::greyLevels(const FramePixels& pixels, std::size_t count) {
-    const velmora::DataType type = pixels.dataType();
-    const std::size_t elementSize = type.elementSize();
-    std::vector<double> values(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::uint8_t* element = pixels.bytes().data() + i * elementSize;
-        if (type.isComplex()) {
-            values[i] = std::hypot(componentValue(type, element, 0), componentValue(type, element, 1));
-        } else {
-            values[i] = componentValue(type, element, 0);
-        }
-    }
-
-    std::vector<double> finite;
-    finite.reserve(count);
-    std::copy_if(values.begin(), values.end(), std::back_inserter(finite),
-                 [](double v) { return std::isfinite(v); });
-    double low = 0.0;
-    double high = 0.0;
-    if (!finite.empty()) {
-        low = percentile(finite, LowPercentile);
-        high = percentile(finite, HighPercentile);
-        if (high <= low) {
-            // Almost all values equal (a sparse binary mask, say): stretch between the extremes so
-            // that the rare values stay visible.
-            const auto [smallest, largest] = std::minmax_element(finite.begin(), finite.end());
-            low = *smallest;
-            high = *largest;
-        }
-    }
-
-    std::vector<std::uint8_t> levels(count, 0);
-    for (std::size_t i = 0; i < count; ++i) {
-        const double v = values[i];
-        if (std::isnan(v) || high <= low || v <= low) {
-            levels[i] = 0;
-        } else if (v >= high) {
-            levels[i] = 255;
-        } else {
-            levels[i] = static_cast<std::uint8_t>(std::lround((v - low) / (high - low) * 255.0));
-        }
-    }
-    return levels;
+std::size_t PngPreviewWriter::workingBytes(const velmora::VectorX<std::size_t>& shape,
+                                           velmora::DataType) const {
+    // A row of grey levels and the two histograms of the percentile search.
+    return (shape.empty() ? 0 : shape[0]) + 2 * (std::size_t{1} << 16) * sizeof(std::uint64_t);
 }
 
 void PngPreviewWriter::write(const FramePixels& pixels, const std::string& path) const {
@@ -171,26 +233,32 @@ void PngPreviewWriter::write(const FramePixels& pixels, const std::string& path)
     const std::size_t width = pixels.shape()[0];
     const std::size_t height = pixels.shape()[1];
     const bool colour = !type.isComplex() && type.components() >= 3;
+    const std::uint8_t* bytes = pixels.bytes().data();
+    const std::size_t rowBytes = width * type.elementSize();
 
-    std::vector<std::uint8_t> image;
-    std::size_t rowBytes = width;
+    // Rows are made one at a time: colour ones are the frame's own bytes, grey ones are scaled
+    // into one buffer.
     int colourType = PNG_COLOR_TYPE_GRAY;
+    std::function<const std::uint8_t*(std::uint32_t)> makeRow;
+    std::vector<std::uint8_t> levels;
+    GreyScale scale;
     if (colour) {
-        rowBytes = width * type.components();
         colourType = type.components() == 4 ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB;
-        image.assign(pixels.bytes().begin(),
-                     pixels.bytes().begin() + static_cast<std::ptrdiff_t>(rowBytes * height));
+        makeRow = [&](std::uint32_t row) { return bytes + row * rowBytes; };
     } else {
-        image = greyLevels(pixels, width * height);
-    }
-    std::vector<png_bytep> rows(height);
-    for (std::size_t row = 0; row < height; ++row) {
-        rows[row] = image.data() + row * rowBytes;
+        scale = greyScale(pixels, width * height);
+        levels.resize(width);
+        makeRow = [&](std::uint32_t row) {
+            std::size_t i = 0;
+            forEachGreyValue(type, bytes + row * rowBytes, width,
+                             [&](double v) { levels[i++] = scale.level(v); });
+            return levels.data();
+        };
     }
 
     OutputFile file(path);
     const std::string failure = encodePng(file.stream(), static_cast<std::uint32_t>(width),
-                                          static_cast<std::uint32_t>(height), colourType, rows);
+                                          static_cast<std::uint32_t>(height), colourType, makeRow);
     if (!failure.empty()) {
         throw OutputError(path, "cannot write the PNG file: " + failure);
     }

@@ -18,10 +18,23 @@ public:
     static constexpr double HighPercentile = 99.5;
 
     void checkSupported(const velmora::VectorX<std::size_t>& shape, velmora::DataType type) const override;
+    std::size_t workingBytes(const velmora::VectorX<std::size_t>& shape,
+                             velmora::DataType type) const override;
     void write(const FramePixels& pixels, const std::string& path) const override;
 
-    /// The first `count` elements of `pixels` as grey levels 0 to 255.
-    static std::vector<std::uint8_t> greyLevels(const FramePixels& pixels, std::size_t count);
+    /// The values that grey levels 0 and 255 stand for.
+    struct GreyScale {
+        double low = 0.0;
+        double high = 0.0;
+
+        /// 0 for NaN and what is at most `low`, 255 for what is at least `high`, linear between.
+        std::uint8_t level(double value) const;
+    };
+
+    /// The scale of the first `count` elements of `pixels` (complex ones by magnitude): from the
+    /// LowPercentile to the HighPercentile of the finite values, or from the smallest to the largest
+    /// when those two are equal. Needs no copy of the values.
+    static GreyScale greyScale(const FramePixels& pixels, std::size_t count);
 };
 
 } // namespace trestan::cli

@@ -27,7 +27,7 @@ int TreeCommand::run(app::PluginHost& host) {
             throw velmora::Error("the file has no metadata tree");
         }
     } catch (const std::exception& error) {
-        std::cerr << "trestan: " << m_file << ": " << error.what() << '\n';
+        std::cerr << "trestan: " << m_file << ": " << failureText(error) << '\n';
         return ExitFileError;
     }
 

@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
         return ExitUsageError;
     } catch (const std::exception& error) {
         std::cout.flush();
-        std::cerr << "trestan: " << error.what() << '\n';
+        std::cerr << "trestan: " << failureText(error) << '\n';
         return ExitFileError;
     }
     return ExitUsageError;
