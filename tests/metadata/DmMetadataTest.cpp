@@ -361,6 +361,19 @@ TEST(DmMetadata, EveryRuleOfTheMappingTable) {
             current->tag(rest.substr(0, equals), tagOf(rest.substr(equals + 3)));
         } else if (keyword == "remove") {
             current->remove(rest);
+        } else if (keyword == "axes") {
+            // Each axis as [name, navigate, size]; what HyperSpy gives instead is for
+            // check_with_hyperspy.py.
+            rest = rest.substr(0, rest.find(" | hyperspy "));
+            if (!mapped) {
+                mapped = current->mapped();
+            }
+            json axes = json::array();
+            for (const json& axis : (*mapped)["axes"]) {
+                axes.push_back({axis.value("name", json()), axis["navigate"], axis["size"]});
+            }
+            EXPECT_EQ(axes, json::parse(rest)) << current->title();
+            ++expectations;
         } else if (keyword == "expect") {
             // What HyperSpy maps instead is for check_with_hyperspy.py.
             rest = rest.substr(0, rest.find(" | hyperspy "));

@@ -121,8 +121,12 @@ def write_file(path, entry):
 
 
 def load(path):
+    """HyperSpy's metadata of the file's signal, and its axes as [name, navigate, size] (name None
+    where HyperSpy gives none)."""
     import hyperspy.api as hs
     signal = hs.load(str(path))
+    axes = [[axis.name if isinstance(axis.name, str) else None, axis.navigate, axis.size]
+            for axis in signal.axes_manager._axes]
     metadata = signal.metadata.as_dictionary()
     # Left out: what HyperSpy notes about the loading, not about the file.
     for key in ("original_filename", "FileIO"):
@@ -131,7 +135,7 @@ def load(path):
     # without instrument tags; the mapping always has both.
     metadata.setdefault("Sample", {})
     metadata.setdefault("Acquisition_instrument", {})
-    return metadata
+    return metadata, axes
 
 
 def value_at(metadata, key):
@@ -179,18 +183,21 @@ def check_mappings(directory):
             cases[-1]["edits"].append((rest, None))
         elif keyword == "expect":
             cases[-1]["expect"].append(expectation(rest))
+        elif keyword == "axes":
+            ours, _, theirs = rest.partition(" | hyperspy ")
+            cases[-1]["expect"].append((None, json.loads(theirs or ours)))
     for number, case in enumerate(cases):
         entry = image(case["shape"])
         for path, tag in case["edits"]:
             edit(entry, path, tag)
         path = directory / f"case{number}.dm4"
         write_file(path, entry)
-        metadata = load(path)
+        metadata, axes = load(path)
         for key, expected in case["expect"]:
-            actual = value_at(metadata, key)
+            actual = axes if key is None else value_at(metadata, key)
             checked += 1
             if not (actual is None and expected is None or actual is not None and expected is not None and same(actual, expected)):
-                problems.append(f"{case['title']}: HyperSpy maps {key} to {json.dumps(actual)}, the table says {json.dumps(expected)}")
+                problems.append(f"{case['title']}: HyperSpy maps {key or 'axes'} to {json.dumps(actual)}, the table says {json.dumps(expected)}")
     return problems, checked
 
 
@@ -210,7 +217,7 @@ def check_datetimes(directory):
         edit(entry, "ImageTags/DataBar/Acquisition Time", text_tag(time))
         path = directory / f"datetime{number}.dm4"
         write_file(path, entry)
-        actual = load(path)["General"].get(cells[0], "-")
+        actual = load(path)[0]["General"].get(cells[0], "-")
         checked += 1
         if actual != theirs:
             problems.append(f"{line}: HyperSpy gives {actual}")

@@ -169,40 +169,64 @@ std::optional<std::string> spectrumAxisName(const ImageKind& kind, const std::st
     return std::nullopt;
 }
 
+// Whether frame axis `axis` of an image of `axisCount` axes is a signal axis (the others navigate),
+// as HyperSpy assigns them: a spectrum image's spectrum is its last axis (a line scan of two axes:
+// axis 0), a spectrum's axis 0 when it has two axes, and every other image (a stack, a 4-D scan of
+// detector frames, a spectrum of more than two axes) has its first two axes as the signal, an image.
+// Roles are given before axes of length 1 are dropped, so a dropped axis takes its role with it.
+bool signalAxis(std::size_t axis, std::size_t axisCount, const ImageKind& kind) {
+    if (axisCount == 1) {
+        return true;
+    }
+    if (kind.format == "Spectrum image" && axisCount >= 3) {
+        return axis == axisCount - 1;
+    }
+    if (spectrumLike(kind) && axisCount == 2) {
+        return axis == 0;
+    }
+    return axis < 2;
+}
+
+// The names of the frame axes, as HyperSpy names them: the last axis whose unit is the technique's
+// spectral unit is the spectrum ("Energy loss", "Wavelength"), the others are x, y and z in frame
+// order. Axes past the third of those have no name (empty).
+std::vector<std::string> axisNames(const DmTags& imageData, std::size_t axisCount, const ImageKind& kind) {
+    std::vector<std::string> names(axisCount);
+    std::optional<std::size_t> spectral;
+    for (std::size_t axis = axisCount; axis-- > 0 && !spectral;) {
+        if (std::optional<std::string> named = spectrumAxisName(kind, calibration(imageData, axis).units)) {
+            names[axis] = *named;
+            spectral = axis;
+        }
+    }
+    static const char* const spatial[] = {"x", "y", "z"};
+    std::size_t next = 0;
+    for (std::size_t axis = 0; axis < axisCount; ++axis) {
+        if (axis != spectral && next < std::size(spatial)) {
+            names[axis] = spatial[next++];
+        }
+    }
+    return names;
+}
+
 json axesJson(const DmTags& imageData, const std::vector<std::size_t>& frameShape,
               const std::vector<std::size_t>& axes, const ImageKind& kind) {
-    // A spectrum has one signal axis, the last; an image two; the others navigate.
-    const bool spectrum = spectrumLike(kind) || axes.size() == 1;
-    const std::size_t signalAxes = std::min<std::size_t>(spectrum ? 1 : 2, axes.size());
-    const std::size_t navigationAxes = axes.size() - signalAxes;
-    static const char* const names[] = {"x", "y", "z", "t", "u", "v", "w"};
-
-    std::vector<std::string> axisNames(axes.size());
-    // Spatial names run x, y, z from the last NumPy axis backwards, skipping a named spectrum axis.
-    std::size_t nextName = 0;
-    for (std::size_t i = axes.size(); i-- > 0;) {
-        if (spectrum && i == axes.size() - 1) {
-            if (std::optional<std::string> named =
-                    spectrumAxisName(kind, calibration(imageData, axes[i]).units)) {
-                axisNames[i] = *named;
-                continue;
-            }
-        }
-        axisNames[i] = nextName < std::size(names) ? names[nextName] : "axis" + std::to_string(nextName);
-        ++nextName;
-    }
-
+    const std::vector<std::string> names = axisNames(imageData, frameShape.size(), kind);
     json result = json::array();
-    for (std::size_t i = 0; i < axes.size(); ++i) {
-        const AxisCalibration axis = calibration(imageData, axes[i]);
+    for (const std::size_t frameAxis : axes) {
+        const AxisCalibration axis = calibration(imageData, frameAxis);
+        json entry = json::object();
+        if (!names[frameAxis].empty()) {
+            entry["name"] = names[frameAxis];
+        }
         // DM's origin is the pixel index of the zero of the calibrated axis; the offset is the
         // calibrated position of pixel 0.
-        result.push_back({{"name", axisNames[i]},
-                          {"units", axis.units},
-                          {"scale", axis.scale},
-                          {"offset", -axis.origin * axis.scale},
-                          {"size", frameShape[axes[i]]},
-                          {"navigate", i < navigationAxes}});
+        entry["units"] = axis.units;
+        entry["scale"] = axis.scale;
+        entry["offset"] = -axis.origin * axis.scale;
+        entry["size"] = frameShape[frameAxis];
+        entry["navigate"] = !signalAxis(frameAxis, frameShape.size(), kind);
+        result.push_back(std::move(entry));
     }
     return result;
 }
