@@ -4,7 +4,9 @@
     with trestan.open("image.dm4") as f:
         for frame in f.frames:
             print(frame.index, frame.shape, frame.dtype, frame.calibration)
-        image = f.frames[1].asarray()        # read-only; read once, then the same array
+        image = f.frames[1].asarray()        # read now: a new writable array
+        part = f.frames[1][100:200]          # reads only the rows it needs
+        mapped = f.frames[1].memmap()        # read-only, read as it is touched
         tags = f.metadata.to_dict()          # the whole tag tree as nested dicts
 
     for signal in trestan.load("spectrum_image.dm4"):     # one dict per image, thumbnails left out
@@ -14,8 +16,10 @@
     stack = trestan.dask.stack(paths)                     # a Dask array, one chunk per file
     signal = trestan.hyperspy.load("image.dm4")           # what hyperspy.api.load() gives
 
-The files are read by the same plugin as the `trestan` command (libtrestan-gatan.so), found next
-to this package in a build or install tree, or in the directories of TRESTAN_PLUGIN_PATH.
+Files are read by the reader's own code, built into this package: open() reads the tags and
+where each frame's pixels lie, and the frames read their bytes from the open file when asked.
+File.plugin names the plugin of the `trestan` command (libtrestan-gatan.so) that reads such files,
+found next to this package in a build or install tree, or in the directories of TRESTAN_PLUGIN_PATH.
 """
 
 import os as _os
@@ -48,37 +52,49 @@ def _arrange(array, frame_ndim, frame_axes):
     return view
 
 
-def load(path):
+def load(path, lazy=False, chunks="auto", allow_truncated=False):
     """Reads a DM file as a list of signals, one per image that is not a thumbnail, in frame order.
 
     Each signal is a dict:
-        "data"               the pixels as a read-only NumPy array: a view (never a copy) of the
-                             frame's asarray(), with the axes in the order of "axes" (a spectrum
-                             image has its spectrum axis last) and axes of length 1 left out;
-                             colour pixels are records of type trestan.RGB8
+        "data"               the pixels as a writable NumPy array that the caller owns, read from
+                             the file in one copy, with the axes in the order of "axes" (a
+                             spectrum image has its spectrum axis last) and axes of length 1 left
+                             out; colour pixels are records of type trestan.RGB8 over the 4 bytes
+                             the file stores a pixel
         "axes"               per array axis: {"name", "units", "scale", "offset", "size", "navigate"}
-        "metadata"           {"General": {title, date, time}, "Signal": {signal_type, quantity,
-                             format}, "Acquisition_instrument": {"TEM" or "SEM": ...}}; keys whose
-                             tags the file lacks are left out
+        "metadata"           {"General": {title, date, time, ...}, "Sample": {...}, "Signal":
+                             {signal_type, quantity, ...}, "Acquisition_instrument": {"TEM" or
+                             "SEM": ...}}; keys whose tags the file lacks are left out
         "original_metadata"  the whole tag tree as nested dicts (File.metadata.to_dict())
         "frame"              the index of the frame that holds the pixels
 
-    `path` may also be a File that is open: its frames' arrays are then the ones viewed.
-    Raises what trestan.open() raises.
+    `path` may also be a File that is open. Raises what trestan.open() raises, and trestan.Error
+    for an image that the file does not wholly hold unless allow_truncated=True (zeros for the
+    missing bytes).
+
+    With lazy=True the data are Dask arrays (`chunks` as Dask takes them; "auto" by default) whose
+    tasks read their own bytes when computed.
     """
+    if lazy:
+        from . import _lazy
+        return _lazy.load(path, chunks=chunks, allow_truncated=allow_truncated)
     if isinstance(path, File):
-        return _signals_of(path)
+        return _signals_of(path, allow_truncated)
     with open(path) as file:
-        return _signals_of(file)
+        return _signals_of(file, allow_truncated)
 
 
-def _signals_of(file):
+# The groups of the mapped metadata that load() hands out, in this order.
+_METADATA_GROUPS = ("General", "Sample", "Signal", "Acquisition_instrument")
+
+
+def _signals_of(file, allow_truncated):
     frames = file.frames
     original = file.metadata.to_dict()
     signals = []
     for frame, frame_ndim, frame_axes, mapped in file._signals():
-        data = _arrange(frames[frame].asarray(), frame_ndim, frame_axes)
-        metadata = {key: mapped[key] for key in ("General", "Signal", "Acquisition_instrument") if key in mapped}
+        data = _arrange(frames[frame].asarray(allow_truncated=allow_truncated), frame_ndim, frame_axes)
+        metadata = {key: mapped[key] for key in _METADATA_GROUPS if key in mapped}
         signals.append({"data": data, "axes": mapped["axes"], "metadata": metadata,
                         "original_metadata": original, "frame": frame})
     return signals

@@ -96,10 +96,12 @@ _Path = Union[str, bytes, os.PathLike]
 RGB8: numpy.dtype
 """Element type of colour images in load(): records (R, G, B) of uint8."""
 
-def load(path: Union[_Path, File]) -> list[dict[str, Any]]:
+def load(path: Union[_Path, File], lazy: bool = False, chunks: Union[str, int, tuple, dict] = "auto",
+         allow_truncated: bool = False) -> list[dict[str, Any]]:
     """One dict per image that is not a thumbnail: {"data", "axes", "metadata",
     "original_metadata", "frame"}. data is a read-only view of the frame's asarray(), laid out as
-    axes says (spectrum axis last); metadata holds General, Signal and Acquisition_instrument."""
+    axes says (spectrum axis last); metadata holds General, Signal and Acquisition_instrument.
+    lazy=True: data is a Dask array laid out the same, chunked along the navigation axes."""
 
 def scan(paths: Union[_Path, Iterable[_Path]], workers: Optional[int] = None, as_frame: bool = False) -> Any:
     """The records of `trestan scan` (list of dict), read on `workers` threads with the GIL

@@ -1,5 +1,5 @@
-"""trestan.load() against the corpus's expected metadata, trestan.scan() over good and damaged
-files, and trestan.dask stacks computed by worker processes."""
+"""trestan.load() against the corpus's expected metadata, and trestan.scan() over good and damaged
+files. The Dask arrays are tested in test_lazy.py."""
 
 import json
 
@@ -81,39 +81,3 @@ def test_scan_reports_every_file_in_one_run(tmp_path):
     # A directory is walked for DM files; the same records come back as a table.
     table = trestan.scan(tmp_path, as_frame=True)
     assert sorted(table["path"]) == sorted(str(p) for p in tmp_path.glob("*.dm[34]"))
-
-
-def same_shaped_files(directory, count):
-    rng = numpy.random.default_rng(7)
-    images = [rng.integers(0, 1000, (48, 64), dtype=numpy.uint16) for _ in range(count)]
-    paths = [write_dm4(directory / f"frame{i:02}.dm4", [64, 48], 10, image.tobytes())
-             for i, image in enumerate(images)]
-    return paths, images
-
-
-def test_dask_stack_and_read(tmp_path):
-    pytest.importorskip("dask")
-    paths, images = same_shaped_files(tmp_path, 4)
-    stack = trestan.dask.stack(paths, check=True)
-    assert (stack.shape, stack.dtype, stack.numblocks) == ((4, 48, 64), numpy.uint16, (4, 1, 1))
-    numpy.testing.assert_array_equal(stack[2].compute(), images[2])
-    numpy.testing.assert_array_equal(trestan.dask.read(paths[1]).compute(), images[1])
-
-    odd = write_dm4(tmp_path / "odd.dm4", [32, 48], 10, bytes(32 * 48 * 2))
-    with pytest.raises(trestan.Error, match="odd.dm4"):
-        trestan.dask.stack(paths + [odd], check=True)
-    with pytest.raises(trestan.Error, match="odd.dm4"):
-        trestan.dask.stack(paths + [odd]).compute()
-
-
-def test_dask_stack_on_distributed_worker_processes(tmp_path):
-    distributed = pytest.importorskip("distributed")
-    paths, images = same_shaped_files(tmp_path, 6)
-    damaged = damaged_files(tmp_path)[0]
-    with distributed.LocalCluster(processes=True, n_workers=2, threads_per_worker=1, host="127.0.0.1",
-                                  dashboard_address=None) as cluster, distributed.Client(cluster) as client:
-        stack = trestan.dask.stack(paths)
-        total = client.compute(stack.sum(axis=0)).result()
-        numpy.testing.assert_array_equal(total, numpy.sum(images, axis=0))
-        with pytest.raises(trestan.Error, match="truncated.dm4"):
-            client.compute(trestan.dask.stack(paths + [damaged]).sum()).result()
