@@ -1,22 +1,24 @@
 #include "Bindings.h"
-#include "ClosableResource.h"
 #include "Frame.h"
 #include "Node.h"
+#include "OpenFile.h"
 #include "PluginHost.h"
 #include "trestan/PluginVersion.h"
 #include "trestan/UnsupportedFormat.h"
-#include "trestan/gatan/DmMetadata.h"
+#include "trestan/toolkit/FormatRegistry.h"
 #include "velmora/Error.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <new>
-#include <optional>
 #include <stdexcept>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace trestan::python {
 
@@ -60,58 +62,94 @@ app::PluginHost& pluginHost() {
 
 namespace {
 
-/// Raises the OSError that the system gives for reading `path` (FileNotFoundError, PermissionError,
-/// IsADirectoryError, ...), so that these are told apart from files the reader refuses, and refuses
-/// what is not a regular file. The file is opened without blocking (a FIFO would wait for a writer)
-/// and with the GIL released, since a slow or hung file system may still block.
-void checkReadable(const std::string& path, py::handle pathObject) {
-    int error = 0;
-    bool regular = true;
-    {
-        py::gil_scoped_release release;
-        const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-        error = descriptor < 0 ? errno : 0;
-        if (descriptor >= 0) {
-            struct stat status {};
-            if (::fstat(descriptor, &status) != 0) {
-                error = errno;
-            } else if (S_ISDIR(status.st_mode)) {
-                error = EISDIR;
-            } else {
-                regular = S_ISREG(status.st_mode);
-            }
-            ::close(descriptor);
-        }
-    }
-    if (error != 0) {
-        errno = error;
-        PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, pathObject.ptr());
-        throw py::error_already_set();
-    }
-    if (!regular) {
-        throw velmora::Error("not a regular file");
-    }
+/// Raises the OSError that the system gives for `error` on `path` (FileNotFoundError,
+/// PermissionError, IsADirectoryError, ...), so that these are told apart from files the reader
+/// refuses.
+[[noreturn]] void raiseSystemError(int error, py::handle pathObject) {
+    errno = error;
+    PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, pathObject.ptr());
+    throw py::error_already_set();
 }
 
-/// An open DM (or other) file: its frames and its metadata tree.
+/// Opens `path` for reading: without blocking, so that a FIFO is refused instead of waited on, then
+/// in blocking mode again once it is known to be a regular file. Returns the descriptor and its
+/// status, or sets `error` (errno) or `regular` to false.
+int openRegular(const std::string& path, struct stat& status, int& error, bool& regular) {
+    int fd = -1;
+    do {
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        error = errno;
+        return -1;
+    }
+    if (::fstat(fd, &status) != 0) {
+        error = errno;
+    } else if (S_ISDIR(status.st_mode)) {
+        error = EISDIR;
+    } else if (!S_ISREG(status.st_mode)) {
+        regular = false;
+    } else {
+        const int flags = ::fcntl(fd, F_GETFL);
+        if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+            error = errno;
+        }
+    }
+    if (error != 0 || !regular) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+/// The refusal of a path whose extension no format claims, as the plugin host words it.
+[[noreturn]] void refuseFormat(const std::string& path) {
+    const std::string extension = std::filesystem::path(path).extension().string();
+    if (extension.empty() || extension == ".") {
+        throw UnsupportedFormat("no plugin reads files without an extension");
+    }
+    throw UnsupportedFormat("no plugin reads '" + extension + "' files");
+}
+
+/// A file opened with trestan.open(): its index (tags, frames and where their bytes lie), read
+/// without a pixel, and the open descriptor that the frames read their bytes from.
 ///
-/// Python threads may call close() while another thread is inside a method: a method runs without
-/// the GIL while it reads, and any Python code it calls (json.loads, say) lets other threads run. So
-/// each method holds a lease on the view for as long as it uses it, and close() waits for the leases
-/// in flight (with the GIL released) before it lets the view go.
+/// Python threads may call close() while another thread is inside a method: a read runs without
+/// the GIL, and any Python code a method calls lets other threads run. So each method (and each
+/// read of a Frame, which shares the File's resource) holds a lease on the open file for as long as
+/// it uses it, and close() waits for the leases in flight (with the GIL released) before the
+/// descriptor is closed: a read never meets a descriptor closed and reused for another file.
 class File {
 public:
-    using Lease = app::ClosableResource<velmora::MultiImageView>::Lease;
-
     File(std::string path, py::object pathObject)
-        : m_path(std::move(path)), m_pathObject(std::move(pathObject)) {
-        checkReadable(m_path, m_pathObject);
-        app::PluginHost& host = pluginHost();
-        app::OpenedFile opened;
+        : m_path(std::move(path)), m_pathObject(std::move(pathObject)),
+          m_file(std::make_shared<app::ClosableResource<OpenFile>>()) {
+        auto file = std::make_shared<OpenFile>();
+        int error = 0;
+        bool regular = true;
+        struct stat status {};
+        {
+            py::gil_scoped_release release;
+            file->fd = openRegular(m_path, status, error, regular);
+        }
+        if (error != 0) {
+            raiseSystemError(error, m_pathObject);
+        }
+        if (!regular) {
+            throw velmora::Error("not a regular file");
+        }
+        m_identity = py::make_tuple(status.st_size,
+                                    std::int64_t{status.st_mtim.tv_sec} * 1000000000 + status.st_mtim.tv_nsec,
+                                    status.st_ino, status.st_dev);
+        file->support = toolkit::FormatRegistry::instance().forPath(m_path);
+        if (file->support == nullptr) {
+            refuseFormat(m_path);
+        }
         {
             py::gil_scoped_release release;
             try {
-                opened = host.open(m_path);
+                // The file the descriptor holds, even where the path now names another.
+                file->index = file->support->index("/proc/self/fd/" + std::to_string(file->fd));
             } catch (const velmora::Error&) {
                 throw;
             } catch (const std::bad_alloc&) {
@@ -122,65 +160,73 @@ public:
                 throw velmora::Error(error.what());
             }
         }
-        m_format = opened.format;
-        m_plugin = opened.plugin->name();
-        m_pluginVersion = opened.plugin->version().toString();
-        const std::size_t count = opened.view->frameCount();
-        for (std::size_t index = 0; index < count; ++index) {
-            m_frames.append(Frame(opened.view->frame(index), index));
+        m_format = file->index.format;
+        for (const toolkit::IndexedFrame& frame : file->index.frames) {
+            m_frames.append(Frame(m_file, frame));
         }
-        m_view.reset(std::move(opened.view));
+        m_file->reset(std::move(file));
     }
     File(const File&) = delete;
     File& operator=(const File&) = delete;
 
     const std::string& format() const { return m_format; }
-    const std::string& plugin() const { return m_plugin; }
-    const std::string& pluginVersion() const { return m_pluginVersion; }
     const py::object& path() const { return m_pathObject; }
-    bool closed() const { return m_view.closed(); }
+    const py::tuple& identity() const { return m_identity; }
+    bool closed() const { return m_file->closed(); }
+
+    /// The plugin that reads files of this format, from the plugin registry (the file is not
+    /// opened through it); None when no plugin of the format is installed.
+    py::object plugin(bool version) const {
+        const ExtractorPlugin* plugin = pluginHost().registry().findByFormat(m_format);
+        if (plugin == nullptr) {
+            return py::none();
+        }
+        return py::str(version ? plugin->version().toString() : plugin->name());
+    }
 
     std::size_t size() {
-        const Lease view = lease();
+        const FileLease file = leaseOf(m_file);
         return m_frames.size();
     }
 
     py::list frames() {
-        const Lease view = lease();
+        const FileLease file = leaseOf(m_file);
         return py::list(m_frames);
     }
 
     Node metadata() {
-        const Lease view = lease();
-        std::shared_ptr<velmora::MetadataNode> root = view->metadata();
-        if (!root) {
+        const FileLease file = leaseOf(m_file);
+        if (!file->index.metadata) {
             throw velmora::Error("the file has no metadata tree");
         }
-        return Node(std::move(root));
+        return Node(file->index.metadata);
     }
 
     py::object mainFrame() {
-        const Lease view = lease();
-        const std::shared_ptr<velmora::MetadataNode> root = dmRoot(*view);
-        const gatan::FrameRoles roles = gatan::frameRoles(*root, view->frameCount());
+        const FileLease file = leaseOf(m_file);
+        const toolkit::FrameRoles roles = file->support->frameRoles(file->index);
         return roles.main ? py::object(py::int_(*roles.main)) : py::none();
     }
 
     /// (frame, number of frame axes, frame axis of each array axis, mapped metadata) per image that
     /// is not a thumbnail.
     py::list signals() {
-        const Lease view = lease();
-        dmRoot(*view);
+        const FileLease file = leaseOf(m_file);
+        std::vector<toolkit::MappedImage> images;
+        {
+            py::gil_scoped_release release;
+            images = file->support->mapImages(file->index);
+        }
         const py::object loads = py::module_::import("json").attr("loads");
         py::list result;
-        for (const gatan::MappedSignal& signal : gatan::mapSignals(*view)) {
-            py::tuple frameAxes(signal.frameAxes.size());
-            for (std::size_t i = 0; i < signal.frameAxes.size(); ++i) {
-                frameAxes[i] = py::int_(signal.frameAxes[i]);
+        for (const toolkit::MappedImage& image : images) {
+            py::tuple frameAxes(image.frameAxes.size());
+            for (std::size_t i = 0; i < image.frameAxes.size(); ++i) {
+                frameAxes[i] = py::int_(image.frameAxes[i]);
             }
             result.append(py::make_tuple(
-                signal.frame, view->frame(signal.frame)->shape().size(), frameAxes,
-                loads(signal.json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace))));
+                image.frame, file->index.frames.at(image.frame).shape.size(), frameAxes,
+                loads(image.json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace))));
         }
         return result;
     }
@@ -188,7 +234,7 @@ public:
     void close() {
         {
             py::gil_scoped_release release;
-            m_view.close();
+            m_file->close();
         }
         // No lease is out any more, so no call sees the frames go.
         m_frames = py::list();
@@ -203,29 +249,11 @@ public:
     }
 
 private:
-    Lease lease() {
-        std::optional<Lease> view = m_view.acquire();
-        if (!view) {
-            throw py::value_error("I/O operation on closed file");
-        }
-        return std::move(*view);
-    }
-
-    /// The mapping of DM tags to microscopy metadata only knows DM trees.
-    std::shared_ptr<velmora::MetadataNode> dmRoot(const velmora::MultiImageView& view) const {
-        std::shared_ptr<velmora::MetadataNode> root = view.metadata();
-        if (m_format != "DM" || !root) {
-            throw velmora::Error("microscopy metadata is mapped from DM files only, not from " + m_format);
-        }
-        return root;
-    }
-
     std::string m_path;
     py::object m_pathObject;
     std::string m_format;
-    std::string m_plugin;
-    std::string m_pluginVersion;
-    app::ClosableResource<velmora::MultiImageView> m_view;
+    py::tuple m_identity;
+    SharedFile m_file;
     py::list m_frames;
 };
 
@@ -237,17 +265,22 @@ void bindFile(py::module_& module) {
     file.frames        the images, in file order (list of Frame); len(file) counts them
     file.metadata      the root of the metadata tree (Node)
     file.format        the file format ("DM")
-    file.plugin        the plugin that read it ("GatanPlugin") and file.plugin_version
+    file.plugin        the plugin that reads such files ("GatanPlugin") and file.plugin_version
 
-All pixels are read into memory when the file is opened; the file itself is not kept open.
-close() (or leaving a `with` block) lets go of that memory once no array or Frame of the file is
-still held elsewhere.
+Opening reads the tags only. The file stays open until close() (or the end of a `with` block):
+its frames read their pixels from it when asked, from the file that was opened even if another
+has since been put in its place. close() waits for reads of other threads in flight; after it,
+reads of the file's frames raise ValueError. Arrays already read stay valid.
 )");
     setPublicModule(file);
     refuseConstruction(file);
-    file.def_property_readonly("format", &File::format, "Format name, as the plugin calls it (\"DM\").")
-        .def_property_readonly("plugin", &File::plugin, "Name of the plugin that read the file.")
-        .def_property_readonly("plugin_version", &File::pluginVersion, "Version of that plugin (str).")
+    file.def_property_readonly("format", &File::format, "Format name, as the plugins call it (\"DM\").")
+        .def_property_readonly(
+            "plugin", [](const File& self) { return self.plugin(false); },
+            "Name of the plugin that reads files of this format (None when none is installed).")
+        .def_property_readonly(
+            "plugin_version", [](const File& self) { return self.plugin(true); },
+            "Version of that plugin (str; None when none is installed).")
         .def_property_readonly("path", &File::path, "The path given to open().")
         .def_property_readonly("closed", &File::closed, "Whether close() has been called.")
         .def_property_readonly("frames", &File::frames, "The frames, in file order (list of Frame).")
@@ -255,14 +288,16 @@ still held elsewhere.
         .def_property_readonly("main_frame", &File::mainFrame,
                                "Index of the main image of a DM file: the first frame that the file "
                                "does not list as a thumbnail (None when there is none).")
+        .def_property_readonly("_identity", &File::identity,
+                               "(st_size, st_mtime_ns, st_ino, st_dev) of the file when it was opened.")
         .def("_signals", &File::signals,
              "Per image that is not a thumbnail: (frame, number of frame axes, frame axis of each "
              "array axis, mapped metadata as a dict). Use trestan.load().")
         .def("__len__", &File::size, "Number of frames.")
         .def("close", &File::close,
-             "Lets go of the file's frames and tree, once calls of other threads that use the file "
-             "have finished; later calls raise ValueError. Arrays, Frame and Node objects taken from "
-             "it stay valid and keep what they need alive.")
+             "Closes the file once reads of other threads that use it (through the File or its "
+             "frames) have finished; later calls and reads raise ValueError. Arrays and Node objects "
+             "taken from it stay valid.")
         .def("__enter__", [](py::object self) { return self; })
         .def("__exit__", [](File& self, const py::args&) { self.close(); })
         .def("__repr__", &File::repr);
@@ -273,21 +308,23 @@ still held elsewhere.
             py::object fspath = py::module_::import("os").attr("fspath")(path);
             return std::make_unique<File>(pathBytes(fspath), fspath);
         },
-        py::arg("path"), R"(Opens a file and reads all its frames and its metadata into memory.
+        py::arg("path"),
+        R"(Opens a file and reads its tags and where its frames' pixels lie; no pixel is read.
 
-`path` is a str, bytes or os.PathLike. The plugin is chosen by the file's extension (.dm3 and
-.dm4 for the Gatan plugin). The file can be used as a context manager:
+`path` is a str, bytes or os.PathLike. The format is chosen by the file's extension (.dm3 and
+.dm4 for DM files). The file stays open for the frames' reads until close(); use it as a context
+manager:
 
     with trestan.open("image.dm4") as f:
-        pixels = f.frames[1].asarray()
+        pixels = f.frames[1].asarray()          # read now, a new writable array
         print(f.metadata["GATAN/ImageList/item001/ImageData/Calibrations"].to_dict())
 
 Raises FileNotFoundError, PermissionError or IsADirectoryError as the system reports them,
-ValueError for a path holding a NUL byte, trestan.UnsupportedFormat when no plugin reads files of
-this kind, and trestan.Error (a ValueError) with the reader's message when the file is damaged,
-holds what the reader does not support, or is not a regular file (a FIFO or a device is refused at
-once, never waited on). The GIL is released while the file is read, so threads can open files in
-parallel.
+ValueError for a path holding a NUL byte, trestan.UnsupportedFormat when no format of this
+kind is known, and trestan.Error (a ValueError) with the reader's message when the file is
+damaged, holds what the reader does not support, or is not a regular file (a FIFO or a device is
+refused at once, never waited on). The GIL is released while the file is read, so threads can
+open files in parallel.
 )");
 }
 

@@ -4,6 +4,12 @@
 #include "velmora/Error.h"
 
 #include <cstdint>
+#include <cstdlib>
+#include <fcntl.h>
+#include <limits>
+#include <new>
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace trestan::python {
 
@@ -65,70 +71,302 @@ struct Calibration {
     std::string unit;
 };
 
+constexpr std::size_t HugePageSize = std::size_t{2} << 20;
+/// From this size on, arrays get memory of their own, 2 MiB-aligned and advised for huge pages.
+constexpr std::size_t HugePageThreshold = std::size_t{4} << 20;
+
+/// Memory of an array that the caller owns: NumPy lets it go through the capsule that is the
+/// array's base.
+struct Allocation {
+    void* data = nullptr;
+    std::size_t mapped = 0; ///< bytes mapped; 0 for malloc memory
+
+    ~Allocation() {
+        if (mapped != 0) {
+            ::munmap(data, mapped);
+        } else {
+            std::free(data);
+        }
+    }
+};
+
+/// `bytes` of fresh memory and the capsule that owns it. Large blocks are anonymous mappings aligned
+/// to 2 MiB and advised with MADV_HUGEPAGE, so that where the kernel offers transparent huge pages a
+/// read into them faults once per 2 MiB instead of once per 4 KiB.
+std::pair<std::uint8_t*, py::capsule> allocate(std::size_t bytes) {
+    auto allocation = std::make_unique<Allocation>();
+    if (bytes < HugePageThreshold) {
+        allocation->data = std::malloc(bytes == 0 ? 1 : bytes);
+        if (allocation->data == nullptr) {
+            throw std::bad_alloc();
+        }
+    } else {
+        const std::size_t used = (bytes + HugePageSize - 1) & ~(HugePageSize - 1);
+        if (used < bytes || used > std::numeric_limits<std::size_t>::max() - HugePageSize) {
+            throw std::bad_alloc();
+        }
+        // Over-map by one huge page to align the start, then give back the unused ends.
+        const std::size_t mapped = used + HugePageSize;
+        void* region = ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (region == MAP_FAILED) {
+            throw std::bad_alloc();
+        }
+        const auto base = reinterpret_cast<std::uintptr_t>(region);
+        const std::uintptr_t aligned = (base + HugePageSize - 1) & ~(std::uintptr_t{HugePageSize} - 1);
+        if (aligned > base) {
+            ::munmap(region, aligned - base);
+        }
+        if (base + mapped > aligned + used) {
+            ::munmap(reinterpret_cast<void*>(aligned + used), base + mapped - (aligned + used));
+        }
+        // Advice only: without transparent huge pages the memory is ordinary pages.
+        ::madvise(reinterpret_cast<void*>(aligned), used, MADV_HUGEPAGE);
+        allocation->data = reinterpret_cast<void*>(aligned);
+        allocation->mapped = used;
+    }
+    auto* data = static_cast<std::uint8_t*>(allocation->data);
+    py::capsule owner(allocation.get(), [](void* pointer) { delete static_cast<Allocation*>(pointer); });
+    allocation.release();
+    return {data, std::move(owner)};
+}
+
+std::vector<py::ssize_t> signedSizes(const std::vector<std::size_t>& values) {
+    return {values.begin(), values.end()};
+}
+
+/// A slice of positions `first` to `last` (both included) by `step` (negative: downwards), as
+/// Python writes it: a stop below 0 is None.
+py::slice sliceOf(std::size_t first, std::size_t last, std::size_t step, bool downwards) {
+    const auto start = static_cast<py::ssize_t>(first);
+    const auto stride = static_cast<py::ssize_t>(step);
+    if (!downwards) {
+        return {py::int_(start), py::int_(static_cast<py::ssize_t>(last) + 1), py::int_(stride)};
+    }
+    const py::ssize_t stop = static_cast<py::ssize_t>(last) - 1;
+    return {py::int_(start), stop < 0 ? py::object(py::none()) : py::object(py::int_(stop)),
+            py::int_(-stride)};
+}
+
 } // namespace
 
 void setReadOnly(py::array& array) {
     py::detail::array_proxy(array.ptr())->flags &= ~py::detail::npy_api::NPY_ARRAY_WRITEABLE_;
 }
 
-Frame::Frame(std::shared_ptr<velmora::ImageView> view, std::size_t index)
-    : m_view(std::move(view)), m_index(index) {
-    m_frameShape = m_view->shape();
-    m_dataType = m_view->dataType();
-    m_properties = m_view->properties();
-    if (!m_properties) {
-        throw velmora::Error("frame " + std::to_string(index) + " has no image properties");
-    }
-    auto [dtype, components] = numpyType(m_dataType);
+Frame::Frame(SharedFile file, const toolkit::IndexedFrame& frame) : m_file(std::move(file)), m_frame(frame) {
+    auto [dtype, components] = numpyType(m_frame.dataType);
     m_dtype = std::move(dtype);
     m_components = components;
-    m_shape.assign(m_frameShape.values().rbegin(), m_frameShape.values().rend());
+    const std::vector<std::size_t>& axes = m_frame.shape.values();
+    const std::vector<std::size_t>& strides = m_frame.layout.strides().values();
+    if (m_frame.layout.shape().values() != axes) {
+        throw velmora::Error("frame " + std::to_string(m_frame.index) +
+                             " has a stored layout of another shape");
+    }
+    m_shape.assign(axes.rbegin(), axes.rend());
+    m_storedShape = m_shape;
+    m_storedStrides.assign(strides.rbegin(), strides.rend());
+    const auto elementSize = static_cast<std::size_t>(m_dtype.itemsize());
     if (m_components > 0) {
         m_shape.push_back(m_components);
+        // Colour: a record of the components over the whole stored element (3 used bytes of 4).
+        m_itemSize = strides.empty() ? m_frame.layout.dataType().elementSize() : strides.front();
+        if (m_itemSize < m_components * elementSize) {
+            throw velmora::Error("frame " + std::to_string(m_frame.index) +
+                                 " stores its elements in fewer bytes "
+                                 "than their components take");
+        }
+        static const char* const names[] = {"R", "G", "B", "A"};
+        py::list fieldNames;
+        py::list formats;
+        py::list offsets;
+        for (std::size_t component = 0; component < m_components; ++component) {
+            fieldNames.append(component < 4 ? py::str(names[component])
+                                            : py::str("f" + std::to_string(component)));
+            formats.append(m_dtype);
+            offsets.append(component * elementSize);
+        }
+        py::dict description;
+        description["names"] = fieldNames;
+        description["formats"] = formats;
+        description["offsets"] = offsets;
+        description["itemsize"] = m_itemSize;
+        m_storedDtype = py::dtype::from_args(description);
+    } else {
+        m_itemSize = elementSize;
+        m_storedDtype = m_dtype;
     }
+    // Packed: the last NumPy axis (axis 0 of the frame) moves by one element, each other axis by the
+    // whole of the axes after it. Frames of other layouts are read whole.
+    m_packed = true;
+    std::size_t expected = m_itemSize;
+    for (std::size_t axis = m_storedShape.size(); axis-- > 0;) {
+        m_packed = m_packed && m_storedStrides[axis] == expected;
+        expected *= m_storedShape[axis];
+    }
+    m_packed = m_packed && expected <= m_frame.byteCount;
 }
 
 py::tuple Frame::shape() const {
     return toTuple(m_shape);
 }
 
-py::array Frame::asArray(py::object self) {
-    Frame& frame = self.cast<Frame&>();
-    if (!frame.m_copy) {
-        py::array copy = frame.readBox(std::vector<std::size_t>(frame.m_shape.size(), 0), frame.m_shape);
-        setReadOnly(copy);
-        // Another thread may have read the frame while this one ran without the GIL: the first
-        // array kept is the one every call returns.
-        if (!frame.m_copy) {
-            frame.m_copy = copy;
+void Frame::requireWhole(bool allowTruncated) const {
+    if (!allowTruncated && m_frame.truncated()) {
+        throw velmora::Error("frame " + std::to_string(m_frame.index) + " is cut short: the file holds " +
+                             std::to_string(*m_frame.bytesInFile) + " of its " +
+                             std::to_string(m_frame.byteCount) +
+                             " pixel bytes (allow_truncated=True reads the rest as zeros)");
+    }
+}
+
+py::object Frame::readSelection(const std::vector<Selection>& selection, py::handle components,
+                                bool asStored) const {
+    const std::size_t axes = m_storedShape.size();
+    // The buffer: per axis either the selected positions alone (`iterated`: the axes before the
+    // run) or the span from `base` on (the run's axes). The run is one read of contiguous bytes:
+    // the innermost axis that is not taken whole, spanned from its lowest to its highest selected
+    // position, and the axes after it, whole. Unpacked layouts are read whole.
+    std::vector<std::size_t> lengths(axes);
+    std::vector<std::size_t> bases(axes, 0);
+    std::size_t run = 0; // first axis of the run
+    bool empty = false;
+    if (m_packed) {
+        for (std::size_t axis = axes; axis-- > 0;) {
+            const Selection& taken = selection[axis];
+            if (taken.dropped || taken.step != 1 || taken.count != m_storedShape[axis]) {
+                run = axis;
+                break;
+            }
         }
     }
-    return frame.m_copy;
-}
-
-py::array Frame::readBox(const std::vector<std::size_t>& offset, const std::vector<std::size_t>& size) const {
-    py::array box(m_dtype, std::vector<py::ssize_t>(size.begin(), size.end()));
-    if (box.size() == 0) {
-        return box;
-    }
-    // The region read counts axes the other way round and copies whole elements (all components).
-    const std::size_t axes = m_frameShape.size();
-    velmora::VectorX<std::size_t> regionOffset(axes);
-    velmora::VectorX<std::size_t> regionSize(axes);
     for (std::size_t axis = 0; axis < axes; ++axis) {
-        regionOffset[axis] = offset[axes - 1 - axis];
-        regionSize[axis] = size[axes - 1 - axis];
+        const Selection& taken = selection[axis];
+        empty = empty || taken.count == 0;
+        if (!m_packed || axis > run) {
+            lengths[axis] = m_storedShape[axis];
+        } else if (axis == run) {
+            bases[axis] = taken.lowest;
+            lengths[axis] = taken.count == 0 ? 0 : (taken.count - 1) * taken.step + 1;
+        } else {
+            lengths[axis] = taken.count;
+        }
     }
-    const velmora::RegionX<std::size_t> region(std::move(regionOffset), std::move(regionSize));
-    void* destination = box.mutable_data();
-    {
+
+    std::vector<std::size_t> bufferShape = lengths;
+    std::vector<std::size_t> bufferStrides(axes);
+    std::size_t bytes = 0;
+    if (m_packed) {
+        bytes = m_itemSize;
+        for (std::size_t axis = axes; axis-- > 0;) {
+            bufferStrides[axis] = bytes;
+            bytes *= lengths[axis];
+        }
+    } else {
+        bufferStrides = m_storedStrides;
+        bytes = empty ? 0 : m_frame.byteCount;
+    }
+    if (axes == 0) {
+        bytes = m_frame.byteCount;
+    }
+    py::dtype bufferType = m_storedDtype;
+    if (m_components > 0) {
+        // Colour: the stored bytes of each pixel as a trailing axis of uint8.
+        bufferType = py::dtype::of<std::uint8_t>();
+        bufferShape.push_back(m_itemSize);
+        bufferStrides.push_back(1);
+    }
+    auto [data, owner] = allocate(bytes);
+    py::array buffer(bufferType, signedSizes(bufferShape), signedSizes(bufferStrides), data, owner);
+
+    if (bytes > 0) {
+        const FileLease file = leaseOf(m_file);
         py::gil_scoped_release release;
-        m_view->readRegion(region, destination);
+        if (!m_packed || axes == 0) {
+            file->support->readFrameBytes(file->fd, m_frame, 0, bytes, data);
+        } else {
+            const std::size_t runBytes = lengths[run] * m_storedStrides[run];
+            const std::uint64_t runStart = std::uint64_t{bases[run]} * m_storedStrides[run];
+            std::vector<std::size_t> position(run, 0); // counts k per iterated axis
+            for (std::uint8_t* into = data;; into += runBytes) {
+                std::uint64_t at = runStart;
+                for (std::size_t axis = 0; axis < run; ++axis) {
+                    at += (selection[axis].lowest + position[axis] * selection[axis].step) *
+                          m_storedStrides[axis];
+                }
+                file->support->readFrameBytes(file->fd, m_frame, at, runBytes, into);
+                std::size_t axis = run;
+                while (axis > 0 && ++position[axis - 1] == lengths[axis - 1]) {
+                    position[--axis] = 0;
+                }
+                if (axis == 0) {
+                    break;
+                }
+            }
+        }
     }
-    return box;
+
+    if (asStored) {
+        return m_components > 0
+                   ? py::object(buffer.attr("view")(m_storedDtype)[py::make_tuple(py::ellipsis(), 0)])
+                   : py::object(buffer);
+    }
+    // What the caller asked for, as a view of the buffer.
+    py::tuple within(axes + (m_components > 0 ? 1 : 0));
+    bool identity = true;
+    for (std::size_t axis = 0; axis < axes; ++axis) {
+        const Selection& taken = selection[axis];
+        const bool spanned = !m_packed || axis >= run;
+        const std::size_t lowest = spanned ? taken.lowest - bases[axis] : 0;
+        const std::size_t step = spanned ? taken.step : 1;
+        if (taken.dropped) {
+            within[axis] = py::int_(lowest);
+            identity = false;
+        } else if (taken.count == 0) {
+            within[axis] = py::slice(0, 0, 1);
+        } else {
+            const std::size_t highest = lowest + (taken.count - 1) * step;
+            within[axis] =
+                taken.reversed ? sliceOf(highest, lowest, step, true) : sliceOf(lowest, highest, step, false);
+            identity =
+                identity && !taken.reversed && lowest == 0 && step == 1 && highest + 1 == bufferShape[axis];
+        }
+    }
+    if (m_components > 0) {
+        within[axes] = py::slice(0, static_cast<py::ssize_t>(m_components), 1);
+        identity = false;
+    }
+    py::object result = identity ? py::object(buffer) : py::object(buffer[within]);
+    if (!components.is_none()) {
+        result = result[py::make_tuple(py::ellipsis(), components)];
+    }
+    // A part that keeps far fewer bytes than were read gets memory of its own.
+    const auto kept = result.attr("nbytes").cast<std::size_t>();
+    if (kept > 0 && kept * 2 < bytes) {
+        result = py::module_::import("numpy").attr("ascontiguousarray")(result);
+    }
+    return result;
 }
 
-py::object Frame::read(py::handle key) const {
+std::vector<Frame::Selection> Frame::whole() const {
+    std::vector<Selection> selection(m_storedShape.size());
+    for (std::size_t axis = 0; axis < selection.size(); ++axis) {
+        selection[axis].count = m_storedShape[axis];
+    }
+    return selection;
+}
+
+py::object Frame::asArray(bool allowTruncated) const {
+    requireWhole(allowTruncated);
+    return readSelection(whole(), py::none(), false);
+}
+
+py::object Frame::stored(bool allowTruncated) const {
+    requireWhole(allowTruncated);
+    return readSelection(whole(), py::none(), true);
+}
+
+py::object Frame::read(py::handle key, bool allowTruncated) const {
     py::tuple items =
         py::isinstance<py::tuple>(key) ? py::reinterpret_borrow<py::tuple>(key) : py::make_tuple(key);
     const std::size_t ndim = m_shape.size();
@@ -155,16 +393,13 @@ py::object Frame::read(py::handle key) const {
         expanded.emplace_back(py::slice(py::none(), py::none(), py::none()));
     }
 
-    std::vector<std::size_t> offset(ndim);
-    std::vector<std::size_t> size(ndim);
-    py::tuple within(ndim);
-    bool whole = true;
+    std::vector<Selection> selection(m_storedShape.size());
+    py::object components = py::none();
     for (std::size_t axis = 0; axis < ndim; ++axis) {
         const auto length = static_cast<py::ssize_t>(m_shape[axis]);
         const py::object& item = expanded[axis];
-        // Components are copied whole, since the region read delivers complete elements; the
-        // index applies to them afterwards.
         const bool componentAxis = m_components > 0 && axis + 1 == ndim;
+        Selection taken;
         if (py::isinstance<py::slice>(item)) {
             py::ssize_t start = 0;
             py::ssize_t stop = 0;
@@ -173,21 +408,15 @@ py::object Frame::read(py::handle key) const {
             if (!py::reinterpret_borrow<py::slice>(item).compute(length, &start, &stop, &step, &count)) {
                 throw py::error_already_set();
             }
-            if (componentAxis) {
-                offset[axis] = 0;
-                size[axis] = m_components;
-                within[axis] = item;
-                whole = whole && step == 1 && count == length;
-            } else if (count == 0) {
-                offset[axis] = 0;
-                size[axis] = 0;
-                within[axis] = py::slice(py::none(), py::none(), py::none());
-            } else {
-                const py::ssize_t first = step > 0 ? start : start + (count - 1) * step;
-                offset[axis] = static_cast<std::size_t>(first);
-                size[axis] = static_cast<std::size_t>((count - 1) * (step > 0 ? step : -step) + 1);
-                within[axis] = py::slice(py::none(), py::none(), py::int_(step));
-                whole = whole && step == 1;
+            taken.count = static_cast<std::size_t>(count);
+            taken.step = static_cast<std::size_t>(step > 0 ? step : -step);
+            taken.reversed = step < 0;
+            if (count > 0) {
+                taken.lowest = static_cast<std::size_t>(step > 0 ? start : start + (count - 1) * step);
+            }
+            if (taken.count <= 1) {
+                taken.step = 1;
+                taken.reversed = false;
             }
         } else {
             // NumPy would take True as a mask adding an axis, not as index 1: refused here.
@@ -207,24 +436,87 @@ py::object Frame::read(py::handle key) const {
                 throw py::index_error("index " + std::to_string(position) + " is out of bounds for axis " +
                                       std::to_string(axis) + " with size " + std::to_string(length));
             }
-            if (position < 0) {
-                position += length;
-            }
-            offset[axis] = componentAxis ? 0 : static_cast<std::size_t>(position);
-            size[axis] = componentAxis ? m_components : 1;
-            within[axis] = py::int_(componentAxis ? position : 0);
-            whole = false;
+            taken.lowest = static_cast<std::size_t>(position < 0 ? position + length : position);
+            taken.count = 1;
+            taken.dropped = true;
+        }
+        if (componentAxis) {
+            // Components come whole with each element; the index applies to them afterwards.
+            const bool all =
+                !taken.dropped && taken.count == m_components && taken.step == 1 && !taken.reversed;
+            components = all ? py::object(py::none()) : item;
+        } else {
+            selection[axis] = taken;
         }
     }
-    py::array box = readBox(offset, size);
-    if (whole) {
-        return box;
+    requireWhole(allowTruncated);
+    return readSelection(selection, components, false);
+}
+
+py::object Frame::memmap() const {
+    const FileLease file = leaseOf(m_file);
+    if (!m_frame.bytesInFile || *m_frame.bytesInFile < m_frame.byteCount) {
+        throw velmora::Error(
+            "frame " + std::to_string(m_frame.index) + " cannot be mapped: the file holds " +
+            (m_frame.bytesInFile ? std::to_string(*m_frame.bytesInFile) : std::string("an unknown number")) +
+            " of its " + std::to_string(m_frame.byteCount) + " pixel bytes");
     }
-    return box[within];
+    if (m_frame.byteCount == 0 || !m_packed) {
+        throw velmora::Error(
+            "frame " + std::to_string(m_frame.index) +
+            (m_packed ? " has no bytes to map" : " is not stored packed and cannot be mapped"));
+    }
+    const py::module_ numpy = py::module_::import("numpy");
+    // numpy.memmap maps through a file object: one on a duplicate of the descriptor, so that the
+    // mapping is of the file this File opened, whatever the path names now. The mapping keeps the
+    // file open on its own.
+    const int duplicate = ::fcntl(file->fd, F_DUPFD_CLOEXEC, 0);
+    if (duplicate < 0) {
+        PyErr_SetFromErrno(PyExc_OSError);
+        throw py::error_already_set();
+    }
+    py::object stream;
+    try {
+        stream = py::module_::import("io").attr("open")(duplicate, "rb", py::arg("closefd") = true);
+    } catch (...) {
+        ::close(duplicate);
+        throw;
+    }
+    py::object mapped;
+    try {
+        std::vector<std::size_t> shape = m_storedShape;
+        py::object type = m_storedDtype;
+        if (m_components > 0) {
+            shape.push_back(m_itemSize);
+            type = py::dtype::of<std::uint8_t>();
+        }
+        mapped = numpy.attr("memmap")(stream, py::arg("dtype") = type, py::arg("mode") = "r",
+                                      py::arg("offset") = m_frame.offset, py::arg("shape") = toTuple(shape));
+        if (m_components > 0) {
+            mapped = mapped[py::make_tuple(py::ellipsis(),
+                                           py::slice(0, static_cast<py::ssize_t>(m_components), 1))];
+        }
+    } catch (...) {
+        stream.attr("close")();
+        throw;
+    }
+    stream.attr("close")();
+    return mapped;
+}
+
+py::dict Frame::storage() const {
+    py::dict storage;
+    storage["offset"] = m_frame.offset;
+    storage["byte_count"] = m_frame.byteCount;
+    storage["bytes_in_file"] = m_frame.bytesInFile ? py::object(py::int_(*m_frame.bytesInFile)) : py::none();
+    storage["dtype"] = m_storedDtype;
+    storage["shape"] = toTuple(m_storedShape);
+    storage["strides"] = toTuple(m_storedStrides);
+    return storage;
 }
 
 std::string Frame::repr() const {
-    std::string text = "<trestan.Frame " + std::to_string(m_index) + ": (";
+    std::string text = "<trestan.Frame " + std::to_string(m_frame.index) + ": (";
     for (std::size_t i = 0; i < m_shape.size(); ++i) {
         text += (i == 0 ? "" : ", ") + std::to_string(m_shape[i]);
     }
@@ -252,15 +544,21 @@ void bindFrame(py::module_& module) {
                    ", unit=" + py::repr(py::str(self.unit)).cast<std::string>() + ")";
         });
 
-    py::class_<Frame> frame(module, "Frame", R"(One image of a file, with its pixels in memory.
+    py::class_<Frame> frame(module, "Frame",
+                            R"(One image of an open file; its pixels stay in the file until read.
 
     frame.shape, frame.dtype    the NumPy shape and type (axis 0 of the file last)
-    frame.asarray()             the whole frame as a read-only array, read once and kept
+    frame.asarray()             the whole frame, read now into a new writable array
     numpy.asarray(frame)        the same
-    frame[10:20, :, 5]          a copy of a part (also frame.read((slice(10, 20), ..., 5)))
+    frame[10:20, :, 5]          a part, reading only the bytes it needs (also frame.read(...))
+    frame.memmap()              a read-only numpy.memmap, read as it is touched
+    frame.truncated             whether the file ends inside the frame's pixels
 
 Complex images are complex64 or complex128; colour images uint8 with a trailing axis of 3
-(stored in 4 bytes per pixel, of which the array holds the first 3); binary images uint8.
+(stored in 4 bytes per pixel, of which the array shows the first 3); binary images uint8.
+Reads need the file open: after File.close() they raise ValueError. A frame whose pixels the file
+does not wholly hold (frame.truncated) is refused with trestan.Error unless allow_truncated=True
+is given, which reads the missing bytes as zeros.
 )");
     setPublicModule(frame);
     refuseConstruction(frame);
@@ -270,31 +568,61 @@ Complex images are complex64 or complex128; colour images uint8 with a trailing 
                                "varying, the image width) last; colour adds a trailing axis of 3.")
         .def_property_readonly("dtype", &Frame::dtype, "NumPy element type.")
         .def_property_readonly("ndim", [](const Frame& self) { return self.numpyShape().size(); })
-        .def("asarray", &Frame::asArray,
-             R"(The pixels as a read-only NumPy array.
+        .def_property_readonly(
+            "byte_count", [](const Frame& self) { return self.indexed().byteCount; },
+            "Bytes the file declares for the frame's stored pixels (colour: 4 a pixel).")
+        .def_property_readonly(
+            "bytes_in_file",
+            [](const Frame& self) -> py::object {
+                const auto& held = self.indexed().bytesInFile;
+                return held ? py::object(py::int_(*held)) : py::object(py::none());
+            },
+            "How many of those bytes the file held when it was opened (None when not known).")
+        .def_property_readonly(
+            "truncated", [](const Frame& self) { return self.indexed().truncated(); },
+            "True when the file ends inside the frame's pixels.")
+        .def("asarray", &Frame::asArray, py::arg("allow_truncated") = false,
+             R"(The whole frame, read from the file into a new writable NumPy array that the caller owns.
 
-The frame is read once through its region read (a Gatan frame keeps its pixel buffer to
-itself), and later calls return the same array. The array keeps its memory alive on its own: it stays valid after File.close() and after
-the File and Frame objects are gone.)")
+Each call reads the file again and gives a new array. The bytes go from the file straight into
+the array's memory (large arrays on huge pages where the system offers them), with the GIL
+released; colour is a view of the stored 4 bytes a pixel that shows the first 3. The array stays
+valid after File.close() and after the File and Frame objects are gone. Raises ValueError after
+File.close(), and trestan.Error for a frame cut short unless allow_truncated=True (zeros for the
+bytes the file does not hold).)")
         .def(
             "__array__",
-            [](py::object self, py::object dtype, py::object copy) -> py::object {
-                py::object array = Frame::asArray(self);
+            [](const Frame& self, py::object dtype, py::object /*copy*/) -> py::object {
+                py::object array = self.asArray(false);
                 if (!dtype.is_none()) {
                     array = array.attr("astype")(dtype, py::arg("copy") = false);
-                }
-                if (!copy.is_none() && copy.cast<bool>()) {
-                    array = array.attr("copy")();
                 }
                 return array;
             },
             py::arg("dtype") = py::none(), py::arg("copy") = py::none(),
-            "NumPy protocol: numpy.asarray(frame) is frame.asarray().")
-        .def("read", &Frame::read, py::arg("region"),
-             R"(A copy of a part of the frame: `region` is an index as for NumPy arrays (integers,
-slices, one Ellipsis) in NumPy axis order. frame.read(region) is frame[region]. Only the
-box that the index spans is copied, with the GIL released.)")
-        .def("__getitem__", &Frame::read, py::arg("region"))
+            "NumPy protocol: numpy.asarray(frame) is frame.asarray(), a new array each time.")
+        .def("read", &Frame::read, py::arg("region"), py::arg("allow_truncated") = false,
+             R"(A part of the frame in a new writable array: `region` is an index as for NumPy arrays
+(integers, slices, one Ellipsis) in NumPy axis order; frame.read(region) is frame[region]. Only
+the bytes the part needs are read (a slice along the first axis reads those planes alone; in
+general one run of bytes per selected row or plane), with the GIL released. Raises what
+asarray() raises.)")
+        .def(
+            "__getitem__", [](const Frame& self, py::handle region) { return self.read(region, false); },
+            py::arg("region"))
+        .def("memmap", &Frame::memmap,
+             R"(The frame as a read-only numpy.memmap of the file this File opened: nothing is read
+until it is touched. Colour is a view that shows 3 of the 4 stored bytes a pixel. The mapping
+outlives File.close(). Raises trestan.Error for a frame that the file does not wholly hold.
+
+A file that is made shorter while it is mapped kills the process with SIGBUS when the missing
+bytes are touched: map only files that nobody truncates or rewrites in place.)")
+        .def_property_readonly(
+            "_storage", &Frame::storage,
+            "Where the stored array lies: {\"offset\", \"byte_count\", \"bytes_in_file\", "
+            "\"dtype\" (of one stored element), \"shape\", \"strides\" (NumPy, in bytes)}.")
+        .def("_stored", &Frame::stored, py::arg("allow_truncated") = false,
+             "The stored elements in a new writable array of _storage's dtype and shape.")
         .def_property_readonly(
             "calibration",
             [](const Frame& self) {
