@@ -22,7 +22,7 @@ from dask.base import tokenize
 from dask.highlevelgraph import HighLevelGraph
 from dask.utils import parse_bytes
 
-from . import RGB8, Error, File, open as _open
+from . import _METADATA_GROUPS, RGB8, Error, File, open as _open
 
 __all__ = ["load", "read", "stack"]
 
@@ -33,39 +33,6 @@ AUTO_CHUNK_BYTES = 128 << 20
 
 def _describe_path(path):
     return os.fsdecode(path)
-
-
-# ---------------------------------------------------------------------------------------------
-# Where a frame's bytes lie. The binding gives them as Frame._storage and File._identity.
-# TEMPORARY shim until the binding has them: computed from the tree and the file's status.
-
-
-def _storage(file, index):
-    frame = file.frames[index]
-    storage = getattr(frame, "_storage", None)
-    if storage is not None:
-        return storage
-    image_data = file.metadata["GATAN/ImageList"].children[index]["ImageData"]
-    ndim = len(image_data["Dimensions"].children)
-    shape = tuple(frame.shape[:ndim])
-    colour = len(frame.shape) > ndim
-    dtype = numpy.dtype({"names": ["R", "G", "B"], "formats": ["u1"] * 3, "offsets": [0, 1, 2],
-                         "itemsize": 4}) if colour else frame.dtype
-    offset = image_data["DataOffset"].value
-    byte_count = math.prod(shape) * dtype.itemsize
-    size = os.stat(file.path).st_size
-    strides = tuple(int(math.prod(shape[axis + 1:])) * dtype.itemsize for axis in range(len(shape)))
-    return {"offset": offset, "byte_count": byte_count,
-            "bytes_in_file": max(0, min(byte_count, size - offset)), "dtype": dtype, "shape": shape,
-            "strides": strides}
-
-
-def _identity(file):
-    identity = getattr(file, "_identity", None)
-    if identity is not None:
-        return identity
-    status = os.stat(file.path)
-    return (status.st_size, status.st_mtime_ns, status.st_ino, status.st_dev)
 
 
 # ---------------------------------------------------------------------------------------------
@@ -177,11 +144,13 @@ class _Layout:
         self.order = tuple(stored_axes + left_out)
         self.shape = tuple(self.stored_shape[axis] for axis in stored_axes)
         self.result_dtype = RGB8 if self.colour else self.dtype
-        expected = [self.dtype.itemsize]
-        for length in reversed(self.stored_shape[1:]):
-            expected.insert(0, expected[0] * length)
-        if self.stored_shape and tuple(expected) != self.strides and math.prod(self.stored_shape) > 1:
-            raise Error(f"frame stored with strides {self.strides}, which lazy reads do not support")
+        # DM stores axis 0 fastest: the stored array is in C order (a stride along an axis of
+        # length 1 says nothing).
+        step = self.dtype.itemsize
+        for length, stride in reversed(list(zip(self.stored_shape, self.strides))):
+            if length > 1 and stride != step:
+                raise Error(f"frame stored with strides {self.strides}, which lazy reads do not support")
+            step *= length
 
     def blocks(self, chunks):
         """Per chunk: its block index and the arguments of _read_block after path and identity."""
@@ -236,7 +205,7 @@ def _frame_layout(file, frame):
         raise Error("the file has no main image")
     if not 0 <= index < len(file):
         raise Error(f"the file has no frame {index} ({len(file)} frames)")
-    storage = _storage(file, index)
+    storage = file.frames[index]._storage
     frame_ndim = len(storage["shape"])
     frame_axes = tuple(reversed(range(frame_ndim)))
     for signal, signal_ndim, signal_axes, _ in file._signals():
@@ -251,7 +220,7 @@ def _describe_frame(path, frame, allow_truncated):
     try:
         with _open(path) as file:
             index, layout = _frame_layout(file, frame)
-            identity = _identity(file)
+            identity = file._identity
         _check_complete(path, index, layout, allow_truncated)
     except Error as error:
         message = str(error)
@@ -279,13 +248,13 @@ def load(path, chunks="auto", allow_truncated=False):
     file = path if isinstance(path, File) else _open(path)
     try:
         path = _describe_path(file.path)
-        identity = _identity(file)
+        identity = file._identity
         original = file.metadata.to_dict()
         signals = []
         for index, frame_ndim, frame_axes, mapped in file._signals():
-            layout = _Layout(_storage(file, index), frame_ndim, frame_axes)
+            layout = _Layout(file.frames[index]._storage, frame_ndim, frame_axes)
             data = _signal_array(path, identity, index, layout, chunks, allow_truncated)
-            metadata = {key: mapped[key] for key in ("General", "Signal", "Acquisition_instrument") if key in mapped}
+            metadata = {key: mapped[key] for key in _METADATA_GROUPS if key in mapped}
             signals.append({"data": data, "axes": mapped["axes"], "metadata": metadata,
                             "original_metadata": original, "frame": index})
         return signals

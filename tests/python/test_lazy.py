@@ -86,11 +86,14 @@ def cut_short(path, pixels, missing):
 def test_frames_cut_short_are_refused_unless_allowed(tmp_path):
     pixels = numpy.arange(1, 61, dtype=numpy.float32)
     path = cut_short(tmp_path / "cut.dm4", pixels, 72)
+    with pytest.raises(trestan.Error) as eager:
+        trestan.load(path)
     for call in (lambda: trestan.load(path, lazy=True), lambda: trestan.dask.read(path),
                  lambda: trestan.dask.stack([SAMPLE, path], frame=0, check=True)):
-        with pytest.raises(trestan.Error, match="cut.dm4.*cut short: the file holds 168 of its 240"):
+        with pytest.raises(trestan.Error, match="cut.dm4: frame 0 is cut short: the file holds 168 of its 240") as lazy:
             call()
-    (eager,) = trestan.load(path)  # the missing bytes read as zeros, as the plugin reads them
+        assert str(lazy.value).endswith(str(eager.value))  # the message of the eager read, naming the file
+    (eager,) = trestan.load(path, allow_truncated=True)  # the missing bytes read as zeros
     assert eager["data"].ravel()[41] == 42 and not eager["data"].ravel()[42:].any()
     for chunks in ("auto", "20 B"):
         (lazy,) = trestan.load(path, lazy=True, chunks=chunks, allow_truncated=True)
@@ -155,7 +158,7 @@ def test_worker_processes_read_only_their_own_bytes(tmp_path):
     pixels = numpy.random.default_rng(3).random(32 * 16 * 64 * 48, numpy.float32)  # 6 MiB, a 4-D scan
     path = write_dm4(tmp_path / "scan.dm4", [64, 48, 16, 32], 2, pixels.tobytes())
     with trestan.open(path) as file:
-        first = file.metadata["GATAN/ImageList/item000/ImageData/DataOffset"].value
+        first = file.frames[0]._storage["offset"]
 
     def record_reads():
         # Runs in each worker: every positioned read is noted as (offset, byte count).
