@@ -167,7 +167,7 @@ dmwriter::DmFile tagHeavyFile(std::size_t tagCount, std::uint32_t imageSide, dmw
 }
 
 dmwriter::DmFile pixelFile(const std::vector<std::uint32_t>& dimensions, dmwriter::Version version,
-                           WorkloadStats* stats) {
+                           WorkloadStats* stats, bool sparse) {
     dmwriter::DmFile file(version);
     Directory& root = file.root();
     root.flags(1, 0);
@@ -185,7 +185,8 @@ dmwriter::DmFile pixelFile(const std::vector<std::uint32_t>& dimensions, dmwrite
         calibrations.push_back(calibrations.size() < 2 ? dmwriter::AxisCalibration{0.0F, 0.25F, u"nm"}
                                                        : dmwriter::AxisCalibration{0.0F, 1.0F, u"frame"});
     }
-    image.generatedPixels = dmwriter::GeneratedValue{bytes, fillPixelPattern};
+    image.generatedPixels =
+        sparse ? dmwriter::GeneratedValue{bytes, {}} : dmwriter::GeneratedValue{bytes, fillPixelPattern};
     image.calibrations = calibrations;
     const dmwriter::ImageEntry entry = dmwriter::addImage(imageList, image);
     Directory& acquisition = entry.imageTags.addDirectory("Acquisition");

@@ -26,12 +26,13 @@ dmwriter::DmFile tagHeavyFile(std::size_t tagCount, std::uint32_t imageSide = 64
                               dmwriter::Version version = dmwriter::Version::Dm4,
                               WorkloadStats* stats = nullptr);
 
-/// A file with one float32 image of the given dimensions (axis 0 first: a 2D image or a stack)
-/// whose bytes are produced while the file is written (never held whole in memory) and are not
-/// zero, so the file has no holes.
+/// A file with one float32 image of the given dimensions (axis 0 first: a 2D image, a stack, or a
+/// 4-D scan of detector frames) whose bytes are produced while the file is written (never held
+/// whole in memory) and are not zero, so the file has no holes; with `sparse` the pixels are left
+/// as a hole instead (zeros that take no disk space).
 dmwriter::DmFile pixelFile(const std::vector<std::uint32_t>& dimensions,
-                           dmwriter::Version version = dmwriter::Version::Dm4,
-                           WorkloadStats* stats = nullptr);
+                           dmwriter::Version version = dmwriter::Version::Dm4, WorkloadStats* stats = nullptr,
+                           bool sparse = false);
 
 /// Fills `out` with the float32 pattern of pixelFile at byte `offset` of the pixels.
 void fillPixelPattern(std::uint64_t offset, std::span<std::uint8_t> out);

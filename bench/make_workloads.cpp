@@ -1,6 +1,9 @@
-// Writes the DM files that bench/compare times:
+// Writes the DM files that bench/compare and bench/lazy-compare time:
 //   trestan-bench-workloads pixels FILE MIB   a DM4 file with a float32 stack of MIB x 1 MiB frames
 //   trestan-bench-workloads tags FILE COUNT   a DM4 file with COUNT tags of mixed kinds and a small image
+//   trestan-bench-workloads scan FILE DX DY SX SY          a DM4 file with a float32 4-D scan: SX x SY
+//                                                          positions of DX x DY detector pixels
+//   trestan-bench-workloads sparse-scan FILE DX DY SX SY   the same with its pixels left as a hole
 // and prints what the file holds as key=value lines.
 
 #include "BenchWorkloads.h"
@@ -13,6 +16,7 @@
 #include <iostream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -30,23 +34,31 @@ std::uint64_t parseCount(std::string_view text) {
 
 int usage() {
     std::cerr << "usage: trestan-bench-workloads pixels FILE MIB\n"
-                 "       trestan-bench-workloads tags FILE COUNT\n";
+                 "       trestan-bench-workloads tags FILE COUNT\n"
+                 "       trestan-bench-workloads scan|sparse-scan FILE DX DY SX SY\n";
     return 2;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
+    const std::string_view kind = argc > 1 ? argv[1] : "";
+    const bool scan = kind == "scan" || kind == "sparse-scan";
+    if (argc != (scan ? 7 : 4)) {
         return usage();
     }
-    const std::string_view kind = argv[1];
     const std::string path = argv[2];
     try {
         const std::uint64_t amount = parseCount(argv[3]);
         bench::WorkloadStats stats;
         dmwriter::DmFile file;
-        if (kind == "pixels") {
+        if (scan) {
+            std::vector<std::uint32_t> dimensions;
+            for (int i = 3; i < 7; ++i) {
+                dimensions.push_back(static_cast<std::uint32_t>(parseCount(argv[i])));
+            }
+            file = bench::pixelFile(dimensions, dmwriter::Version::Dm4, &stats, kind == "sparse-scan");
+        } else if (kind == "pixels") {
             file = bench::pixelFile({FrameSide, FrameSide, static_cast<std::uint32_t>(amount)},
                                     dmwriter::Version::Dm4, &stats);
         } else if (kind == "tags") {
