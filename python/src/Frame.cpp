@@ -74,6 +74,8 @@ struct Calibration {
 constexpr std::size_t HugePageSize = std::size_t{2} << 20;
 /// From this size on, arrays get memory of their own, 2 MiB-aligned and advised for huge pages.
 constexpr std::size_t HugePageThreshold = std::size_t{4} << 20;
+/// Blocks of at least this many bytes are read one by one when a step skips some of them.
+constexpr std::size_t LargeBlock = 4096;
 
 /// Memory of an array that the caller owns: NumPy lets it go through the capsule that is the
 /// array's base.
@@ -226,7 +228,8 @@ py::object Frame::readSelection(const std::vector<Selection>& selection, py::han
     // The buffer: per axis either the selected positions alone (`iterated`: the axes before the
     // run) or the span from `base` on (the run's axes). The run is one read of contiguous bytes:
     // the innermost axis that is not taken whole, spanned from its lowest to its highest selected
-    // position, and the axes after it, whole. Unpacked layouts are read whole.
+    // position (or, stepping over large blocks, iterated), and the axes after it, whole. Unpacked
+    // layouts are read whole.
     std::vector<std::size_t> lengths(axes);
     std::vector<std::size_t> bases(axes, 0);
     std::size_t run = 0; // first axis of the run
@@ -236,6 +239,11 @@ py::object Frame::readSelection(const std::vector<Selection>& selection, py::han
             const Selection& taken = selection[axis];
             if (taken.dropped || taken.step != 1 || taken.count != m_storedShape[axis]) {
                 run = axis;
+                // Steps over blocks of a page or more (planes, long rows) read the selected
+                // blocks alone rather than the span between them.
+                if (taken.step > 1 && axis + 1 < axes && m_storedStrides[axis] >= LargeBlock) {
+                    run = axis + 1;
+                }
                 break;
             }
         }

@@ -127,19 +127,17 @@ def _original_metadata_list(path):
 RGBA8 = numpy.dtype([("R", numpy.uint8), ("G", numpy.uint8), ("B", numpy.uint8), ("A", numpy.uint8)])
 
 
-def _data(file, path, frame, frame_ndim, frame_axes, image_data):
+def _data(file, frame, frame_ndim, frame_axes):
     """The signal's array in the element type HyperSpy gives: binary images as bool, colour as RGBA8
     records of the four bytes the file stores per pixel; writable, as HyperSpy's own arrays are."""
     pixels = file.frames[frame]
-    if pixels.dtype == numpy.uint8 and len(pixels.shape) > frame_ndim:  # colour
-        stored = numpy.fromfile(path, dtype=RGBA8, count=int(numpy.prod(pixels.shape[:frame_ndim])),
-                                offset=image_data["DataOffset"].value)
-        data = _arrange(stored.reshape(pixels.shape[:frame_ndim]), frame_ndim, frame_axes)
+    if len(pixels.shape) > frame_ndim:  # colour: all four stored bytes
+        data = _arrange(pixels._stored().view(RGBA8), frame_ndim, frame_axes)
     else:
         data = _arrange(pixels.asarray(), frame_ndim, frame_axes)
     if pixels.interpretation == "BINARY":
         return data.astype(bool)
-    return numpy.array(data)
+    return data
 
 
 # Mapped values that are the fields of a group tag, which HyperSpy gives as tuples (values from
@@ -157,17 +155,15 @@ def _tuples(value):
 def _read_signal(path, frame):
     """The task of a lazy signal: its array, read when computed (the graph holds the path only)."""
     with _open(path) as file:
-        images = file.metadata["GATAN/ImageList"].children
         for index, frame_ndim, frame_axes, _ in file._signals():
             if index == frame:
-                return _data(file, path, frame, frame_ndim, frame_axes, images[frame]["ImageData"])
+                return _data(file, frame, frame_ndim, frame_axes)
     raise Error(f"{os.fsdecode(path)}: no image {frame}")
 
 
 def _signal_dicts(path, lazy):
     with _open(path) as file:
         root = file.metadata
-        images = root["GATAN/ImageList"].children
         dicts = []
         for frame, frame_ndim, frame_axes, mapped in file._signals():
             # HyperSpy leaves out the groups the file gives nothing for.
@@ -184,7 +180,7 @@ def _signal_dicts(path, lazy):
                 data = dask.array.from_delayed(dask.delayed(_read_signal, pure=True)(os.fsdecode(path), frame),
                                                tuple(mapped["shape"]), dtype=dtype)
             else:
-                data = _data(file, path, frame, frame_ndim, frame_axes, images[frame]["ImageData"])
+                data = _data(file, frame, frame_ndim, frame_axes)
             dicts.append({"data": data, "axes": mapped["axes"], "metadata": metadata,
                           "original_metadata": _original_metadata(root, frame)})
         return dicts

@@ -58,29 +58,48 @@ def rss_bytes():
 
 # A DM4 file: header (version 4, length, byte order 1), then the root directory. Counts and info
 # arrays are big-endian, values little-endian; each entry carries its size; the file ends in 8 zeros.
+# Entries are built as lists of pieces, so that large pixel buffers are written without a copy.
+def _size(pieces):
+    return sum(memoryview(piece).nbytes for piece in pieces)
+
+
+def _tag_pieces(name, info, data):
+    body = [b"%%%%" + struct.pack(">Q", len(info)) + b"".join(struct.pack(">q", i) for i in info), data]
+    return [b"\x15" + struct.pack(">H", len(name)) + name.encode() + struct.pack(">Q", _size(body))] + body
+
+
+def _directory_pieces(name, entries):
+    body = [b"\x00\x00" + struct.pack(">Q", len(entries))] + [piece for entry in entries for piece in entry]
+    return [b"\x14" + struct.pack(">H", len(name)) + name.encode() + struct.pack(">Q", _size(body))] + body
+
+
 def _tag(name, info, data):
-    body = b"%%%%" + struct.pack(">Q", len(info)) + b"".join(struct.pack(">q", i) for i in info) + data
-    return b"\x15" + struct.pack(">H", len(name)) + name.encode() + struct.pack(">Q", len(body)) + body
+    return b"".join(_tag_pieces(name, info, data))
 
 
 def _directory(name, entries):
-    body = b"\x00\x00" + struct.pack(">Q", len(entries)) + b"".join(entries)
-    return b"\x14" + struct.pack(">H", len(name)) + name.encode() + struct.pack(">Q", len(body)) + body
+    return b"".join(_directory_pieces(name, [[entry] for entry in entries]))
 
 
-def write_dm4(path, dimensions, data_type, pixel_bytes, meta_data=None):
+def write_dm4(path, dimensions, data_type, pixel_bytes, meta_data=None, cut=0):
     """Writes a DM4 file with one image of the given dimensions (axis 0 first), DM image data type
-    code and pixel bytes, and returns `path`. `meta_data` (a dict of str) fills the image's
-    "ImageTags/Meta Data" directory."""
-    image_data = _directory("ImageData", [
-        _tag("Data", [20, 10, len(pixel_bytes)], pixel_bytes),
-        _tag("DataType", [5], struct.pack("<I", data_type)),
-        _directory("Dimensions", [_tag("", [5], struct.pack("<I", d)) for d in dimensions]),
-    ])
+    code and pixel bytes (bytes or any buffer, such as a NumPy array), and returns `path`.
+    `meta_data` (a dict of str) fills the image's "ImageTags/Meta Data" directory. With `cut`, the
+    pixels are the file's last bytes and the file ends `cut` bytes before their end (a frame cut
+    short)."""
+    pixel_bytes = memoryview(pixel_bytes).cast("B")
+    data = _tag_pieces("Data", [20, 10, len(pixel_bytes)], pixel_bytes)
+    tags = [_tag_pieces("DataType", [5], struct.pack("<I", data_type)),
+            _directory_pieces("Dimensions", [_tag_pieces("", [5], struct.pack("<I", d)) for d in dimensions])]
+    image_data = _directory_pieces("ImageData", tags + [data] if cut else [data] + tags)
     entry = [image_data]
     if meta_data:
-        texts = [_tag(k, [18, len(v)], v.encode("utf-16-le")) for k, v in meta_data.items()]
-        entry.append(_directory("ImageTags", [_directory("Meta Data", texts)]))
-    root = b"\x00\x00" + struct.pack(">Q", 1) + _directory("ImageList", [_directory("", entry)])
-    Path(path).write_bytes(struct.pack(">IQI", 4, len(root), 1) + root + bytes(8))
+        texts = [_tag_pieces(k, [18, len(v)], v.encode("utf-16-le")) for k, v in meta_data.items()]
+        entry.insert(0 if cut else 1, _directory_pieces("ImageTags", [_directory_pieces("Meta Data", texts)]))
+    root = [b"\x00\x00" + struct.pack(">Q", 1)] + _directory_pieces("ImageList", [_directory_pieces("", entry)])
+    pieces = [struct.pack(">IQI", 4, _size(root), 1)] + root + ([] if cut else [bytes(8)])
+    with open(path, "wb") as file:
+        file.writelines(pieces)
+        if cut:
+            file.truncate(file.tell() - cut)
     return path

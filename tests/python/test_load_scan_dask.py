@@ -6,7 +6,7 @@ import json
 import numpy
 import pytest
 import trestan
-from conftest import CORPUS_DIR, same, write_dm4
+from conftest import CORPUS_DIR, SAMPLE, same, write_dm4
 
 EXPECTED = sorted(p.name[: -len(".hyperspy.json")] for p in (CORPUS_DIR / "expected").glob("*.hyperspy.json"))
 
@@ -47,6 +47,16 @@ def test_load_gives_spectrum_images_their_spectrum_axis_last(tmp_path):
     assert [a["navigate"] for a in signal["axes"]] == [True, True, False]
     assert signal["data"].shape == (3, 4, 10)
     numpy.testing.assert_array_equal(signal["data"], pixels.reshape(10, 3, 4).transpose(1, 2, 0))
+
+
+def test_hyperspy_operates_in_place_on_loaded_arrays():
+    hyperspy_io = pytest.importorskip("hyperspy.io")
+    (loaded,) = trestan.load(SAMPLE)
+    before = loaded["data"].copy()
+    signal = hyperspy_io.dict2signal({key: loaded[key] for key in ("data", "axes", "metadata", "original_metadata")})
+    signal += 1
+    signal.map(numpy.negative)
+    numpy.testing.assert_array_equal(signal.data, -(before + 1))
 
 
 def damaged_files(directory):
