@@ -13,10 +13,12 @@ import tempfile
 
 HERE = pathlib.Path(__file__).resolve().parent
 EXPECTED = HERE / "expected"
+SAMPLES = HERE.parent.parent / "samples"  # the bundled samples, "{samples}" in cases
 
 
 def normalised(text, inputs, outputs, build):
     text = text.replace(str(outputs), "{out}").replace(str(inputs), "{in}").replace(str(build), "{build}")
+    text = text.replace(str(SAMPLES), "{samples}")
     # What memory is left changes from run to run.
     text = re.sub(r"more than the \d+ bytes", "more than the {available} bytes", text)
     # Log records carry the time and the source line of the call.
@@ -27,7 +29,8 @@ def run_case(trestan, name, code, arguments, inputs, outputs):
     """What the case did, as {expected file name: bytes}, and its failures."""
     if arguments[:1] == ["{probe}"]:
         trestan, arguments = PROBE, arguments[1:]
-    argv = [trestan] + [a.replace("{in}", str(inputs)).replace("{out}", str(outputs)) for a in arguments]
+    argv = [trestan] + [a.replace("{in}", str(inputs)).replace("{out}", str(outputs)).replace("{samples}", str(SAMPLES))
+                        for a in arguments]
     stdout = open(argv.pop()[1:], "wb") if argv[-1].startswith(">") else subprocess.PIPE
     result = subprocess.run(argv, stdin=subprocess.DEVNULL, stdout=stdout, stderr=subprocess.PIPE, timeout=60)
     actual = {}

@@ -3,11 +3,11 @@
 #include "CommandLineError.h"
 #include "FrameSummary.h"
 #include "JsonDocumentWriter.h"
-#include "NumberFormatter.h"
 #include "trestan/gatan/DmMetadata.h"
 #include "velmora/MetadataNode.h"
 
 #include <cmath>
+#include <cstdio>
 #include <iostream>
 #include <map>
 #include <sstream>
@@ -67,30 +67,51 @@ nlohmann::ordered_json toJson(const FileSummary& summary) {
             {"frames", std::move(frames)}};
 }
 
-// A number for people: whole numbers without a decimal point.
+// A number for people: six significant digits, whole numbers without a decimal point.
 std::string plainNumber(double value) {
     if (value == std::trunc(value) && std::fabs(value) < 1e15) {
         return std::to_string(static_cast<long long>(value));
     }
-    return app::NumberFormatter::shortest(value);
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6g", value);
+    return text;
 }
 
-// "EELS, 200 kV, x640000, 2016-08-08 19:35:17": what the image is, from its mapped metadata; parts
-// the file does not record are left out.
+// A mapped number with its unit, when the key holds a number.
+void putNumber(std::vector<std::string>& parts, const nlohmann::json& object, const char* key,
+               const std::string& prefix, const std::string& suffix) {
+    if (const auto value = object.find(key); value != object.end() && value->is_number()) {
+        parts.push_back(prefix + plainNumber(value->get<double>()) + suffix);
+    }
+}
+
+// A mapped text, when the key holds a non-empty one.
+std::string text(const nlohmann::json& object, const char* key) {
+    const auto value = object.find(key);
+    return value != object.end() && value->is_string() ? value->get<std::string>() : std::string();
+}
+
+// "HAADF": image, STEM, 300 kV, x10000000, dwell 2e-06 s, 2019-12-10 15:32:41, operator J. Doe,
+// specimen "Au on C": what a microscopist looks for first, from the image's mapped metadata; what the
+// file does not record is left out.
 std::string signalLine(const nlohmann::json& signal) {
     std::vector<std::string> parts;
     const std::string type = signal.at("Signal").value("signal_type", "");
     parts.push_back(type.empty() ? "image" : type);
-    for (const nlohmann::json& microscope : signal.at("Acquisition_instrument")) {
-        if (!microscope.is_object()) {
+    // The microscope's group: TEM or SEM (the others describe detectors and spectrometers).
+    for (const auto& [kind, microscope] : signal.at("Acquisition_instrument").items()) {
+        if ((kind != "TEM" && kind != "SEM") || !microscope.is_object()) {
             continue;
         }
-        if (const auto energy = microscope.find("beam_energy");
-            energy != microscope.end() && energy->is_number()) {
-            parts.push_back(plainNumber(energy->get<double>()) + " kV");
+        if (const std::string mode = text(microscope, "acquisition_mode"); !mode.empty()) {
+            parts.push_back(mode);
         }
-        if (const auto mag = microscope.find("magnification"); mag != microscope.end() && mag->is_number()) {
-            parts.push_back("x" + plainNumber(mag->get<double>()));
+        putNumber(parts, microscope, "beam_energy", "", " kV");
+        putNumber(parts, microscope, "magnification", "x", "");
+        putNumber(parts, microscope, "camera_length", "camera length ", " mm");
+        putNumber(parts, microscope, "dwell_time", "dwell ", " s");
+        if (microscope.contains("Camera")) {
+            putNumber(parts, microscope["Camera"], "exposure", "exposure ", " s");
         }
     }
     const nlohmann::json& general = signal.at("General");
@@ -98,9 +119,17 @@ std::string signalLine(const nlohmann::json& signal) {
         parts.push_back(general["date"].get<std::string>() +
                         (general.contains("time") ? " " + general["time"].get<std::string>() : ""));
     }
+    if (const std::string author = text(general, "authors"); !author.empty()) {
+        parts.push_back("operator " + author);
+    }
+    if (signal.contains("Sample")) {
+        if (const std::string specimen = text(signal["Sample"], "description"); !specimen.empty()) {
+            parts.push_back("specimen \"" + specimen + '"');
+        }
+    }
     std::ostringstream line;
-    if (general.contains("title")) {
-        line << '"' << general["title"].get<std::string>() << "\": ";
+    if (const std::string title = text(general, "title"); !title.empty()) {
+        line << '"' << title << "\": ";
     }
     for (std::size_t i = 0; i < parts.size(); ++i) {
         line << (i > 0 ? ", " : "") << parts[i];
