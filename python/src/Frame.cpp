@@ -3,12 +3,16 @@
 #include "ImageNames.h"
 #include "velmora/Error.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <exception>
 #include <fcntl.h>
 #include <limits>
 #include <new>
 #include <sys/mman.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 namespace trestan::python {
@@ -130,6 +134,62 @@ std::pair<std::uint8_t*, py::capsule> allocate(std::size_t bytes) {
     py::capsule owner(allocation.get(), [](void* pointer) { delete static_cast<Allocation*>(pointer); });
     allocation.release();
     return {data, std::move(owner)};
+}
+
+/// Reads of at least this many bytes are split between threads.
+constexpr std::uint64_t ParallelRead = std::uint64_t{64} << 20;
+constexpr unsigned MaximumReaders = 4;
+
+/// Reads `count` bytes of `frame` from byte `first` on into `destination`. A large read is split
+/// into parts (whole huge pages) read by several threads at once: moving the bytes out of the page
+/// cache and faulting in the memory they land in both take processor time. A thread that cannot be
+/// started leaves its part to this one.
+void readBytes(const OpenFile& file, const toolkit::IndexedFrame& frame, std::uint64_t first,
+               std::uint64_t count, std::uint8_t* destination) {
+    if (count < ParallelRead) {
+        file.support->readFrameBytes(file.fd, frame, first, count, destination);
+        return;
+    }
+    static const unsigned cores = std::max(1U, std::thread::hardware_concurrency());
+    const auto readers = static_cast<unsigned>(std::min<std::uint64_t>(
+        {cores, MaximumReaders, std::max<std::uint64_t>(1, count / (ParallelRead / 2))}));
+    if (readers < 2) {
+        file.support->readFrameBytes(file.fd, frame, first, count, destination);
+        return;
+    }
+    const std::uint64_t part = ((count / readers) + HugePageSize - 1) & ~std::uint64_t{HugePageSize - 1};
+    std::vector<std::exception_ptr> failures(readers);
+    auto readPart = [&](unsigned index) {
+        const std::uint64_t start = std::min<std::uint64_t>(count, std::uint64_t{index} * part);
+        const std::uint64_t length = std::min<std::uint64_t>(count - start, part);
+        try {
+            file.support->readFrameBytes(file.fd, frame, first + start, length, destination + start);
+        } catch (...) {
+            failures[index] = std::current_exception();
+        }
+    };
+    std::vector<std::thread> threads;
+    threads.reserve(readers - 1);
+    unsigned index = 1;
+    try {
+        for (; index < readers; ++index) {
+            threads.emplace_back(readPart, index);
+        }
+    } catch (const std::system_error&) {
+        // No more threads: this one reads the parts left.
+    }
+    for (unsigned rest = index; rest < readers; ++rest) {
+        readPart(rest);
+    }
+    readPart(0);
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    for (const std::exception_ptr& failure : failures) {
+        if (failure) {
+            std::rethrow_exception(failure);
+        }
+    }
 }
 
 std::vector<py::ssize_t> signedSizes(const std::vector<std::size_t>& values) {
@@ -291,7 +351,7 @@ py::object Frame::readSelection(const std::vector<Selection>& selection, py::han
         const FileLease file = leaseOf(m_file);
         py::gil_scoped_release release;
         if (!m_packed || axes == 0) {
-            file->support->readFrameBytes(file->fd, m_frame, 0, bytes, data);
+            readBytes(*file, m_frame, 0, bytes, data);
         } else {
             const std::size_t runBytes = lengths[run] * m_storedStrides[run];
             const std::uint64_t runStart = std::uint64_t{bases[run]} * m_storedStrides[run];
@@ -302,7 +362,7 @@ py::object Frame::readSelection(const std::vector<Selection>& selection, py::han
                     at += (selection[axis].lowest + position[axis] * selection[axis].step) *
                           m_storedStrides[axis];
                 }
-                file->support->readFrameBytes(file->fd, m_frame, at, runBytes, into);
+                readBytes(*file, m_frame, at, runBytes, into);
                 std::size_t axis = run;
                 while (axis > 0 && ++position[axis - 1] == lengths[axis - 1]) {
                     position[--axis] = 0;

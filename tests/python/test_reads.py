@@ -24,7 +24,7 @@ def rchar():
 def reads_of(action):
     """The bytes that `action()` reads through system calls (the kernel's rchar), and its result."""
     first = rchar()
-    second = rchar()  # what reading the counter itself costs, taken off below
+    second = rchar()  # about what reading the counter itself costs, taken off below
     result = action()
     return rchar() - second - (second - first), result
 
@@ -59,10 +59,10 @@ def test_reads_take_only_the_bytes_they_need(stack):
         frame = file.frames[0]
         for index, expected in SLICES:
             count, part = reads_of(lambda: frame[index])
-            assert count == expected, index
+            assert expected <= count < expected + 64, index  # the counter's own text may grow
             assert part.flags.writeable
             numpy.testing.assert_array_equal(part, pixels[index])
-        assert reads_of(frame.asarray)[0] == pixels.nbytes
+        assert pixels.nbytes <= reads_of(frame.asarray)[0] < pixels.nbytes + 64
 
 
 def test_colour_reads_show_three_of_four_stored_bytes(tmp_path):
@@ -139,7 +139,7 @@ def test_close_waits_for_a_read_in_flight(tmp_path):
         reader.join()
         if "array" in outcome:
             assert outcome["ended"] <= closed
-            assert outcome["array"][-1, -1] == pixels[-1] and outcome["array"][0, 0] == 0
+            assert numpy.array_equal(outcome["array"].ravel(), pixels)  # read by several threads
         else:
             assert "closed file" in str(outcome["error"])
         # Whatever won, the file's descriptor is closed and a new file may take its number.
