@@ -29,6 +29,8 @@ __all__ = ["load", "read", "stack"]
 # The size a chunk of "auto" chunks comes close to without exceeding it (unless one element along
 # the chunked axes is larger).
 AUTO_CHUNK_BYTES = 128 << 20
+# Chunks of one array (or stack) at most: a task takes a few hundred bytes of the graph.
+MAX_CHUNKS = 1_000_000
 
 
 def _describe_path(path):
@@ -104,6 +106,7 @@ def _auto_chunks(shape, itemsize, limit):
             continue
         per = max(1, limit // inner)
         count = -(-length // per)
+        _check_count(count * math.prod(shape[:axis]))
         per = -(-length // count)
         chunks[axis] = tuple(min(per, length - start) for start in range(0, length, per))
         for before in range(axis):
@@ -112,13 +115,39 @@ def _auto_chunks(shape, itemsize, limit):
     return tuple(chunks)
 
 
+def _check_count(count):
+    if count > MAX_CHUNKS:
+        raise ValueError(f"these chunks would be {count} tasks, more than {MAX_CHUNKS}: ask for larger chunks")
+
+
+def _counted(chunks, shape):
+    """How many chunks Dask's forms of `chunks` make, counted before Dask lists them: a length per
+    axis (an int for all), -1 or None for a whole axis, or the lengths themselves."""
+    if isinstance(chunks, dict):
+        per_axis = [chunks.get(axis, chunks.get(axis - len(shape))) for axis in range(len(shape))]
+    elif isinstance(chunks, (tuple, list)) and len(chunks) == len(shape):
+        per_axis = list(chunks)
+    else:
+        per_axis = [chunks] * len(shape)
+    count = 1
+    for length, chunk in zip(shape, per_axis):
+        if isinstance(chunk, (tuple, list)):
+            count *= len(chunk)
+        elif isinstance(chunk, int) and chunk > 0:
+            count *= -(-length // chunk)
+    return count
+
+
 def _normalise_chunks(chunks, shape, dtype):
     if chunks is None or isinstance(chunks, str):
         limit = AUTO_CHUNK_BYTES if chunks in (None, "auto") else parse_bytes(chunks)
         if limit < 1:
             raise ValueError(f"chunks of {chunks!r} hold no byte")
         return _auto_chunks(shape, dtype.itemsize, limit)
-    return dask.array.core.normalize_chunks(chunks, shape, limit=AUTO_CHUNK_BYTES, dtype=dtype)
+    _check_count(_counted(chunks, shape))
+    chunks = dask.array.core.normalize_chunks(chunks, shape, limit=AUTO_CHUNK_BYTES, dtype=dtype)
+    _check_count(math.prod(len(c) for c in chunks))
+    return chunks
 
 
 # ---------------------------------------------------------------------------------------------
@@ -153,16 +182,21 @@ class _Layout:
             step *= length
 
     def blocks(self, chunks):
-        """Per chunk: its block index and the arguments of _read_block after path and identity."""
+        """Per chunk: its block index, and the start and length of the chunk along each axis."""
         starts = [numpy.cumsum((0,) + c[:-1]).tolist() for c in chunks]
         for index in numpy.ndindex(*[len(c) for c in chunks]):
-            begin = [0] * len(self.stored_shape)
-            box = [1] * len(self.stored_shape)
-            for axis, block in enumerate(index):
-                begin[self.stored_axes[axis]] = starts[axis][block]
-                box[self.stored_axes[axis]] = chunks[axis][block]
-            shape = tuple(chunks[axis][block] for axis, block in enumerate(index))
-            yield index, self._reads(begin, box) + (tuple(box), self.dtype, self.order, shape, self.colour)
+            yield (index, tuple(starts[axis][block] for axis, block in enumerate(index)),
+                   tuple(chunks[axis][block] for axis, block in enumerate(index)))
+
+    def block(self, starts, sizes):
+        """The arguments of _read_block after path and identity for the chunk of these starts and
+        lengths along the signal's axes."""
+        begin = [0] * len(self.stored_shape)
+        box = [1] * len(self.stored_shape)
+        for axis, (start, size) in enumerate(zip(starts, sizes)):
+            begin[self.stored_axes[axis]] = start
+            box[self.stored_axes[axis]] = size
+        return self._reads(begin, box) + (tuple(box), self.dtype, self.order, tuple(sizes), self.colour)
 
     def _reads(self, begin, box):
         """(offset, run, outer shape, outer strides): the box as runs of contiguous bytes."""
@@ -192,8 +226,8 @@ def _stacked(data):
 def _tasks(layer, key, path, identity, layout, chunks, stacked):
     """Adds one task per chunk of the file's array to `layer`, under keys key + block index."""
     identity = tuple(int(n) for n in identity[:3])
-    for block, arguments in layout.blocks(chunks):
-        task = (_read_block, path, identity) + arguments
+    for block, starts, sizes in layout.blocks(chunks):
+        task = (_read_block, path, identity) + layout.block(starts, sizes)
         layer[key + block] = (_stacked, task) if stacked else task
 
 
@@ -269,17 +303,14 @@ def read(path, frame=None, chunks="auto", allow_truncated=False):
     return _signal_array(path, identity, index, layout, chunks, allow_truncated)
 
 
-def _read_unchecked(path, frame, block, chunks, shape, dtype, allow_truncated):
+def _read_unchecked(path, frame, starts, sizes, shape, dtype, allow_truncated):
     """The task of a chunk of a stacked file that was not opened when the stack was made: the file
     is described now, and must hold a frame of the first file's shape and type."""
     path, identity, _, layout = _describe_frame(path, frame, allow_truncated)
     if (layout.shape, layout.result_dtype) != (shape, dtype):
         raise Error(f"{path}: frame of shape {layout.shape} and type {layout.result_dtype}, "
                     f"not {shape} and {dtype} as the first file")
-    layer = {}
-    _tasks(layer, (), path, identity, layout, chunks, stacked=False)
-    function, *arguments = layer[block]
-    return function(*arguments)
+    return _read_block(path, tuple(identity[:3]), *layout.block(starts, sizes))
 
 
 def stack(paths, frame=None, check=False, chunks="auto", allow_truncated=False):
@@ -289,6 +320,7 @@ def stack(paths, frame=None, check=False, chunks="auto", allow_truncated=False):
     shape, dtype = layout.shape, layout.result_dtype
     name = "trestan-stack-" + tokenize(first_path, tuple(identity[:3]), paths, frame, check, chunks,
                                        allow_truncated)
+    _check_count(len(paths) * math.prod(len(c) for c in chunks))
     layer = {}
     _tasks(layer, (name, 0), first_path, identity, layout, chunks, stacked=True)
     for position, path in enumerate(paths[1:], 1):
@@ -300,7 +332,7 @@ def stack(paths, frame=None, check=False, chunks="auto", allow_truncated=False):
             _tasks(layer, (name, position), path, identity, layout, chunks, stacked=True)
         else:
             path = _describe_path(path)
-            for block in numpy.ndindex(*[len(c) for c in chunks]):
-                layer[(name, position) + block] = (_stacked, (_read_unchecked, path, frame, block, chunks, shape,
+            for block, starts, sizes in layout.blocks(chunks):
+                layer[(name, position) + block] = (_stacked, (_read_unchecked, path, frame, starts, sizes, shape,
                                                               dtype, allow_truncated))
     return _new_array(name, layer, ((1,) * len(paths),) + tuple(chunks), dtype)
