@@ -1,6 +1,7 @@
 #include "Frame.h"
 
 #include "ImageNames.h"
+#include "MemoryHeadroom.h"
 #include "velmora/Error.h"
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <fcntl.h>
 #include <limits>
 #include <new>
+#include <optional>
 #include <sys/mman.h>
 #include <system_error>
 #include <thread>
@@ -78,6 +80,8 @@ struct Calibration {
 constexpr std::size_t HugePageSize = std::size_t{2} << 20;
 /// From this size on, arrays get memory of their own, 2 MiB-aligned and advised for huge pages.
 constexpr std::size_t HugePageThreshold = std::size_t{4} << 20;
+/// Arrays of at least this many bytes are first compared with the memory the process can take.
+constexpr std::size_t CheckedAllocation = std::size_t{64} << 20;
 /// Blocks of at least this many bytes are read one by one when a step skips some of them.
 constexpr std::size_t LargeBlock = 4096;
 
@@ -99,7 +103,19 @@ struct Allocation {
 /// `bytes` of fresh memory and the capsule that owns it. Large blocks are anonymous mappings aligned
 /// to 2 MiB and advised with MADV_HUGEPAGE, so that where the kernel offers transparent huge pages a
 /// read into them faults once per 2 MiB instead of once per 4 KiB.
-std::pair<std::uint8_t*, py::capsule> allocate(std::size_t bytes) {
+std::pair<std::uint8_t*, py::capsule> allocate(std::size_t bytes, std::size_t frame) {
+    // A large array that the process cannot take is refused with MemoryError before a page is
+    // touched, rather than letting the system end the process for lack of memory.
+    if (bytes >= CheckedAllocation) {
+        if (const std::optional<cli::MemoryHeadroom> headroom = cli::MemoryHeadroom::now();
+            headroom && bytes > headroom->bytes) {
+            PyErr_SetString(PyExc_MemoryError,
+                            ("frame " + std::to_string(frame) + " needs " + std::to_string(bytes) +
+                             " bytes; there are " + std::to_string(headroom->bytes) + " " + headroom->bound)
+                                .c_str());
+            throw py::error_already_set();
+        }
+    }
     auto allocation = std::make_unique<Allocation>();
     if (bytes < HugePageThreshold) {
         allocation->data = std::malloc(bytes == 0 ? 1 : bytes);
@@ -344,7 +360,7 @@ py::object Frame::readSelection(const std::vector<Selection>& selection, py::han
         bufferShape.push_back(m_itemSize);
         bufferStrides.push_back(1);
     }
-    auto [data, owner] = allocate(bytes);
+    auto [data, owner] = allocate(bytes, m_frame.index);
     py::array buffer(bufferType, signedSizes(bufferShape), signedSizes(bufferStrides), data, owner);
 
     if (bytes > 0) {

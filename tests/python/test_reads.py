@@ -110,6 +110,10 @@ def test_frames_cut_short_are_refused_unless_allowed(tmp_path):
         whole = frame.asarray(allow_truncated=True)
         assert whole.ravel()[41] == 42 and not whole.ravel()[42:].any()  # zeros for the missing bytes
         numpy.testing.assert_array_equal(frame.read(numpy.s_[2, 1:], allow_truncated=True), whole[2, 1:])
+    # A frame that declares more than any machine holds: MemoryError before a byte is touched.
+    vast = write_dm4(tmp_path / "vast.dm4", [1 << 16] * 3, 2, bytes(64), cut=64)
+    with trestan.open(vast) as file, pytest.raises(MemoryError, match="frame 0 needs 1125899906842624 bytes"):
+        file.frames[0].asarray(allow_truncated=True)
 
 
 def test_close_waits_for_a_read_in_flight(tmp_path):
