@@ -102,6 +102,22 @@ int openRegular(const std::string& path, struct stat& status, int& error, bool& 
     return fd;
 }
 
+/// The index of the file that `file.fd` holds, even where the path now names another: read through
+/// /proc/self/fd. Where /proc is not mounted, through the path, which must then still name the
+/// file the descriptor holds (`status`).
+toolkit::FileIndex indexOf(const OpenFile& file, const std::string& path, const struct stat& status) {
+    const std::string held = "/proc/self/fd/" + std::to_string(file.fd);
+    if (::access(held.c_str(), R_OK) == 0) {
+        return file.support->index(held);
+    }
+    toolkit::FileIndex index = file.support->index(path);
+    struct stat now {};
+    if (::stat(path.c_str(), &now) != 0 || now.st_ino != status.st_ino || now.st_dev != status.st_dev) {
+        throw velmora::Error("the file was replaced while it was opened");
+    }
+    return index;
+}
+
 /// The refusal of a path whose extension no format claims, as the plugin host words it.
 [[noreturn]] void refuseFormat(const std::string& path) {
     const std::string extension = std::filesystem::path(path).extension().string();
@@ -148,8 +164,7 @@ public:
         {
             py::gil_scoped_release release;
             try {
-                // The file the descriptor holds, even where the path now names another.
-                file->index = file->support->index("/proc/self/fd/" + std::to_string(file->fd));
+                file->index = indexOf(*file, m_path, status);
             } catch (const velmora::Error&) {
                 throw;
             } catch (const std::bad_alloc&) {

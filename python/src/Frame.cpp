@@ -538,7 +538,6 @@ py::object Frame::read(py::handle key, bool allowTruncated) const {
 }
 
 py::object Frame::memmap() const {
-    const FileLease file = leaseOf(m_file);
     if (!m_frame.bytesInFile || *m_frame.bytesInFile < m_frame.byteCount) {
         throw velmora::Error(
             "frame " + std::to_string(m_frame.index) + " cannot be mapped: the file holds " +
@@ -554,7 +553,8 @@ py::object Frame::memmap() const {
     // numpy.memmap maps through a file object: one on a duplicate of the descriptor, so that the
     // mapping is of the file this File opened, whatever the path names now. The mapping keeps the
     // file open on its own.
-    const int duplicate = ::fcntl(file->fd, F_DUPFD_CLOEXEC, 0);
+    // Only the duplicate is taken under the lease: what follows runs Python code.
+    const int duplicate = ::fcntl(leaseOf(m_file)->fd, F_DUPFD_CLOEXEC, 0);
     if (duplicate < 0) {
         PyErr_SetFromErrno(PyExc_OSError);
         throw py::error_already_set();
