@@ -1,6 +1,7 @@
 #include "FileScan.h"
 
 #include "trestan/gatan/DmMetadata.h"
+#include "velmora/Utf8.h"
 
 #include <algorithm>
 #include <atomic>
@@ -112,39 +113,6 @@ nlohmann::ordered_json mainKeys(const nlohmann::json& signal) {
     return keys;
 }
 
-// The length of the valid UTF-8 sequence that starts `text` (at most `size` bytes), or 0 when it
-// does not start with one: no overlong forms, no surrogates, nothing past U+10FFFF.
-std::size_t validSequence(const unsigned char* text, std::size_t size) {
-    const unsigned char lead = text[0];
-    std::size_t length = 0;
-    unsigned char low = 0x80; // the range of the second byte
-    unsigned char high = 0xBF;
-    if (lead < 0x80) {
-        return 1;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        low = lead == 0xE0 ? 0xA0 : 0x80;
-        high = lead == 0xED ? 0x9F : 0xBF;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        low = lead == 0xF0 ? 0x90 : 0x80;
-        high = lead == 0xF4 ? 0x8F : 0xBF;
-    } else {
-        return 0;
-    }
-    if (size < length || text[1] < low || text[1] > high) {
-        return 0;
-    }
-    for (std::size_t i = 2; i < length; ++i) {
-        if (text[i] < 0x80 || text[i] > 0xBF) {
-            return 0;
-        }
-    }
-    return length;
-}
-
 // `text` as a JSON string literal: escaped as nlohmann escapes it, bytes of no valid UTF-8 sequence
 // as \udcXY.
 void quoteEscapingInvalidBytes(std::string& out, const std::string& text) {
@@ -153,7 +121,7 @@ void quoteEscapingInvalidBytes(std::string& out, const std::string& text) {
     out += '"';
     for (std::size_t i = 0; i < text.size();) {
         const unsigned char byte = bytes[i];
-        const std::size_t length = validSequence(bytes + i, text.size() - i);
+        const std::size_t length = velmora::utf8SequenceLength(std::string_view(text).substr(i));
         if (length == 0) {
             out += "\\udc";
             out += Hex[byte >> 4];

@@ -1,5 +1,7 @@
 #include "DmTags.h"
 
+#include "velmora/Utf8.h"
+
 #include <algorithm>
 
 namespace trestan::gatan {
@@ -10,46 +12,12 @@ nlohmann::json element(const velmora::VariantDataValue& value, std::size_t index
     return velmora::visitElement(value, index, [](auto number) { return nlohmann::json(number); });
 }
 
-// Well-formed UTF-8 (RFC 3629): no overlong forms, no surrogates, nothing past U+10FFFF.
-bool validUtf8(std::string_view bytes) {
-    for (std::size_t i = 0; i < bytes.size();) {
-        const auto lead = static_cast<unsigned char>(bytes[i]);
-        std::size_t length = 1;
-        unsigned char low = 0x80; // the range of the second byte
-        unsigned char high = 0xBF;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            low = lead == 0xE0 ? 0xA0 : 0x80;
-            high = lead == 0xED ? 0x9F : 0xBF;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            low = lead == 0xF0 ? 0x90 : 0x80;
-            high = lead == 0xF4 ? 0x8F : 0xBF;
-        } else if (lead >= 0x80) {
-            return false;
-        }
-        if (i + length > bytes.size()) {
-            return false;
-        }
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(bytes[i + k]);
-            if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF)) {
-                return false;
-            }
-        }
-        i += length;
-    }
-    return true;
-}
-
 // The bytes of an 8-bit array as text: as they are when they are UTF-8, else each byte a Latin-1
 // character.
 std::string eightBitText(const velmora::VariantDataValue& value) {
     std::string bytes(static_cast<const char*>(value.data()), value.count());
     bytes.resize(std::min(bytes.size(), bytes.find('\0')));
-    if (validUtf8(bytes)) {
+    if (velmora::isUtf8(bytes)) {
         return bytes;
     }
     std::string text;
