@@ -13,16 +13,6 @@ namespace {
 using toolkit::FileIndex;
 using toolkit::IndexedFrame;
 
-/// The reader's description of a frame for its positioned reads: only where the bytes lie matters.
-DmIndex::Frame located(const IndexedFrame& frame) {
-    DmIndex::Frame located;
-    located.index = frame.index;
-    located.offset = frame.offset;
-    located.byteCount = frame.byteCount;
-    located.bytesInFile = frame.bytesInFile;
-    return located;
-}
-
 class GatanFormatSupport final : public toolkit::FormatSupport {
 public:
     std::string format() const override { return "DM"; }
@@ -31,17 +21,14 @@ public:
     FileIndex index(const std::string& path) const override {
         const DmIndex dm = DmIndex::build(path);
         FileIndex index{format(), dm.metadata(), {}, dm.fileSize()};
-        index.frames.reserve(dm.frames().size());
-        for (const DmIndex::Frame& frame : dm.frames()) {
-            index.frames.push_back({frame.index, frame.shape, frame.dataType, frame.layout, frame.offset,
-                                    frame.byteCount, frame.bytesInFile, frame.properties});
-        }
+        // The DM data type code is the reader's own; hosts describe frames by their element type.
+        index.frames.assign(dm.frames().begin(), dm.frames().end());
         return index;
     }
 
     void readFrameBytes(int fd, const IndexedFrame& frame, std::uint64_t firstByte, std::uint64_t count,
                         void* destination) const override {
-        gatan::readFrameBytes(fd, located(frame), firstByte, count, destination);
+        gatan::readFrameBytes(fd, frame, firstByte, count, destination);
     }
 
     toolkit::FrameRoles frameRoles(const FileIndex& index) const override {

@@ -74,7 +74,7 @@ namespace {
 
 // The file offset of byte `firstByte` of the frame, after checking that `count` bytes from there lie
 // in the frame. Empty when that offset is past any a file can have: such bytes read as zeros.
-std::optional<std::uint64_t> fileOffset(const DmIndex::Frame& frame, std::uint64_t firstByte,
+std::optional<std::uint64_t> fileOffset(const velmora::StoredFrame& frame, std::uint64_t firstByte,
                                         std::uint64_t count) {
     if (firstByte > frame.byteCount || count > frame.byteCount - firstByte) {
         throw velmora::InvalidArgument(
@@ -92,8 +92,8 @@ std::optional<std::uint64_t> fileOffset(const DmIndex::Frame& frame, std::uint64
 // Reads with `readSome(offset, bytes, destination)`, which returns how many it delivered (0 at the
 // end of the data), until `count` bytes are there or the data ends; zeros fill what it did not hold.
 template <typename ReadSome>
-void readOrZero(const DmIndex::Frame& frame, std::uint64_t firstByte, std::uint64_t count, void* destination,
-                ReadSome&& readSome) {
+void readOrZero(const velmora::StoredFrame& frame, std::uint64_t firstByte, std::uint64_t count,
+                void* destination, ReadSome&& readSome) {
     auto* out = static_cast<std::uint8_t*>(destination);
     std::uint64_t done = 0;
     if (const std::optional<std::uint64_t> start = fileOffset(frame, firstByte, count)) {
@@ -112,7 +112,7 @@ void readOrZero(const DmIndex::Frame& frame, std::uint64_t firstByte, std::uint6
 
 } // namespace
 
-void readFrameBytes(int fd, const DmIndex::Frame& frame, std::uint64_t firstByte, std::uint64_t count,
+void readFrameBytes(int fd, const velmora::StoredFrame& frame, std::uint64_t firstByte, std::uint64_t count,
                     void* destination) {
     readOrZero(frame, firstByte, count, destination, [&](std::uint64_t at, std::uint64_t bytes, void* into) {
         // One read moves at most SSIZE_MAX bytes; the loop asks again for the rest.
@@ -131,14 +131,14 @@ void readFrameBytes(int fd, const DmIndex::Frame& frame, std::uint64_t firstByte
     });
 }
 
-void readFrameBytes(const velmora::RandomAccess& source, const DmIndex::Frame& frame, std::uint64_t firstByte,
-                    std::uint64_t count, void* destination) {
+void readFrameBytes(const velmora::RandomAccess& source, const velmora::StoredFrame& frame,
+                    std::uint64_t firstByte, std::uint64_t count, void* destination) {
     readOrZero(frame, firstByte, count, destination, [&](std::uint64_t at, std::uint64_t bytes, void* into) {
         return source.readAt(at, bytes, into);
     });
 }
 
-void readFrameBytes(velmora::StreamAccess& stream, const DmIndex::Frame& frame, std::uint64_t firstByte,
+void readFrameBytes(velmora::StreamAccess& stream, const velmora::StoredFrame& frame, std::uint64_t firstByte,
                     std::uint64_t count, void* destination) {
     bool positioned = false;
     readOrZero(frame, firstByte, count, destination, [&](std::uint64_t at, std::uint64_t bytes, void* into) {

@@ -35,6 +35,7 @@
 #include "velmora/Indexer.h"
 #include "velmora/MetadataNode.h"
 #include "velmora/RandomAccess.h"
+#include "velmora/StoredFrame.h"
 #include "velmora/StreamAccess.h"
 #include "velmora/Vector.h"
 
@@ -49,29 +50,11 @@ namespace trestan::gatan {
 
 class DmIndex {
 public:
-    /// One image of the file ("ImageList" entry), as the plugin's frame of the same index presents it.
-    struct Frame {
-        /// Position in "ImageList", which is the plugin's frame index.
-        std::size_t index = 0;
-        /// One length per axis, axis 0 (the fastest-varying in the file) first.
-        velmora::VectorX<std::size_t> shape;
-        /// The element type of the plugin's frame: what its region read delivers per element.
-        velmora::DataType dataType;
+    /// One image of the file ("ImageList" entry), as the plugin's frame of the same index presents it;
+    /// its index is the "ImageList" position.
+    struct Frame : velmora::StoredFrame {
         /// The DM image data type code (the "DataType" tag).
         std::int32_t dataTypeCode = 0;
-        /// The stored pixels: shape, element type and byte strides (colour pixels take 4 bytes).
-        velmora::Indexer layout;
-        /// Absolute file offset of the first pixel byte.
-        std::uint64_t offset = 0;
-        /// Bytes the stored pixel array takes (layout.byteCount()).
-        std::uint64_t byteCount = 0;
-        /// How many of those bytes the file holds; empty when the source cannot tell its size.
-        std::optional<std::uint64_t> bytesInFile;
-        /// Interpretation, axes, bit depth, value range and calibration, as the plugin's frame has them.
-        velmora::ImageProperties properties;
-
-        /// True when the file is known to end inside the pixel array.
-        bool truncated() const { return bytesInFile && *bytesInFile < byteCount; }
     };
 
     /// Indexes the file at `path`. Throws velmora::Error naming the path when it cannot be opened,
@@ -107,13 +90,13 @@ private:
 /// one descriptor at once. Bytes past the end of the file read as zeros. Throws
 /// velmora::InvalidArgument when the range is not inside the frame's byteCount bytes, and
 /// velmora::Error with the system's reason when a read fails.
-void readFrameBytes(int fd, const DmIndex::Frame& frame, std::uint64_t firstByte, std::uint64_t count,
+void readFrameBytes(int fd, const velmora::StoredFrame& frame, std::uint64_t firstByte, std::uint64_t count,
                     void* destination);
 /// The same through a random-access source (its readAt).
-void readFrameBytes(const velmora::RandomAccess& source, const DmIndex::Frame& frame, std::uint64_t firstByte,
-                    std::uint64_t count, void* destination);
+void readFrameBytes(const velmora::RandomAccess& source, const velmora::StoredFrame& frame,
+                    std::uint64_t firstByte, std::uint64_t count, void* destination);
 /// The same through a stream, which is moved to the bytes first (one reader at a time).
-void readFrameBytes(velmora::StreamAccess& stream, const DmIndex::Frame& frame, std::uint64_t firstByte,
+void readFrameBytes(velmora::StreamAccess& stream, const velmora::StoredFrame& frame, std::uint64_t firstByte,
                     std::uint64_t count, void* destination);
 
 } // namespace trestan::gatan
