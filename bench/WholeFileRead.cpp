@@ -7,20 +7,12 @@
 #include <fcntl.h>
 #include <new>
 #include <stdexcept>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace bench {
 
 namespace {
-
-constexpr std::size_t HugePageSize = std::size_t{2} << 20;
-constexpr std::size_t HugePageThreshold = std::size_t{4} << 20;
-
-std::size_t roundUp(std::size_t bytes) {
-    return (bytes + HugePageSize - 1) & ~(HugePageSize - 1);
-}
 
 std::runtime_error fileError(const std::string& path, const char* what) {
     return std::runtime_error(path + ": " + what);
@@ -46,37 +38,19 @@ private:
 } // namespace
 
 FreshBuffer::FreshBuffer(std::size_t bytes, Memory memory) {
-    if (memory == Memory::Malloc || bytes < HugePageThreshold) {
-        m_data = static_cast<std::uint8_t*>(std::malloc(bytes == 0 ? 1 : bytes));
-        if (m_data == nullptr) {
-            throw std::bad_alloc();
-        }
+    if (memory == Memory::HugePages) {
+        m_hugePages = std::make_unique<trestan::app::FreshMemory>(bytes);
+        m_data = m_hugePages->data();
         return;
     }
-    // Over-map by one huge page to align the start, then give back the unused ends.
-    const std::size_t mapped = roundUp(bytes) + HugePageSize;
-    void* region = ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (region == MAP_FAILED) {
+    m_data = static_cast<std::uint8_t*>(std::malloc(bytes == 0 ? 1 : bytes));
+    if (m_data == nullptr) {
         throw std::bad_alloc();
     }
-    const auto base = reinterpret_cast<std::uintptr_t>(region);
-    const std::uintptr_t aligned = (base + HugePageSize - 1) & ~(std::uintptr_t{HugePageSize} - 1);
-    if (aligned > base) {
-        ::munmap(region, aligned - base);
-    }
-    const std::uintptr_t usedEnd = aligned + roundUp(bytes);
-    if (base + mapped > usedEnd) {
-        ::munmap(reinterpret_cast<void*>(usedEnd), base + mapped - usedEnd);
-    }
-    ::madvise(reinterpret_cast<void*>(aligned), roundUp(bytes), MADV_HUGEPAGE);
-    m_data = reinterpret_cast<std::uint8_t*>(aligned);
-    m_mapped = roundUp(bytes);
 }
 
 FreshBuffer::~FreshBuffer() {
-    if (m_mapped != 0) {
-        ::munmap(m_data, m_mapped);
-    } else {
+    if (!m_hugePages) {
         std::free(m_data);
     }
 }

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "FreshMemory.h"
+
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 /// The physical limit the plugin is measured against: a file's bytes read whole into freshly
@@ -30,7 +33,7 @@ public:
 
 private:
     std::uint8_t* m_data = nullptr;
-    std::size_t m_mapped = 0; ///< bytes mapped; 0 for malloc memory
+    std::unique_ptr<trestan::app::FreshMemory> m_hugePages; ///< empty for malloc memory
 };
 
 /// Reads the file at `path` whole into a FreshBuffer and releases it; returns the bytes read.

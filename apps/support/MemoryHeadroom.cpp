@@ -6,7 +6,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-namespace trestan::cli {
+namespace trestan::app {
 
 namespace {
 
@@ -106,4 +106,4 @@ std::optional<MemoryHeadroom> MemoryHeadroom::now() {
     return least;
 }
 
-} // namespace trestan::cli
+} // namespace trestan::app

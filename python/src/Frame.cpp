@@ -1,5 +1,6 @@
 #include "Frame.h"
 
+#include "FreshMemory.h"
 #include "ImageNames.h"
 #include "MemoryHeadroom.h"
 #include "velmora/Error.h"
@@ -12,7 +13,6 @@
 #include <limits>
 #include <new>
 #include <optional>
-#include <sys/mman.h>
 #include <system_error>
 #include <thread>
 #include <unistd.h>
@@ -77,37 +77,17 @@ struct Calibration {
     std::string unit;
 };
 
-constexpr std::size_t HugePageSize = std::size_t{2} << 20;
-/// From this size on, arrays get memory of their own, 2 MiB-aligned and advised for huge pages.
-constexpr std::size_t HugePageThreshold = std::size_t{4} << 20;
 /// Arrays of at least this many bytes are first compared with the memory the process can take.
 constexpr std::size_t CheckedAllocation = std::size_t{64} << 20;
 /// Blocks of at least this many bytes are read one by one when a step skips some of them.
 constexpr std::size_t LargeBlock = 4096;
 
-/// Memory of an array that the caller owns: NumPy lets it go through the capsule that is the
-/// array's base.
-struct Allocation {
-    void* data = nullptr;
-    std::size_t mapped = 0; ///< bytes mapped; 0 for malloc memory
-
-    ~Allocation() {
-        if (mapped != 0) {
-            ::munmap(data, mapped);
-        } else {
-            std::free(data);
-        }
-    }
-};
-
-/// `bytes` of fresh memory and the capsule that owns it. Large blocks are anonymous mappings aligned
-/// to 2 MiB and advised with MADV_HUGEPAGE, so that where the kernel offers transparent huge pages a
-/// read into them faults once per 2 MiB instead of once per 4 KiB.
+/// `bytes` of fresh memory (FreshMemory: huge pages for large blocks) and the capsule that owns it.
 std::pair<std::uint8_t*, py::capsule> allocate(std::size_t bytes, std::size_t frame) {
     // A large array that the process cannot take is refused with MemoryError before a page is
     // touched, rather than letting the system end the process for lack of memory.
     if (bytes >= CheckedAllocation) {
-        if (const std::optional<cli::MemoryHeadroom> headroom = cli::MemoryHeadroom::now();
+        if (const std::optional<app::MemoryHeadroom> headroom = app::MemoryHeadroom::now();
             headroom && bytes > headroom->bytes) {
             PyErr_SetString(PyExc_MemoryError,
                             ("frame " + std::to_string(frame) + " needs " + std::to_string(bytes) +
@@ -116,38 +96,11 @@ std::pair<std::uint8_t*, py::capsule> allocate(std::size_t bytes, std::size_t fr
             throw py::error_already_set();
         }
     }
-    auto allocation = std::make_unique<Allocation>();
-    if (bytes < HugePageThreshold) {
-        allocation->data = std::malloc(bytes == 0 ? 1 : bytes);
-        if (allocation->data == nullptr) {
-            throw std::bad_alloc();
-        }
-    } else {
-        const std::size_t used = (bytes + HugePageSize - 1) & ~(HugePageSize - 1);
-        if (used < bytes || used > std::numeric_limits<std::size_t>::max() - HugePageSize) {
-            throw std::bad_alloc();
-        }
-        // Over-map by one huge page to align the start, then give back the unused ends.
-        const std::size_t mapped = used + HugePageSize;
-        void* region = ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (region == MAP_FAILED) {
-            throw std::bad_alloc();
-        }
-        const auto base = reinterpret_cast<std::uintptr_t>(region);
-        const std::uintptr_t aligned = (base + HugePageSize - 1) & ~(std::uintptr_t{HugePageSize} - 1);
-        if (aligned > base) {
-            ::munmap(region, aligned - base);
-        }
-        if (base + mapped > aligned + used) {
-            ::munmap(reinterpret_cast<void*>(aligned + used), base + mapped - (aligned + used));
-        }
-        // Advice only: without transparent huge pages the memory is ordinary pages.
-        ::madvise(reinterpret_cast<void*>(aligned), used, MADV_HUGEPAGE);
-        allocation->data = reinterpret_cast<void*>(aligned);
-        allocation->mapped = used;
-    }
-    auto* data = static_cast<std::uint8_t*>(allocation->data);
-    py::capsule owner(allocation.get(), [](void* pointer) { delete static_cast<Allocation*>(pointer); });
+    // NumPy lets the memory go through the capsule that is the array's base.
+    auto allocation = std::make_unique<app::FreshMemory>(bytes);
+    std::uint8_t* data = allocation->data();
+    py::capsule owner(allocation.get(),
+                      [](void* pointer) { delete static_cast<app::FreshMemory*>(pointer); });
     allocation.release();
     return {data, std::move(owner)};
 }
@@ -173,7 +126,8 @@ void readBytes(const OpenFile& file, const toolkit::IndexedFrame& frame, std::ui
         file.support->readFrameBytes(file.fd, frame, first, count, destination);
         return;
     }
-    const std::uint64_t part = ((count / readers) + HugePageSize - 1) & ~std::uint64_t{HugePageSize - 1};
+    const std::uint64_t part = ((count / readers) + app::FreshMemory::HugePageSize - 1) &
+                               ~std::uint64_t{app::FreshMemory::HugePageSize - 1};
     std::vector<std::exception_ptr> failures(readers);
     auto readPart = [&](unsigned index) {
         const std::uint64_t start = std::min<std::uint64_t>(count, std::uint64_t{index} * part);

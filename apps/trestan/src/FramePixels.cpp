@@ -56,7 +56,7 @@ FramePixels FramePixels::read(velmora::ImageView& frame, std::size_t workingByte
     // allocation failure, or the kernel ending the process when the pages are touched.
     const std::size_t bytes = byteCount(pixels.m_shape, pixels.m_dataType);
     const std::uint64_t needed = std::uint64_t{bytes} + workingBytes;
-    if (const std::optional<MemoryHeadroom> headroom = MemoryHeadroom::now();
+    if (const std::optional<app::MemoryHeadroom> headroom = app::MemoryHeadroom::now();
         headroom && needed > headroom->bytes) {
         throw velmora::Error(pixelsText(pixels.m_shape, pixels.m_dataType) + " need " +
                              std::to_string(needed) + " bytes of memory, more than the " +
