@@ -230,13 +230,13 @@ std::u16string utf16(const std::string& utf8) {
 }
 
 // A tag as a "tag" line states it: a JSON string, or a type and a value.
-dmwriter::Tag tagOf(const std::string& spec) {
-    if (spec.starts_with('"')) {
-        return Tag::utf16Array(utf16(json::parse(spec).get<std::string>()));
+dmwriter::Tag tagOf(const std::string& written) {
+    if (written.starts_with('"')) {
+        return Tag::utf16Array(utf16(json::parse(written).get<std::string>()));
     }
-    const std::size_t space = spec.find(' ');
-    const std::string type = spec.substr(0, space);
-    const std::string value = spec.substr(space + 1);
+    const std::size_t space = written.find(' ');
+    const std::string type = written.substr(0, space);
+    const std::string value = written.substr(space + 1);
     if (type == "u8text") {
         std::vector<std::uint8_t> bytes;
         for (const char16_t unit : utf16(json::parse(value).get<std::string>())) {

@@ -36,11 +36,11 @@ def text_tag(text):
     return Tag([20, 4, len(units) // 2], units)
 
 
-def tag_of(spec):
+def tag_of(written):
     """A tag as a "tag" line of mappings.txt states it."""
-    if spec.startswith('"'):
-        return text_tag(json.loads(spec))
-    kind, value = spec.split(" ", 1)
+    if written.startswith('"'):
+        return text_tag(json.loads(written))
+    kind, value = written.split(" ", 1)
     if kind == "u8text":
         data = json.loads(value).encode("latin-1")
         return Tag([20, 10, len(data)], data)
@@ -177,8 +177,8 @@ def check_mappings(directory):
         elif keyword == "shape":
             cases[-1]["shape"] = [int(n) for n in rest.split()]
         elif keyword == "tag":
-            path, _, spec = rest.partition(" = ")
-            cases[-1]["edits"].append((path, tag_of(spec)))
+            path, _, written = rest.partition(" = ")
+            cases[-1]["edits"].append((path, tag_of(written)))
         elif keyword == "remove":
             cases[-1]["edits"].append((rest, None))
         elif keyword == "expect":
