@@ -146,25 +146,33 @@ struct IndexResult {
     std::string message;
 };
 
-IndexResult buildIndex(const IndexBuild& build) {
-    IndexResult result;
+/// Runs `attempt` and sorts what it throws into the failures an open may end in: a refusal
+/// (velmora::Error), the one allowed length error, or running out of memory. Anything else passes
+/// on, among them std::bad_array_new_length (an array size computed from the file that went
+/// negative or overflowed: never allowed).
+template <typename Attempt> void sortFailure(Attempt&& attempt, Outcome& outcome, std::string& message) {
     try {
-        result.index.emplace(build());
+        attempt();
     } catch (const velmora::Error& error) {
-        result.outcome = Outcome::Refused;
-        result.message = error.what();
+        outcome = Outcome::Refused;
+        message = error.what();
     } catch (const std::length_error& error) {
         if (std::strcmp(error.what(), AllowedLengthError) != 0) {
             throw;
         }
-        result.outcome = Outcome::LengthError;
-        result.message = error.what();
+        outcome = Outcome::LengthError;
+        message = error.what();
     } catch (const std::bad_array_new_length&) {
         throw;
     } catch (const std::bad_alloc& error) {
-        result.outcome = Outcome::OutOfMemory;
-        result.message = error.what();
+        outcome = Outcome::OutOfMemory;
+        message = error.what();
     }
+}
+
+IndexResult buildIndex(const IndexBuild& build) {
+    IndexResult result;
+    sortFailure([&] { result.index.emplace(build()); }, result.outcome, result.message);
     return result;
 }
 
@@ -344,29 +352,18 @@ void prepareLogger() {
 
 std::shared_ptr<GatanExtractor> open(std::shared_ptr<velmora::StreamAccess> stream, Report& report,
                                      Metadata metadata) {
-    try {
-        if (metadata == Metadata::OnHeap) {
-            return std::make_shared<GatanExtractor>(std::move(stream), "DM", trestan::OptionMap{});
-        }
-        const velmora::MetadataArena::Scope metadataMemory;
-        return std::make_shared<GatanExtractor>(std::move(stream), "DM", trestan::OptionMap{});
-    } catch (const velmora::Error& error) {
-        report.outcome = Outcome::Refused;
-        report.message = error.what();
-    } catch (const std::length_error& error) {
-        if (std::strcmp(error.what(), AllowedLengthError) != 0) {
-            throw;
-        }
-        report.outcome = Outcome::LengthError;
-        report.message = error.what();
-    } catch (const std::bad_array_new_length&) {
-        // An array size computed from the file that went negative or overflowed: never allowed.
-        throw;
-    } catch (const std::bad_alloc& error) {
-        report.outcome = Outcome::OutOfMemory;
-        report.message = error.what();
-    }
-    return nullptr;
+    std::shared_ptr<GatanExtractor> opened;
+    sortFailure(
+        [&] {
+            if (metadata == Metadata::OnHeap) {
+                opened = std::make_shared<GatanExtractor>(std::move(stream), "DM", trestan::OptionMap{});
+                return;
+            }
+            const velmora::MetadataArena::Scope metadataMemory;
+            opened = std::make_shared<GatanExtractor>(std::move(stream), "DM", trestan::OptionMap{});
+        },
+        report.outcome, report.message);
+    return opened;
 }
 
 void inspect(velmora::MultiImageView& extractor, Report& report) {
