@@ -1,7 +1,7 @@
 #include "FileScan.h"
 
+#include "JsonDocumentWriter.h"
 #include "trestan/gatan/DmMetadata.h"
-#include "velmora/Utf8.h"
 
 #include <algorithm>
 #include <atomic>
@@ -12,6 +12,7 @@
 #include <glob.h>
 #include <mutex>
 #include <new>
+#include <sstream>
 #include <thread>
 
 namespace trestan::app {
@@ -113,87 +114,15 @@ nlohmann::ordered_json mainKeys(const nlohmann::json& signal) {
     return keys;
 }
 
-// `text` as a JSON string literal: escaped as nlohmann escapes it, bytes of no valid UTF-8 sequence
-// as \udcXY.
-void quoteEscapingInvalidBytes(std::string& out, const std::string& text) {
-    static constexpr char Hex[] = "0123456789abcdef";
-    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-    out += '"';
-    for (std::size_t i = 0; i < text.size();) {
-        const unsigned char byte = bytes[i];
-        const std::size_t length = velmora::utf8SequenceLength(std::string_view(text).substr(i));
-        if (length == 0) {
-            out += "\\udc";
-            out += Hex[byte >> 4];
-            out += Hex[byte & 0x0F];
-            ++i;
-            continue;
-        }
-        switch (byte) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\b':
-            out += "\\b";
-            break;
-        case '\f':
-            out += "\\f";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (byte < 0x20) {
-                out += "\\u00";
-                out += Hex[byte >> 4];
-                out += Hex[byte & 0x0F];
-            } else {
-                out.append(text, i, length);
-            }
-        }
-        i += length;
-    }
-    out += '"';
-}
-
-void dumpValue(std::string& out, const nlohmann::ordered_json& value) {
-    if (value.is_object()) {
-        out += '{';
-        for (auto it = value.begin(); it != value.end(); ++it) {
-            out += it == value.begin() ? "" : ",";
-            quoteEscapingInvalidBytes(out, it.key());
-            out += ':';
-            dumpValue(out, it.value());
-        }
-        out += '}';
-    } else if (value.is_array()) {
-        out += '[';
-        for (auto it = value.begin(); it != value.end(); ++it) {
-            out += it == value.begin() ? "" : ",";
-            dumpValue(out, *it);
-        }
-        out += ']';
-    } else if (value.is_string()) {
-        quoteEscapingInvalidBytes(out, value.get_ref<const std::string&>());
-    } else {
-        out += value.dump(); // numbers, booleans and null as nlohmann writes them
-    }
-}
-
 } // namespace
 
 std::string dumpScanRecord(const nlohmann::ordered_json& record) {
-    std::string text;
-    dumpValue(text, record);
+    std::ostringstream out;
+    JsonDocumentWriter(JsonDocumentWriter::Layout::Compact,
+                       JsonDocumentWriter::InvalidBytes::SurrogateEscapes)
+        .write(out, record);
+    std::string text = std::move(out).str();
+    text.pop_back(); // the document's newline
     return text;
 }
 

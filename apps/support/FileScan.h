@@ -25,9 +25,9 @@ struct ScanRecord {
 };
 
 /// `record` as one line of JSON (without the newline), as `trestan scan` prints it and trestan.scan()
-/// reads it: nlohmann's compact text, except that the bytes of a string that are not valid UTF-8 (a
-/// file name's, mostly) are written as the escapes \udc80 to \udcff, Python's surrogate escapes, so
-/// that os.fsencode() of the string read back gives those bytes again.
+/// reads it: JsonDocumentWriter's compact text, with the bytes of a string that are not valid UTF-8 (a
+/// file name's, mostly) written as Python's surrogate escapes \udc80 to \udcff, so that os.fsencode()
+/// of the string read back gives those bytes again.
 std::string dumpScanRecord(const nlohmann::ordered_json& record);
 
 /// The files that `paths` name: files as given, directories walked recursively for .dm3 and .dm4

@@ -1,6 +1,7 @@
 #include "JsonDocumentWriter.h"
 
 #include "NumberFormatter.h"
+#include "velmora/Utf8.h"
 
 #include <algorithm>
 #include <cmath>
@@ -15,6 +16,62 @@ void JsonDocumentWriter::write(std::ostream& out, const nlohmann::ordered_json& 
 std::string JsonDocumentWriter::quote(const std::string& text) {
     return nlohmann::ordered_json(text).dump(-1, ' ', false,
                                              nlohmann::ordered_json::error_handler_t::replace);
+}
+
+std::string JsonDocumentWriter::quoteKeepingBytes(const std::string& text) {
+    // Escaped as nlohmann escapes strings; a byte of no valid UTF-8 sequence as \udcXY.
+    static constexpr char Hex[] = "0123456789abcdef";
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    std::string out = "\"";
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char byte = bytes[i];
+        const std::size_t length = velmora::utf8SequenceLength(std::string_view(text).substr(i));
+        if (length == 0) {
+            out += "\\udc";
+            out += Hex[byte >> 4];
+            out += Hex[byte & 0x0F];
+            ++i;
+            continue;
+        }
+        switch (byte) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (byte < 0x20) {
+                out += "\\u00";
+                out += Hex[byte >> 4];
+                out += Hex[byte & 0x0F];
+            } else {
+                out.append(text, i, length);
+            }
+        }
+        i += length;
+    }
+    out += '"';
+    return out;
+}
+
+std::string JsonDocumentWriter::quoted(const std::string& text) const {
+    return m_invalidBytes == InvalidBytes::Replace ? quote(text) : quoteKeepingBytes(text);
 }
 
 void JsonDocumentWriter::newLine(std::ostream& out, int level) const {
@@ -38,7 +95,7 @@ void JsonDocumentWriter::writeValue(std::ostream& out, const nlohmann::ordered_j
             }
             first = false;
             newLine(out, level + 1);
-            out << quote(key) << (m_layout == Layout::Indented ? ": " : ":");
+            out << quoted(key) << (m_layout == Layout::Indented ? ": " : ":");
             writeValue(out, member, level + 1);
         }
         newLine(out, level);
@@ -80,7 +137,7 @@ void JsonDocumentWriter::writeValue(std::ostream& out, const nlohmann::ordered_j
         return;
     }
     case nlohmann::ordered_json::value_t::string:
-        out << quote(value.get_ref<const std::string&>());
+        out << quoted(value.get_ref<const std::string&>());
         return;
     default:
         // null, booleans and integers: nlohmann's own text is already exact.
