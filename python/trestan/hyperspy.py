@@ -116,13 +116,6 @@ def _original_metadata(root, frame):
     return tags
 
 
-def _original_metadata_list(path):
-    """original_metadata of each signal of `path`, in load() order."""
-    with _open(path) as file:
-        root = file.metadata
-        return [_original_metadata(root, signal[0]) for signal in file._signals()]
-
-
 # The record HyperSpy gives colour pixels: the four stored bytes.
 RGBA8 = numpy.dtype([("R", numpy.uint8), ("G", numpy.uint8), ("B", numpy.uint8), ("A", numpy.uint8)])
 
