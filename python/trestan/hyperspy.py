@@ -23,9 +23,9 @@ _ITEM = re.compile(r"item(\d{3,})")
 _FIELD = re.compile(r"Field(\d+)")
 
 
-def _group(node):
-    """The fields of a group tag as a tuple, or None when `node` is not a group."""
-    children = node.children
+def _group(node, children):
+    """The fields of a group tag as a tuple, or None when `node` (whose children are `children`) is
+    not a group."""
     if not children or node.value is not None:
         return None
     if not all(_FIELD.fullmatch(child.name) and not len(child) for child in children):
@@ -33,12 +33,67 @@ def _group(node):
     return tuple(child.value for child in children)
 
 
-def _value(node):
-    value = node.value
+def _fields(tree):
+    """The fields of a group as a tuple, from the group's to_dict(); None unless every entry is a
+    field holding a value (what _group() takes for a group, save fields without a value)."""
+    if not tree:
+        return None
+    for key, value in tree.items():
+        if isinstance(value, dict) or not _FIELD.fullmatch(key):
+            return None
+    return tuple(tree.values())
+
+
+def _records(node, children):
+    """An array of groups as a list of tuples, or None when `node` is not one that _fields() takes
+    whole. One to_dict() call makes the whole array (colour tables are 256 groups of 3 fields, most
+    of the tags of many files) instead of four node objects per group."""
+    tree = node.to_dict()
+    if len(tree) != len(children) or any(child.value is not None for child in children):
+        return None
+    records = []
+    for key, fields in tree.items():
+        record = _fields(fields) if _ITEM.fullmatch(key) else None
+        if record is None:
+            return None
+        records.append(record)
+    return records
+
+
+def _branch(node, children):
+    """A node with children as HyperSpy's DM reader gives it: a group as a tuple, an array of groups
+    as a list of tuples, anything else as a dict. Groups and arrays of groups whose fields all hold
+    values are made from to_dict(); other nodes child by child."""
+    first = children[0]
+    if _FIELD.fullmatch(first.name):
+        if node.value is None:
+            tree = node.to_dict()
+            fields = _fields(tree) if len(tree) == len(children) else None
+            if fields is not None:
+                return fields
+    elif _ITEM.fullmatch(first.name):
+        items = first.children
+        if items and all(_FIELD.fullmatch(item.name) for item in items):
+            records = _records(node, children)
+            if records is not None:
+                return records
+    group = _group(node, children)
+    if group is not None:
+        return group
+    if all(_ITEM.fullmatch(child.name) for child in children):
+        groups = [_group(child, child.children) for child in children]
+        if all(g is not None for g in groups):
+            return groups  # an array of groups
+    return _original(node, children)
+
+
+def _value(value):
+    """A tag's value as HyperSpy's DM reader gives it: arrays as lists, an empty text as an empty
+    array of characters."""
     if isinstance(value, numpy.ndarray):
         return value.tolist()
     if value == "":
-        return []  # an empty text is an empty array of characters
+        return []
     return value
 
 
@@ -71,27 +126,23 @@ def _pixel_data(image_data):
     return {"size": size, "endian": "little", "size_bytes": size * depth, "offset": offset}
 
 
-def _original(node):
+def _original(node, children=None):
     """The children of `node` as HyperSpy's DM reader lays out original_metadata: groups as tuples,
     arrays of groups as lists of tuples, unnamed directories as TagGroupN and unnamed values as
     DataN, the pixel array as a record of where it lies."""
     result = {}
     tag_groups = 0
     data = 0
-    for child in node.children:
+    for child in node.children if children is None else children:
         name = _name(child)
-        group = _group(child)
-        if name == "DataOffset" and not len(child):
+        grandchildren = child.children
+        if grandchildren:
+            converted = _branch(child, grandchildren)
+        elif name == "DataOffset":
             name, converted = "Data", _pixel_data(node)
-        elif len(child) and group is None and all(_ITEM.fullmatch(c.name) and _group(c) is not None
-                                                  for c in child.children):
-            converted = [_group(c) for c in child.children]  # an array of groups
-        elif group is not None:
-            converted = group
-        elif len(child) or child.value is None:
-            converted = _original(child)
         else:
-            converted = _value(child)
+            value = child.value
+            converted = {} if value is None else _value(value)
         if _ITEM.fullmatch(name):
             if isinstance(converted, dict):
                 name = f"TagGroup{tag_groups}"
@@ -108,9 +159,8 @@ def _original_metadata(root, frame):
     that image, as TagGroup0, last."""
     gatan = root["GATAN"]
     tags = {"root": {}}
-    for key, value in _original(gatan).items():
-        if key != "ImageList":
-            tags[key] = value
+    # The ImageList is left out of the walk, not made and then dropped: it holds the images' tags.
+    tags.update(_original(gatan, [child for child in gatan.children if _name(child) != "ImageList"]))
     image = gatan["ImageList"].children[frame]
     tags["ImageList"] = {"TagGroup0": _original(image)}
     return tags
