@@ -39,7 +39,7 @@ private:
 
 FreshBuffer::FreshBuffer(std::size_t bytes, Memory memory) {
     if (memory == Memory::HugePages) {
-        m_hugePages = std::make_unique<trestan::app::FreshMemory>(bytes);
+        m_hugePages = std::make_unique<trestan::toolkit::FreshMemory>(bytes);
         m_data = m_hugePages->data();
         return;
     }

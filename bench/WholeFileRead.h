@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FreshMemory.h"
+#include "trestan/toolkit/FreshMemory.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -33,7 +33,7 @@ public:
 
 private:
     std::uint8_t* m_data = nullptr;
-    std::unique_ptr<trestan::app::FreshMemory> m_hugePages; ///< empty for malloc memory
+    std::unique_ptr<trestan::toolkit::FreshMemory> m_hugePages; ///< empty for malloc memory
 };
 
 /// Reads the file at `path` whole into a FreshBuffer and releases it; returns the bytes read.

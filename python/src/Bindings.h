@@ -4,7 +4,7 @@
 #include <pybind11/pybind11.h>
 #include <string>
 
-namespace trestan::app {
+namespace trestan::toolkit {
 class PluginHost;
 }
 
@@ -25,7 +25,7 @@ void refuseConstruction(py::handle type);
 std::string pathBytes(py::handle path);
 
 /// The plugin host of the process, scanned on first use (with the GIL held, so only once).
-app::PluginHost& pluginHost();
+toolkit::PluginHost& pluginHost();
 
 /// Marks an array read-only.
 void setReadOnly(py::array& array);

@@ -2,10 +2,10 @@
 #include "Frame.h"
 #include "Node.h"
 #include "OpenFile.h"
-#include "PluginHost.h"
 #include "trestan/PluginVersion.h"
 #include "trestan/UnsupportedFormat.h"
 #include "trestan/toolkit/FormatRegistry.h"
+#include "trestan/toolkit/PluginHost.h"
 #include "velmora/Error.h"
 
 #include <cerrno>
@@ -51,9 +51,9 @@ std::vector<std::string> pluginDirectories() {
 
 /// Never destroyed: frames that Python objects still hold at exit run code of the plugin libraries,
 /// which must therefore stay loaded.
-app::PluginHost& pluginHost() {
-    static app::PluginHost* host = [] {
-        auto* created = new app::PluginHost(pluginDirectories(), velmora::LogLevel::Warning);
+toolkit::PluginHost& pluginHost() {
+    static toolkit::PluginHost* host = [] {
+        auto* created = new toolkit::PluginHost(pluginDirectories(), velmora::LogLevel::Warning);
         created->registry();
         return created;
     }();
@@ -139,7 +139,7 @@ class File {
 public:
     File(std::string path, py::object pathObject)
         : m_path(std::move(path)), m_pathObject(std::move(pathObject)),
-          m_file(std::make_shared<app::ClosableResource<OpenFile>>()) {
+          m_file(std::make_shared<toolkit::ClosableResource<OpenFile>>()) {
         auto file = std::make_shared<OpenFile>();
         int error = 0;
         bool regular = true;

@@ -1,8 +1,8 @@
 #include "Frame.h"
 
-#include "FreshMemory.h"
-#include "ImageNames.h"
-#include "MemoryHeadroom.h"
+#include "trestan/toolkit/FreshMemory.h"
+#include "trestan/toolkit/ImageNames.h"
+#include "trestan/toolkit/MemoryHeadroom.h"
 #include "velmora/Error.h"
 
 #include <algorithm>
@@ -87,7 +87,7 @@ std::pair<std::uint8_t*, py::capsule> allocate(std::size_t bytes, std::size_t fr
     // A large array that the process cannot take is refused with MemoryError before a page is
     // touched, rather than letting the system end the process for lack of memory.
     if (bytes >= CheckedAllocation) {
-        if (const std::optional<app::MemoryHeadroom> headroom = app::MemoryHeadroom::now();
+        if (const std::optional<toolkit::MemoryHeadroom> headroom = toolkit::MemoryHeadroom::now();
             headroom && bytes > headroom->bytes) {
             PyErr_SetString(PyExc_MemoryError,
                             ("frame " + std::to_string(frame) + " needs " + std::to_string(bytes) +
@@ -97,10 +97,10 @@ std::pair<std::uint8_t*, py::capsule> allocate(std::size_t bytes, std::size_t fr
         }
     }
     // NumPy lets the memory go through the capsule that is the array's base.
-    auto allocation = std::make_unique<app::FreshMemory>(bytes);
+    auto allocation = std::make_unique<toolkit::FreshMemory>(bytes);
     std::uint8_t* data = allocation->data();
     py::capsule owner(allocation.get(),
-                      [](void* pointer) { delete static_cast<app::FreshMemory*>(pointer); });
+                      [](void* pointer) { delete static_cast<toolkit::FreshMemory*>(pointer); });
     allocation.release();
     return {data, std::move(owner)};
 }
@@ -126,8 +126,8 @@ void readBytes(const OpenFile& file, const toolkit::IndexedFrame& frame, std::ui
         file.support->readFrameBytes(file.fd, frame, first, count, destination);
         return;
     }
-    const std::uint64_t part = ((count / readers) + app::FreshMemory::HugePageSize - 1) &
-                               ~std::uint64_t{app::FreshMemory::HugePageSize - 1};
+    const std::uint64_t part = ((count / readers) + toolkit::FreshMemory::HugePageSize - 1) &
+                               ~std::uint64_t{toolkit::FreshMemory::HugePageSize - 1};
     std::vector<std::exception_ptr> failures(readers);
     auto readPart = [&](unsigned index) {
         const std::uint64_t start = std::min<std::uint64_t>(count, std::uint64_t{index} * part);
@@ -671,7 +671,7 @@ bytes are touched: map only files that nobody truncates or rewrites in place.)")
         .def_property_readonly(
             "interpretation",
             [](const Frame& self) {
-                return app::interpretationName(self.properties().imageInfo().interpretation());
+                return toolkit::interpretationName(self.properties().imageInfo().interpretation());
             },
             "What the values mean: 'GRAYSCALE', 'COMPLEX', 'BINARY', 'RGB', ...")
         .def_property_readonly(

@@ -1,7 +1,7 @@
 #include "Node.h"
 
-#include "JsonDocumentWriter.h"
-#include "JsonTreeWriter.h"
+#include "trestan/toolkit/JsonDocumentWriter.h"
+#include "trestan/toolkit/JsonTreeWriter.h"
 #include "velmora/MetadataNode.h"
 
 #include <cstdint>
@@ -144,8 +144,8 @@ py::object Node::toDict() const {
 
 std::string Node::toJson() const {
     std::ostringstream out;
-    app::JsonDocumentWriter(app::JsonDocumentWriter::Layout::Compact)
-        .write(out, app::JsonTreeWriter().toJson(*m_node));
+    toolkit::JsonDocumentWriter(toolkit::JsonDocumentWriter::Layout::Compact)
+        .write(out, toolkit::JsonTreeWriter().toJson(*m_node));
     std::string text = std::move(out).str();
     if (!text.empty() && text.back() == '\n') {
         text.pop_back();
@@ -154,7 +154,7 @@ std::string Node::toJson() const {
 }
 
 std::string Node::repr() const {
-    std::string text = "<trestan.Node " + app::JsonDocumentWriter::quote(m_node->name());
+    std::string text = "<trestan.Node " + toolkit::JsonDocumentWriter::quote(m_node->name());
     if (const auto& value = m_node->value()) {
         text += ": " + std::string(velmora::valueTypeName(value->type()));
         if (!value->isString()) {

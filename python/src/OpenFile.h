@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Bindings.h"
-#include "ClosableResource.h"
+#include "trestan/toolkit/ClosableResource.h"
 #include "trestan/toolkit/FormatSupport.h"
 
 #include <memory>
@@ -30,8 +30,8 @@ struct OpenFile {
 
 /// Shared by a File and its Frames: close() of the File waits for the reads of every one of them,
 /// and later reads of any of them raise ValueError.
-using SharedFile = std::shared_ptr<app::ClosableResource<OpenFile>>;
-using FileLease = app::ClosableResource<OpenFile>::Lease;
+using SharedFile = std::shared_ptr<toolkit::ClosableResource<OpenFile>>;
+using FileLease = toolkit::ClosableResource<OpenFile>::Lease;
 
 /// A lease on the open file, or ValueError("I/O operation on closed file").
 inline FileLease leaseOf(const SharedFile& file) {

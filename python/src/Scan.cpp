@@ -1,5 +1,5 @@
 #include "Bindings.h"
-#include "FileScan.h"
+#include "trestan/toolkit/FileScan.h"
 
 #include <pybind11/stl.h>
 #include <string>
@@ -15,14 +15,14 @@ void bindScan(py::module_& module) {
             for (py::handle path : pathObjects) {
                 paths.push_back(pathBytes(path));
             }
-            const std::vector<std::string> files = app::expandScanPaths(paths);
+            const std::vector<std::string> files = toolkit::expandScanPaths(paths);
             std::vector<std::string> lines(files.size());
             {
                 py::gil_scoped_release release;
-                app::scanFiles(pluginHost(), files, workers,
-                               [&](std::size_t index, app::ScanRecord&& result) {
-                                   lines[index] = app::dumpScanRecord(result.record);
-                               });
+                toolkit::scanFiles(pluginHost(), files, workers,
+                                   [&](std::size_t index, toolkit::ScanRecord&& result) {
+                                       lines[index] = toolkit::dumpScanRecord(result.record);
+                                   });
             }
             // The records become Python objects through the JSON text the command prints, so both
             // give the same values; names that are not UTF-8 come back as surrogate escapes.

@@ -137,6 +137,16 @@ int main(int argc, char** argv) {
         declared.dimensions = dimensions;
         write(directory / name, imageFile({declared}));
     }
+    // Float32 frames that files hold whole, as holes: 64 GiB of them for what summarising a file
+    // needs, and 512 MiB for what exporting a frame needs.
+    for (const auto& [name, dimensions] :
+         {std::pair<const char*, std::vector<std::uint32_t>>{"sparse-64GiB.dm4", {131072, 131072}},
+          std::pair<const char*, std::vector<std::uint32_t>>{"sparse-512MiB.dm4", {16384, 8192}}}) {
+        ImageDefinition sparse = image(2, {1, 1}, {}, {});
+        sparse.dimensions = dimensions;
+        sparse.generatedPixels = GeneratedValue{std::uint64_t{4} * dimensions[0] * dimensions[1], {}};
+        write(directory / name, imageFile({sparse}));
+    }
     // A folder and a FIFO named like DM files: readers refuse the FIFO at once instead of waiting
     // for a writer.
     std::filesystem::create_directories(directory / "folder.dm4");

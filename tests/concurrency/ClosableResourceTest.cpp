@@ -2,7 +2,7 @@
 // resource whole, and close() returns only when no use is in flight. The closer writes to the
 // resource without a lock once close() returns, so ThreadSanitizer reports any use still running.
 
-#include "ClosableResource.h"
+#include "trestan/toolkit/ClosableResource.h"
 
 #include <atomic>
 #include <gtest/gtest.h>
@@ -19,7 +19,7 @@ struct OpenFile {
 };
 
 TEST(ClosableResource, CloseWaitsForUsesInFlightAndRefusesNewOnes) {
-    trestan::app::ClosableResource<OpenFile> slot;
+    trestan::toolkit::ClosableResource<OpenFile> slot;
     std::atomic<bool> stop{false};
     std::atomic<long> uses{0};
     std::atomic<long> refused{0};
@@ -67,7 +67,7 @@ TEST(ClosableResource, CloseWaitsForUsesInFlightAndRefusesNewOnes) {
 }
 
 TEST(ClosableResource, ALeaseMaySharePastClose) {
-    trestan::app::ClosableResource<OpenFile> slot(std::make_shared<OpenFile>(7));
+    trestan::toolkit::ClosableResource<OpenFile> slot(std::make_shared<OpenFile>(7));
     std::shared_ptr<OpenFile> kept = slot.acquire()->shared();
     slot.close();
     slot.close();

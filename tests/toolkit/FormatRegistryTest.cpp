@@ -21,7 +21,7 @@ public:
     std::string format() const override { return "DOUBLE"; }
     std::vector<std::string> extensions() const override { return {"dbl", "double"}; }
     FileIndex index(const std::string&) const override {
-        FileIndex index{format(), nullptr, {}, std::nullopt};
+        FileIndex index{format(), nullptr, {}, std::nullopt, std::nullopt};
         for (const std::size_t side : {2, 4, 4}) {
             IndexedFrame frame;
             frame.index = index.frames.size();

@@ -1,11 +1,10 @@
 #include "ExportCommand.h"
 
 #include "CommandLineError.h"
-#include "FramePixels.h"
+#include "FrameReader.h"
 #include "FrameWriter.h"
 #include "OptionChecks.h"
 #include "StagedOutput.h"
-#include "trestan/gatan/DmMetadata.h"
 #include "velmora/Error.h"
 
 #include <iostream>
@@ -14,31 +13,32 @@ namespace trestan::cli {
 
 namespace {
 
-// The frame with the most pixel bytes; the first of equals.
-std::size_t largestFrame(velmora::MultiImageView& view) {
+// Bytes of a frame's pixels, as many as 64 bits hold.
+std::uint64_t pixelBytes(const toolkit::IndexedFrame& frame) {
+    std::uint64_t bytes = frame.dataType.elementSize();
+    for (const std::size_t length : frame.shape) {
+        if (__builtin_mul_overflow(bytes, std::uint64_t{length}, &bytes)) {
+            return UINT64_MAX;
+        }
+    }
+    return bytes;
+}
+
+// The frame written when none is asked for: the main image, as the file's format tells it apart
+// from thumbnails; otherwise the frame with the most pixel bytes (the first of equals).
+std::size_t defaultFrame(const toolkit::HostFile& file) {
+    if (const std::optional<std::size_t> main = file.roles().main) {
+        return *main;
+    }
     std::size_t best = 0;
-    std::size_t bestBytes = 0;
-    for (std::size_t i = 0; i < view.frameCount(); ++i) {
-        const std::shared_ptr<velmora::ImageView> frame = view.frame(i);
-        const std::size_t bytes = FramePixels::byteCount(frame->shape(), frame->dataType());
-        if (i == 0 || bytes > bestBytes) {
-            best = i;
+    std::uint64_t bestBytes = 0;
+    for (const toolkit::IndexedFrame& frame : file.index().frames) {
+        if (const std::uint64_t bytes = pixelBytes(frame); frame.index == 0 || bytes > bestBytes) {
+            best = frame.index;
             bestBytes = bytes;
         }
     }
     return best;
-}
-
-// The frame written when none is asked for: a DM file's main image, which its own thumbnail list
-// tells apart from the thumbnails; otherwise the largest frame.
-std::size_t defaultFrame(const app::OpenedFile& file) {
-    if (file.format == "DM" && file.view->metadata()) {
-        if (const std::optional<std::size_t> main =
-                gatan::frameRoles(*file.view->metadata(), file.view->frameCount()).main) {
-            return *main;
-        }
-    }
-    return largestFrame(*file.view);
 }
 
 std::string knownExtensionList() {
@@ -59,21 +59,24 @@ void ExportCommand::configure(CLI::App& app) {
         ->required();
     m_subcommand->add_option("--frame", m_frame, "Index of the frame to write (default: the main image)")
         ->check(atLeast(0));
+    m_subcommand->add_flag("--allow-truncated", m_allowTruncated,
+                           "Write a frame that the file ends inside, its missing bytes as zeros");
+    m_subcommand->add_flag("--via-plugin", m_viaPlugin,
+                           "Read the file through the plugin's open, which loads every frame");
 }
 
-int ExportCommand::run(app::PluginHost& host) {
+int ExportCommand::run(toolkit::PluginHost& host) {
     const std::unique_ptr<FrameWriter> writer = FrameWriter::forPath(m_output);
     if (!writer) {
         throw UsageError("cannot tell the output format of '" + m_output + "'; use one of " +
                          knownExtensionList());
     }
 
-    app::OpenedFile file;
+    std::optional<toolkit::HostFile> file;
     std::size_t index = 0;
-    std::shared_ptr<velmora::ImageView> frame;
     try {
-        file = host.open(m_file);
-        const std::size_t frameCount = file.view->frameCount();
+        file.emplace(toolkit::HostFile::open(host, m_file, readThrough(host, m_viaPlugin)));
+        const std::size_t frameCount = file->index().frames.size();
         if (frameCount == 0) {
             throw velmora::Error("the file holds no frames");
         }
@@ -81,10 +84,10 @@ int ExportCommand::run(app::PluginHost& host) {
             throw UsageError("--frame " + std::to_string(*m_frame) + " does not exist: " + m_file + " has " +
                              std::to_string(frameCount) + (frameCount == 1 ? " frame" : " frames"));
         }
-        index = m_frame ? *m_frame : defaultFrame(file);
-        frame = file.view->frame(index);
+        index = m_frame ? *m_frame : defaultFrame(*file);
+        const toolkit::IndexedFrame& frame = file->index().frames[index];
         try {
-            writer->checkSupported(frame->shape(), frame->dataType());
+            writer->checkSupported(frame.shape, frame.dataType);
         } catch (const UsageError& refusal) {
             throw UsageError(m_file + ": frame " + std::to_string(index) + ": " + refusal.what());
         }
@@ -95,21 +98,18 @@ int ExportCommand::run(app::PluginHost& host) {
         return ExitFileError;
     }
 
-    FramePixels pixels;
     try {
-        pixels = FramePixels::read(*frame, writer->workingBytes(frame->shape(), frame->dataType()));
-    } catch (const std::exception& error) {
-        std::cerr << "trestan: " << m_file << ": frame " << index << ": " << failureText(error) << '\n';
-        return ExitFileError;
-    }
-    try {
+        const FrameReader reader(*file, index, m_allowTruncated);
         // Written beside the output and renamed over it when complete: a failed write leaves a file
         // that was there untouched.
         StagedOutput output(m_output);
-        writer->write(pixels, output.path());
+        writer->write(reader, output.path());
         output.commit();
     } catch (const OutputError& error) {
         std::cerr << "trestan: " << m_output << ": " << error.what() << '\n';
+        return ExitFileError;
+    } catch (const std::exception& error) {
+        std::cerr << "trestan: " << m_file << ": frame " << index << ": " << failureText(error) << '\n';
         return ExitFileError;
     }
     return ExitSuccess;

@@ -1,7 +1,7 @@
 #include "FormatsCommand.h"
 
 #include "CommandLineError.h"
-#include "JsonDocumentWriter.h"
+#include "trestan/toolkit/JsonDocumentWriter.h"
 
 #include <algorithm>
 #include <iostream>
@@ -47,7 +47,7 @@ void FormatsCommand::configure(CLI::App& app) {
     m_subcommand->add_flag("--json", m_json, "Print a JSON array");
 }
 
-int FormatsCommand::run(app::PluginHost& host) {
+int FormatsCommand::run(toolkit::PluginHost& host) {
     std::vector<PluginDescription> plugins;
     for (const auto& library : host.registry().plugins()) {
         plugins.push_back(describe(*library));
@@ -61,7 +61,7 @@ int FormatsCommand::run(app::PluginHost& host) {
                                 {"formats", plugin.formats},
                                 {"extensions", plugin.extensions}});
         }
-        app::JsonDocumentWriter(app::JsonDocumentWriter::Layout::Indented).write(std::cout, document);
+        toolkit::JsonDocumentWriter(toolkit::JsonDocumentWriter::Layout::Indented).write(std::cout, document);
     } else {
         for (const PluginDescription& plugin : plugins) {
             std::cout << plugin.name << ' ' << plugin.version << '\n'

@@ -8,7 +8,7 @@ namespace trestan::cli {
 class FormatsCommand final : public Command {
 public:
     void configure(CLI::App& app) override;
-    int run(app::PluginHost& host) override;
+    int run(toolkit::PluginHost& host) override;
 
 private:
     bool m_json = false;

@@ -1,9 +1,9 @@
 #include "FrameSummary.h"
 
-#include "FramePixels.h"
-#include "ImageNames.h"
-#include "NumberFormatter.h"
+#include "FrameReader.h"
 #include "Sha256.h"
+#include "trestan/toolkit/ImageNames.h"
+#include "trestan/toolkit/NumberFormatter.h"
 #include "velmora/Error.h"
 
 #include <cmath>
@@ -37,7 +37,7 @@ std::string numberText(double value) {
     if (std::isfinite(value) && value == std::trunc(value) && std::fabs(value) < 1e15) {
         return std::to_string(static_cast<long long>(value));
     }
-    return app::NumberFormatter::shortest(value);
+    return toolkit::NumberFormatter::shortest(value);
 }
 
 template <std::size_t N> std::string vectorText(const velmora::Vector<double, N>& vector) {
@@ -58,37 +58,38 @@ template <std::size_t N> nlohmann::ordered_json vectorJson(const velmora::Vector
 
 } // namespace
 
-FrameSummary FrameSummary::describe(std::size_t index, velmora::ImageView& frame, bool checksum) {
+FrameSummary FrameSummary::describe(const toolkit::HostFile& file, std::size_t index, bool checksum,
+                                    bool allowTruncated) {
+    const toolkit::IndexedFrame& frame = file.index().frames.at(index);
     FrameSummary summary;
     summary.m_index = index;
-    summary.m_shape = frame.shape();
-    summary.m_dataType = frame.dataType();
-    const std::shared_ptr<velmora::ImageProperties> properties = frame.properties();
-    if (!properties) {
-        throw velmora::Error("frame " + std::to_string(index) + " has no image properties");
-    }
-    summary.m_info = properties->imageInfo();
-    summary.m_calibration = properties->calibration();
+    summary.m_shape = frame.shape;
+    summary.m_dataType = frame.dataType;
+    summary.m_info = frame.properties.imageInfo();
+    summary.m_calibration = frame.properties.calibration();
     // A view without a view-origin record is reported without one rather than refused: the record
     // is provenance, not data.
     try {
-        const std::shared_ptr<velmora::ViewOriginExtension> origin = frame.viewOrigin();
-        if (origin) {
-            summary.m_viewOrigin =
-                ViewOrigin{origin->displayName(), origin->dataOrigin(), origin->parentCount()};
+        if (const std::optional<toolkit::FileIndex::FrameOrigin> origin = file.frameOrigin(index)) {
+            summary.m_viewOrigin = ViewOrigin{origin->displayName, origin->dataOrigin, origin->parentCount};
         }
     } catch (const velmora::Error&) {
         summary.m_viewOrigin.reset();
     }
+    if (frame.truncated()) {
+        summary.m_truncation.emplace(frame.byteCount, *frame.bytesInFile);
+    }
     if (checksum) {
-        FramePixels pixels;
         try {
-            pixels = FramePixels::read(frame);
+            const FrameReader reader(file, index, allowTruncated);
+            Sha256 hash;
+            reader.forEachPiece(
+                [&](const std::uint8_t* bytes, std::size_t size) { hash.update(bytes, size); });
+            summary.m_sha256 = hash.hexDigest();
         } catch (const velmora::Error& error) {
             throw velmora::Error("frame " + std::to_string(index) +
                                  ": cannot compute its checksum: " + error.what());
         }
-        summary.m_sha256 = Sha256::hexDigest(pixels.bytes().data(), pixels.bytes().size());
     }
     return summary;
 }
@@ -112,6 +113,11 @@ nlohmann::ordered_json FrameSummary::toJson() const {
     } else {
         json["viewOrigin"] = nullptr;
     }
+    if (m_truncation) {
+        json["truncated"] = true;
+        json["bytes"] = m_truncation->first;
+        json["bytesInFile"] = m_truncation->second;
+    }
     if (m_sha256) {
         json["sha256"] = *m_sha256;
     }
@@ -127,7 +133,7 @@ std::string FrameSummary::toText() const {
         shape = "scalar";
     }
     std::string text = "frame " + std::to_string(m_index) + ": " + shape + " " + m_dataType.name() + ", " +
-                       app::interpretationName(m_info.interpretation());
+                       toolkit::interpretationName(m_info.interpretation());
     if (m_info.bitDepth() != m_dataType.bitsPerComponent()) {
         text += " (" + std::to_string(m_info.bitDepth()) + "-bit)";
     }
@@ -136,6 +142,10 @@ std::string FrameSummary::toText() const {
     text += m_calibration.unit().empty() ? std::string(" (no unit)") : " " + m_calibration.unit();
     if (m_viewOrigin) {
         text += ", from " + dataOriginName(m_viewOrigin->dataOrigin);
+    }
+    if (m_truncation) {
+        text += ", truncated: the file holds " + std::to_string(m_truncation->second) + " of its " +
+                std::to_string(m_truncation->first) + " bytes";
     }
     if (m_sha256) {
         text += ", sha256 " + *m_sha256;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "trestan/toolkit/HostFile.h"
 #include "velmora/ImageView.h"
 
 #include <cstddef>
@@ -7,11 +8,13 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace trestan::cli {
 
 /// What `trestan info` tells about one frame: shape, element type, image properties, calibration,
-/// view origin and, when asked for, the SHA-256 of its pixels.
+/// view origin, whether the file ends inside its pixels and, when asked for, the SHA-256 of its
+/// pixels.
 class FrameSummary {
 public:
     struct ViewOrigin {
@@ -20,11 +23,15 @@ public:
         std::size_t parentCount = 0;
     };
 
-    /// Describes frame `index`; with `checksum`, reads its whole region and hashes the bytes.
-    static FrameSummary describe(std::size_t index, velmora::ImageView& frame, bool checksum);
+    /// Describes frame `index` of `file`; with `checksum`, hashes its pixels as its region reads
+    /// deliver them, a piece at a time. A checksum of a frame that the file ends inside is refused
+    /// unless `allowTruncated` (the missing bytes then count as zeros).
+    static FrameSummary describe(const toolkit::HostFile& file, std::size_t index, bool checksum,
+                                 bool allowTruncated);
 
     /// The frame as a JSON object: index, shape, dataType, dataTypeId, bitDepth, interpretation,
-    /// valueRange, calibration, viewOrigin and, with a checksum, sha256.
+    /// valueRange, calibration, viewOrigin, for a frame that the file ends inside "truncated", "bytes"
+    /// and "bytesInFile", and with a checksum, sha256.
     nlohmann::ordered_json toJson() const;
 
     /// One line for people: "frame 0: 512 x 256 float32, GRAYSCALE, origin (0, 0, 0) spacing (1, 1, 1) nm".
@@ -41,6 +48,8 @@ private:
     velmora::ImageInfoProperty m_info;
     velmora::SpatialCalibrationProperty m_calibration;
     std::optional<ViewOrigin> m_viewOrigin;
+    // Stored bytes declared and held, for a frame that the file ends inside.
+    std::optional<std::pair<std::uint64_t, std::uint64_t>> m_truncation;
     std::optional<std::string> m_sha256;
 };
 

@@ -13,10 +13,6 @@ namespace trestan::cli {
 
 FrameWriter::~FrameWriter() = default;
 
-std::size_t FrameWriter::workingBytes(const velmora::VectorX<std::size_t>&, velmora::DataType) const {
-    return 0;
-}
-
 std::unique_ptr<FrameWriter> FrameWriter::forPath(const std::string& path) {
     std::string extension = std::filesystem::path(path).extension().string();
     std::transform(extension.begin(), extension.end(), extension.begin(),

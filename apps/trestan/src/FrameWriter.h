@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FramePixels.h"
+#include "FrameReader.h"
 
 #include <memory>
 #include <string>
@@ -17,12 +17,8 @@ public:
     /// Throws UsageError when the format cannot hold a frame of this shape and type.
     virtual void checkSupported(const velmora::VectorX<std::size_t>& shape, velmora::DataType type) const = 0;
 
-    /// Memory that writing a frame of this shape and type takes besides the frame's pixels.
-    virtual std::size_t workingBytes(const velmora::VectorX<std::size_t>& shape,
-                                     velmora::DataType type) const;
-
-    /// Writes `pixels` to `path`, replacing the file.
-    virtual void write(const FramePixels& pixels, const std::string& path) const = 0;
+    /// Writes the frame that `frame` reads to `path`, replacing the file, a piece at a time.
+    virtual void write(const FrameReader& frame, const std::string& path) const = 0;
 
     /// The writer for the extension of `path` (".npy", ".tif", ".tiff", ".png", ".raw", in any
     /// case), or nullptr.

@@ -2,8 +2,7 @@
 
 #include "CommandLineError.h"
 #include "FrameSummary.h"
-#include "JsonDocumentWriter.h"
-#include "trestan/gatan/DmMetadata.h"
+#include "trestan/toolkit/JsonDocumentWriter.h"
 #include "velmora/MetadataNode.h"
 
 #include <cmath>
@@ -17,31 +16,29 @@ namespace trestan::cli {
 namespace {
 
 struct FileSummary {
-    app::OpenedFile file;
+    toolkit::HostFile file;
     std::size_t metadataNodes = 0;
     std::vector<FrameSummary> frames;
-    gatan::FrameRoles roles;
+    toolkit::FrameRoles roles;
     // The mapped microscopy metadata of each image that is not a thumbnail, by frame index.
     std::map<std::size_t, nlohmann::json> signals;
 };
 
-FileSummary summarise(app::PluginHost& host, const std::string& path, bool checksum) {
-    FileSummary summary;
-    summary.file = host.open(path);
-    velmora::MultiImageView& view = *summary.file.view;
-    if (const std::shared_ptr<velmora::MetadataNode> metadata = view.metadata()) {
-        summary.metadataNodes = velmora::MetadataNodeHelper::countNodes(*metadata);
+FileSummary summarise(toolkit::HostFile file, bool checksum, bool allowTruncated) {
+    FileSummary summary{std::move(file), 0, {}, {}, {}};
+    const toolkit::FileIndex& index = summary.file.index();
+    if (index.metadata) {
+        summary.metadataNodes = velmora::MetadataNodeHelper::countNodes(*index.metadata);
     }
-    const std::size_t frameCount = view.frameCount();
-    summary.frames.reserve(frameCount);
-    for (std::size_t i = 0; i < frameCount; ++i) {
-        summary.frames.push_back(FrameSummary::describe(i, *view.frame(i), checksum));
+    summary.frames.reserve(index.frames.size());
+    for (std::size_t i = 0; i < index.frames.size(); ++i) {
+        summary.frames.push_back(FrameSummary::describe(summary.file, i, checksum, allowTruncated));
     }
-    // Microscopy metadata is read from DM tag trees only; other formats have none to map.
-    if (summary.file.format == "DM" && view.metadata()) {
-        summary.roles = gatan::frameRoles(*view.metadata(), frameCount);
-        for (gatan::MappedSignal& signal : gatan::mapSignals(view)) {
-            summary.signals.emplace(signal.frame, std::move(signal.json));
+    // Microscopy metadata comes from the formats that map it.
+    if (const toolkit::FormatSupport* support = summary.file.support()) {
+        summary.roles = summary.file.roles();
+        for (toolkit::MappedImage& image : support->mapImages(index)) {
+            summary.signals.emplace(image.frame, std::move(image.json));
         }
     }
     return summary;
@@ -60,10 +57,10 @@ nlohmann::ordered_json toJson(const FileSummary& summary) {
         }
         frames.push_back(std::move(entry));
     }
-    return {{"file", summary.file.path},
-            {"format", summary.file.format},
-            {"plugin", summary.file.plugin->name()},
-            {"pluginVersion", summary.file.plugin->version().toString()},
+    return {{"file", summary.file.path()},
+            {"format", summary.file.format()},
+            {"plugin", summary.file.plugin().name()},
+            {"pluginVersion", summary.file.plugin().version().toString()},
             {"frames", std::move(frames)}};
 }
 
@@ -138,9 +135,9 @@ std::string signalLine(const nlohmann::json& signal) {
 }
 
 void printText(std::ostream& out, const FileSummary& summary) {
-    out << "file: " << summary.file.path << '\n';
-    out << "format: " << summary.file.format << " (" << summary.file.plugin->name() << ' '
-        << summary.file.plugin->version().toString() << ")\n";
+    out << "file: " << summary.file.path() << '\n';
+    out << "format: " << summary.file.format() << " (" << summary.file.plugin().name() << ' '
+        << summary.file.plugin().version().toString() << ")\n";
     out << "metadata nodes: " << summary.metadataNodes << '\n';
     out << "frames: " << summary.frames.size() << '\n';
     for (const FrameSummary& frame : summary.frames) {
@@ -159,16 +156,22 @@ void InfoCommand::configure(CLI::App& app) {
     m_subcommand->add_option("files", m_files, "Files to summarise")->required();
     m_subcommand->add_flag("--json", m_json, "Print one JSON document (an array for several files)");
     m_subcommand->add_flag("--checksum", m_checksum, "Add the SHA-256 of each frame's pixels");
+    m_subcommand->add_flag("--allow-truncated", m_allowTruncated,
+                           "Checksum frames that the file ends inside, their missing bytes as zeros");
+    m_subcommand->add_flag("--via-plugin", m_viaPlugin,
+                           "Read the files through the plugin's open, which loads every frame");
 }
 
-int InfoCommand::run(app::PluginHost& host) {
+int InfoCommand::run(toolkit::PluginHost& host) {
     int exitCode = ExitSuccess;
     nlohmann::ordered_json documents = nlohmann::ordered_json::array();
     bool first = true;
     for (const std::string& path : m_files) {
         try {
             // Each file is opened, summarised and released before the next one is opened.
-            const FileSummary summary = summarise(host, path, m_checksum);
+            const FileSummary summary =
+                summarise(toolkit::HostFile::open(host, path, readThrough(host, m_viaPlugin)), m_checksum,
+                          m_allowTruncated);
             if (m_json) {
                 documents.push_back(toJson(summary));
             } else {
@@ -184,7 +187,7 @@ int InfoCommand::run(app::PluginHost& host) {
             exitCode = ExitFileError;
         }
     }
-    const app::JsonDocumentWriter writer(app::JsonDocumentWriter::Layout::Indented);
+    const toolkit::JsonDocumentWriter writer(toolkit::JsonDocumentWriter::Layout::Indented);
     if (m_json && m_files.size() > 1) {
         writer.write(std::cout, documents);
     } else if (m_json && !documents.empty()) {

@@ -74,11 +74,11 @@ std::string NpyWriter::header(const velmora::VectorX<std::size_t>& shape, velmor
     return out + dictionary;
 }
 
-void NpyWriter::write(const FramePixels& pixels, const std::string& path) const {
-    const std::string head = header(pixels.shape(), pixels.dataType());
+void NpyWriter::write(const FrameReader& frame, const std::string& path) const {
+    const std::string head = header(frame.shape(), frame.dataType());
     OutputFile file(path);
     file.write(head);
-    file.write(pixels.bytes().data(), pixels.bytes().size());
+    frame.forEachPiece([&](const std::uint8_t* bytes, std::size_t size) { file.write(bytes, size); });
     file.close();
 }
 

@@ -13,7 +13,7 @@ namespace trestan::cli {
 class NpyWriter final : public FrameWriter {
 public:
     void checkSupported(const velmora::VectorX<std::size_t>& shape, velmora::DataType type) const override;
-    void write(const FramePixels& pixels, const std::string& path) const override;
+    void write(const FrameReader& frame, const std::string& path) const override;
 
     /// The NumPy type string of an element component: "<f4", "|u1", "<c8", ...
     static std::string descriptor(velmora::DataType type);

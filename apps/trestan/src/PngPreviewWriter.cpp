@@ -9,6 +9,7 @@
 #include <cmath>
 #include <csetjmp>
 #include <cstring>
+#include <exception>
 #include <functional>
 #include <limits>
 #include <png.h>
@@ -82,31 +83,78 @@ struct RankedKey {
     std::vector<std::uint64_t> histogram = std::vector<std::uint64_t>(std::size_t{1} << 16);
 };
 
-} // namespace
+// The first plane of a frame (the image a preview shows), row by row: held whole when it fits in one
+// piece of the frame's reader, read a piece of rows at a time otherwise.
+class FirstPlane {
+public:
+    explicit FirstPlane(const FrameReader& frame)
+        : m_frame(frame), m_rowBytes(frame.rowBytes()), m_height(frame.height()),
+          m_rowsPerPiece(std::min(frame.rowsPerPiece(), m_height)), m_rows(m_rowsPerPiece * m_rowBytes) {}
 
-PngPreviewWriter::GreyScale PngPreviewWriter::greyScale(const FramePixels& pixels, std::size_t count) {
-    // The values at the low and high percentile ranks (nearest rank) of the finite values, found
-    // exactly without a copy of them: the key of each is fixed 16 bits at a time, from the top, by
-    // a histogram of the values whose keys begin with the bits fixed so far.
-    const velmora::DataType type = pixels.dataType();
-    const std::uint8_t* bytes = pixels.bytes().data();
+    // Calls `consume(bytes, elements)` with the plane's rows, a piece at a time.
+    template <typename Consume> void forEachPiece(Consume&& consume) {
+        for (std::size_t first = 0; first < m_height; first += m_rowsPerPiece) {
+            const std::size_t count = std::min(m_rowsPerPiece, m_height - first);
+            consume(rows(first, count), count * m_frame.width());
+        }
+    }
+
+    // Row `row`; rows are best asked for in order.
+    const std::uint8_t* row(std::size_t row) {
+        if (m_first > row || row >= m_first + m_count) {
+            rows(row, std::min(m_rowsPerPiece, m_height - row));
+        }
+        return m_rows.data() + (row - m_first) * m_rowBytes;
+    }
+
+private:
+    const std::uint8_t* rows(std::size_t first, std::size_t count) {
+        if (first != m_first || count != m_count) {
+            m_frame.readRows(0, first, count, m_rows.data());
+            m_first = first;
+            m_count = count;
+        }
+        return m_rows.data();
+    }
+
+    const FrameReader& m_frame;
+    std::size_t m_rowBytes;
+    std::size_t m_height;
+    std::size_t m_rowsPerPiece;
+    std::vector<std::uint8_t> m_rows;
+    std::size_t m_first = 0;
+    std::size_t m_count = 0; // rows held
+};
+
+// The scale of the first plane (complex values by magnitude): from the LowPercentile to the
+// HighPercentile of the finite values, or from the smallest to the largest when those two are equal.
+// The values at those ranks (nearest rank) are found exactly without a copy of them: the key of each
+// is fixed 16 bits at a time, from the top, by a histogram of the values whose keys begin with the
+// bits fixed so far; each step is one pass over the plane, which a plane larger than a piece reads
+// again.
+PngPreviewWriter::GreyScale greyScale(velmora::DataType type, FirstPlane& plane) {
+    const auto forEachValue = [&](auto&& visit) {
+        plane.forEachPiece([&](const std::uint8_t* bytes, std::size_t count) {
+            forEachGreyValue(type, bytes, count, visit);
+        });
+    };
     std::uint64_t finite = 0;
     double smallest = std::numeric_limits<double>::infinity();
     double largest = -smallest;
-    forEachGreyValue(type, bytes, count, [&](double v) {
+    forEachValue([&](double v) {
         if (std::isfinite(v)) {
             ++finite;
             smallest = std::min(smallest, v);
             largest = std::max(largest, v);
         }
     });
-    GreyScale scale;
+    PngPreviewWriter::GreyScale scale;
     if (finite == 0) {
         return scale;
     }
     std::array<RankedKey, 2> ranked;
     for (std::size_t t = 0; t < ranked.size(); ++t) {
-        const double rank = t == 0 ? LowPercentile : HighPercentile;
+        const double rank = t == 0 ? PngPreviewWriter::LowPercentile : PngPreviewWriter::HighPercentile;
         ranked[t].rank =
             static_cast<std::uint64_t>(std::llround(rank / 100.0 * static_cast<double>(finite - 1)));
     }
@@ -115,7 +163,7 @@ PngPreviewWriter::GreyScale PngPreviewWriter::greyScale(const FramePixels& pixel
         for (RankedKey& target : ranked) {
             std::fill(target.histogram.begin(), target.histogram.end(), 0);
         }
-        forEachGreyValue(type, bytes, count, [&](double v) {
+        forEachValue([&](double v) {
             if (!std::isfinite(v)) {
                 return;
             }
@@ -145,6 +193,8 @@ PngPreviewWriter::GreyScale PngPreviewWriter::greyScale(const FramePixels& pixel
     return scale;
 }
 
+} // namespace
+
 std::uint8_t PngPreviewWriter::GreyScale::level(double v) const {
     if (std::isnan(v) || high <= low || v <= low) {
         return 0;
@@ -168,10 +218,10 @@ struct PngFailure {
 
 void onPngWarning(png_structp, png_const_charp) {}
 
-// Writes `height` rows with libpng, each made by `makeRow` into `row` (which must not throw). libpng
-// reports errors by longjmp back into this function; the frames that the jump skips (libpng's and
-// onPngError) hold no C++ object with a destructor. The error is returned as a message, empty on
-// success.
+// Writes `height` rows with libpng, each made by `makeRow` into `row` (which must not throw; null
+// stops the writing, and the message is then empty). libpng reports errors by longjmp back into this
+// function; the frames that the jump skips (libpng's and onPngError) hold no C++ object with a
+// destructor. The error is returned as a message, empty on success.
 std::string encodePng(std::FILE* file, std::uint32_t width, std::uint32_t height, int colourType,
                       const std::function<const std::uint8_t*(std::uint32_t)>& makeRow) {
     PngFailure failure;
@@ -193,7 +243,12 @@ std::string encodePng(std::FILE* file, std::uint32_t width, std::uint32_t height
                  PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
     for (std::uint32_t row = 0; row < height; ++row) {
-        png_write_row(png, makeRow(row));
+        const std::uint8_t* bytes = makeRow(row);
+        if (bytes == nullptr) {
+            png_destroy_write_struct(&png, &info);
+            return {};
+        }
+        png_write_row(png, bytes);
     }
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
@@ -221,44 +276,49 @@ void PngPreviewWriter::checkSupported(const velmora::VectorX<std::size_t>& shape
     }
 }
 
-std::size_t PngPreviewWriter::workingBytes(const velmora::VectorX<std::size_t>& shape,
-                                           velmora::DataType) const {
-    // A row of grey levels and the two histograms of the percentile search.
-    return (shape.empty() ? 0 : shape[0]) + 2 * (std::size_t{1} << 16) * sizeof(std::uint64_t);
-}
-
-void PngPreviewWriter::write(const FramePixels& pixels, const std::string& path) const {
-    const velmora::DataType type = pixels.dataType();
-    checkSupported(pixels.shape(), type);
-    const std::size_t width = pixels.shape()[0];
-    const std::size_t height = pixels.shape()[1];
+void PngPreviewWriter::write(const FrameReader& frame, const std::string& path) const {
+    const velmora::DataType type = frame.dataType();
+    checkSupported(frame.shape(), type);
+    const std::size_t width = frame.width();
+    const std::size_t height = frame.height();
     const bool colour = !type.isComplex() && type.components() >= 3;
-    const std::uint8_t* bytes = pixels.bytes().data();
-    const std::size_t rowBytes = width * type.elementSize();
 
     // Rows are made one at a time: colour ones are the frame's own bytes, grey ones are scaled
     // into one buffer.
+    FirstPlane plane(frame);
     int colourType = PNG_COLOR_TYPE_GRAY;
     std::function<const std::uint8_t*(std::uint32_t)> makeRow;
     std::vector<std::uint8_t> levels;
     GreyScale scale;
     if (colour) {
         colourType = type.components() == 4 ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB;
-        makeRow = [&](std::uint32_t row) { return bytes + row * rowBytes; };
+        makeRow = [&](std::uint32_t row) { return plane.row(row); };
     } else {
-        scale = greyScale(pixels, width * height);
+        scale = greyScale(type, plane);
         levels.resize(width);
         makeRow = [&](std::uint32_t row) {
             std::size_t i = 0;
-            forEachGreyValue(type, bytes + row * rowBytes, width,
-                             [&](double v) { levels[i++] = scale.level(v); });
+            forEachGreyValue(type, plane.row(row), width, [&](double v) { levels[i++] = scale.level(v); });
             return levels.data();
         };
     }
 
+    // A row that cannot be read stops the writing; its failure is thrown once libpng is done.
+    std::exception_ptr readFailure;
+    const auto makeRowOrStop = [&](std::uint32_t row) -> const std::uint8_t* {
+        try {
+            return makeRow(row);
+        } catch (...) {
+            readFailure = std::current_exception();
+            return nullptr;
+        }
+    };
     OutputFile file(path);
     const std::string failure = encodePng(file.stream(), static_cast<std::uint32_t>(width),
-                                          static_cast<std::uint32_t>(height), colourType, makeRow);
+                                          static_cast<std::uint32_t>(height), colourType, makeRowOrStop);
+    if (readFailure) {
+        std::rethrow_exception(readFailure);
+    }
     if (!failure.empty()) {
         throw OutputError(path, "cannot write the PNG file: " + failure);
     }

@@ -18,9 +18,7 @@ public:
     static constexpr double HighPercentile = 99.5;
 
     void checkSupported(const velmora::VectorX<std::size_t>& shape, velmora::DataType type) const override;
-    std::size_t workingBytes(const velmora::VectorX<std::size_t>& shape,
-                             velmora::DataType type) const override;
-    void write(const FramePixels& pixels, const std::string& path) const override;
+    void write(const FrameReader& frame, const std::string& path) const override;
 
     /// The values that grey levels 0 and 255 stand for.
     struct GreyScale {
@@ -30,11 +28,6 @@ public:
         /// 0 for NaN and what is at most `low`, 255 for what is at least `high`, linear between.
         std::uint8_t level(double value) const;
     };
-
-    /// The scale of the first `count` elements of `pixels` (complex ones by magnitude): from the
-    /// LowPercentile to the HighPercentile of the finite values, or from the smallest to the largest
-    /// when those two are equal. Needs no copy of the values.
-    static GreyScale greyScale(const FramePixels& pixels, std::size_t count);
 };
 
 } // namespace trestan::cli

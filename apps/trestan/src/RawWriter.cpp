@@ -6,9 +6,9 @@ namespace trestan::cli {
 
 void RawWriter::checkSupported(const velmora::VectorX<std::size_t>&, velmora::DataType) const {}
 
-void RawWriter::write(const FramePixels& pixels, const std::string& path) const {
+void RawWriter::write(const FrameReader& frame, const std::string& path) const {
     OutputFile file(path);
-    file.write(pixels.bytes().data(), pixels.bytes().size());
+    frame.forEachPiece([&](const std::uint8_t* bytes, std::size_t size) { file.write(bytes, size); });
     file.close();
 }
 

@@ -8,7 +8,7 @@ namespace trestan::cli {
 class RawWriter final : public FrameWriter {
 public:
     void checkSupported(const velmora::VectorX<std::size_t>& shape, velmora::DataType type) const override;
-    void write(const FramePixels& pixels, const std::string& path) const override;
+    void write(const FrameReader& frame, const std::string& path) const override;
 };
 
 } // namespace trestan::cli

@@ -1,8 +1,8 @@
 #include "ScanCommand.h"
 
 #include "CommandLineError.h"
-#include "FileScan.h"
 #include "OptionChecks.h"
+#include "trestan/toolkit/FileScan.h"
 
 #include <chrono>
 #include <iostream>
@@ -126,8 +126,8 @@ void ScanCommand::configure(CLI::App& app) {
         ->check(atLeast(1));
 }
 
-int ScanCommand::run(app::PluginHost& host) {
-    const std::vector<std::string> files = app::expandScanPaths(m_paths);
+int ScanCommand::run(toolkit::PluginHost& host) {
+    const std::vector<std::string> files = toolkit::expandScanPaths(m_paths);
     if (m_csv) {
         std::string header;
         for (const char* column : s_csvColumns) {
@@ -137,14 +137,14 @@ int ScanCommand::run(app::PluginHost& host) {
     }
     ProgressBar progress(files.size());
     bool failed = false;
-    const app::ScanThreads threads =
-        app::scanFiles(host, files, m_jobs, [&](std::size_t index, app::ScanRecord&& result) {
+    const toolkit::ScanThreads threads =
+        toolkit::scanFiles(host, files, m_jobs, [&](std::size_t index, toolkit::ScanRecord&& result) {
             failed = failed || result.failed;
             if (m_csv) {
                 std::cout << csvRow(result.record) << '\n';
             } else {
                 // Bytes of a name that are not UTF-8 as \udcXY: Python's os.fsencode() gives them back.
-                std::cout << app::dumpScanRecord(result.record) << '\n';
+                std::cout << toolkit::dumpScanRecord(result.record) << '\n';
             }
             progress.update(index + 1, index + 1 == files.size());
         });

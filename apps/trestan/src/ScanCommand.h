@@ -13,7 +13,7 @@ namespace trestan::cli {
 class ScanCommand final : public Command {
 public:
     void configure(CLI::App& app) override;
-    int run(app::PluginHost& host) override;
+    int run(toolkit::PluginHost& host) override;
 
 private:
     std::vector<std::string> m_paths;

@@ -2,19 +2,41 @@
 
 #include "velmora/Error.h"
 
-#include <memory>
 #include <openssl/evp.h>
 
 namespace trestan::cli {
 
-std::string Sha256::hexDigest(const void* data, std::size_t size) {
-    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
+struct Sha256::Context {
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> digest{EVP_MD_CTX_new(), &EVP_MD_CTX_free};
+};
+
+namespace {
+
+[[noreturn]] void fail() {
+    throw velmora::Error("SHA-256 computation failed in libcrypto");
+}
+
+} // namespace
+
+Sha256::Sha256() : m_context(std::make_unique<Context>()) {
+    if (!m_context->digest || EVP_DigestInit_ex(m_context->digest.get(), EVP_sha256(), nullptr) != 1) {
+        fail();
+    }
+}
+
+Sha256::~Sha256() = default;
+
+void Sha256::update(const void* data, std::size_t size) {
+    if (EVP_DigestUpdate(m_context->digest.get(), data, size) != 1) {
+        fail();
+    }
+}
+
+std::string Sha256::hexDigest() {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int digestSize = 0;
-    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1 ||
-        EVP_DigestUpdate(context.get(), data, size) != 1 ||
-        EVP_DigestFinal_ex(context.get(), digest, &digestSize) != 1) {
-        throw velmora::Error("SHA-256 computation failed in libcrypto");
+    if (EVP_DigestFinal_ex(m_context->digest.get(), digest, &digestSize) != 1) {
+        fail();
     }
     static constexpr char Hex[] = "0123456789abcdef";
     std::string text;

@@ -1,7 +1,7 @@
 #include "TiffWriter.h"
 
 #include "CommandLineError.h"
-#include "NumberFormatter.h"
+#include "trestan/toolkit/NumberFormatter.h"
 
 #include <cmath>
 #include <cstdarg>
@@ -9,6 +9,7 @@
 #include <limits>
 #include <memory>
 #include <tiffio.h>
+#include <vector>
 
 namespace trestan::cli {
 
@@ -80,7 +81,7 @@ std::string imageJDescription(const velmora::SpatialCalibrationProperty& calibra
         description += "unit=" + unit + "\n";
     }
     if (pages > 1) {
-        description += "spacing=" + app::NumberFormatter::shortest(zSpacing) + "\n";
+        description += "spacing=" + toolkit::NumberFormatter::shortest(zSpacing) + "\n";
     }
     description += "loop=false\n";
     return description;
@@ -160,33 +161,32 @@ void TiffWriter::checkSupported(const velmora::VectorX<std::size_t>& shape, velm
     }
 }
 
-void TiffWriter::write(const FramePixels& pixels, const std::string& path) const {
-    const velmora::VectorX<std::size_t>& shape = pixels.shape();
-    const velmora::DataType type = pixels.dataType();
+void TiffWriter::write(const FrameReader& frame, const std::string& path) const {
+    const velmora::VectorX<std::size_t>& shape = frame.shape();
+    const velmora::DataType type = frame.dataType();
     checkSupported(shape, type);
 
-    const std::size_t width = shape.size() > 0 ? shape[0] : 1;
-    const std::size_t height = shape.size() > 1 ? shape[1] : 1;
-    std::size_t pages = 1;
-    for (std::size_t axis = 2; axis < shape.size(); ++axis) {
-        pages *= shape[axis];
-    }
-    const std::size_t rowBytes = width * type.elementSize();
-    const std::size_t pageBytes = rowBytes * height;
-    const velmora::SpatialCalibrationProperty& calibration = pixels.properties()->calibration();
+    const std::size_t width = frame.width();
+    const std::size_t height = frame.height();
+    const std::uint64_t pages = frame.planeCount();
+    const std::size_t rowBytes = frame.rowBytes();
+    const velmora::SpatialCalibrationProperty& calibration = frame.properties().calibration();
     const std::optional<Resolution> pixelSize = resolution(calibration, shape.size() > 1);
     const std::string description = imageJDescription(calibration, pages);
 
     const TiffErrorCapture capture;
     // Classic TIFF addresses 4 GiB; larger frames go to BigTIFF.
-    const bool bigTiff = pixels.bytes().size() > (std::size_t{1} << 31);
+    const bool bigTiff = frame.byteCount() > (std::uint64_t{1} << 31);
     const std::unique_ptr<TIFF, decltype(&TIFFClose)> tiff(TIFFOpen(path.c_str(), bigTiff ? "w8" : "w"),
                                                            &TIFFClose);
     if (!tiff) {
         fail(path, "cannot create the file");
     }
     const std::uint16_t components = static_cast<std::uint16_t>(type.components());
-    for (std::size_t page = 0; page < pages; ++page) {
+    // Each page is read a piece of whole rows at a time and written as it is read.
+    const std::size_t rowsPerPiece = std::min(frame.rowsPerPiece(), height);
+    std::vector<std::uint8_t> rows(rowsPerPiece * rowBytes);
+    for (std::uint64_t page = 0; page < pages; ++page) {
         TIFF* out = tiff.get();
         TIFFSetField(out, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(width));
         TIFFSetField(out, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(height));
@@ -219,12 +219,15 @@ void TiffWriter::write(const FramePixels& pixels, const std::string& path) const
             TIFFSetField(out, TIFFTAG_IMAGEDESCRIPTION, description.c_str());
             TIFFSetField(out, TIFFTAG_SOFTWARE, "trestan");
         }
-        const std::uint8_t* pageStart = pixels.bytes().data() + page * pageBytes;
-        for (std::size_t row = 0; row < height; ++row) {
-            // libtiff takes a writable pointer but does not change uncompressed scanlines.
-            void* scanline = const_cast<std::uint8_t*>(pageStart + row * rowBytes);
-            if (TIFFWriteScanline(out, scanline, static_cast<std::uint32_t>(row), 0) != 1) {
-                fail(path, "cannot write page " + std::to_string(page) + " row " + std::to_string(row));
+        for (std::size_t first = 0; first < height; first += rowsPerPiece) {
+            const std::size_t count = std::min(rowsPerPiece, height - first);
+            frame.readRows(page, first, count, rows.data());
+            for (std::size_t row = first; row < first + count; ++row) {
+                // libtiff does not change uncompressed scanlines.
+                if (TIFFWriteScanline(out, rows.data() + (row - first) * rowBytes,
+                                      static_cast<std::uint32_t>(row), 0) != 1) {
+                    fail(path, "cannot write page " + std::to_string(page) + " row " + std::to_string(row));
+                }
             }
         }
         if (TIFFWriteDirectory(out) != 1) {

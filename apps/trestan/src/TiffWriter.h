@@ -16,7 +16,7 @@ namespace trestan::cli {
 class TiffWriter final : public FrameWriter {
 public:
     void checkSupported(const velmora::VectorX<std::size_t>& shape, velmora::DataType type) const override;
-    void write(const FramePixels& pixels, const std::string& path) const override;
+    void write(const FrameReader& frame, const std::string& path) const override;
 
     /// Micrometres per unit for the length units ("pm", "Å", "nm", "µm", "um", "mm", "cm", "m"),
     /// or nothing for any other unit.

@@ -1,10 +1,10 @@
 #include "TreeCommand.h"
 
 #include "CommandLineError.h"
-#include "JsonDocumentWriter.h"
-#include "JsonTreeWriter.h"
 #include "OptionChecks.h"
 #include "TreePrinter.h"
+#include "trestan/toolkit/JsonDocumentWriter.h"
+#include "trestan/toolkit/JsonTreeWriter.h"
 #include "velmora/Error.h"
 
 #include <iostream>
@@ -18,11 +18,11 @@ void TreeCommand::configure(CLI::App& app) {
     m_subcommand->add_flag("--json", m_json, "Print the tree as one JSON document");
 }
 
-int TreeCommand::run(app::PluginHost& host) {
+int TreeCommand::run(toolkit::PluginHost& host) {
     std::shared_ptr<velmora::MetadataNode> root;
     try {
-        const app::OpenedFile file = host.open(m_file);
-        root = file.view->metadata();
+        // The tags alone: the format's index, where it has one.
+        root = toolkit::HostFile::open(host, m_file, readThrough(host, false)).index().metadata;
         if (!root) {
             throw velmora::Error("the file has no metadata tree");
         }
@@ -32,8 +32,8 @@ int TreeCommand::run(app::PluginHost& host) {
     }
 
     if (m_json) {
-        app::JsonDocumentWriter(app::JsonDocumentWriter::Layout::Compact)
-            .write(std::cout, app::JsonTreeWriter(m_depth).toJson(*root));
+        toolkit::JsonDocumentWriter(toolkit::JsonDocumentWriter::Layout::Compact)
+            .write(std::cout, toolkit::JsonTreeWriter(m_depth).toJson(*root));
     } else {
         TreePrinter(m_depth).print(std::cout, *root);
     }

@@ -12,7 +12,7 @@ namespace trestan::cli {
 class TreeCommand final : public Command {
 public:
     void configure(CLI::App& app) override;
-    int run(app::PluginHost& host) override;
+    int run(toolkit::PluginHost& host) override;
 
 private:
     std::string m_file;

@@ -1,7 +1,7 @@
 #include "TreePrinter.h"
 
-#include "JsonDocumentWriter.h"
-#include "NumberFormatter.h"
+#include "trestan/toolkit/JsonDocumentWriter.h"
+#include "trestan/toolkit/NumberFormatter.h"
 
 #include <cstdint>
 #include <type_traits>
@@ -13,7 +13,7 @@ namespace {
 std::string elementText(const velmora::VariantDataValue& value, std::size_t index) {
     return velmora::visitElement(value, index, [](auto number) {
         if constexpr (std::is_floating_point_v<decltype(number)>) {
-            return app::NumberFormatter::shortest(number);
+            return toolkit::NumberFormatter::shortest(number);
         } else {
             return std::to_string(number);
         }
@@ -33,7 +33,7 @@ std::string cutText(const std::string& text, std::size_t limit) {
 // A name as it can be shown on one line: escapes for control characters, U+FFFD for bytes that
 // are not UTF-8, no surrounding quotes.
 std::string printableName(const std::string& name) {
-    const std::string quoted = app::JsonDocumentWriter::quote(name);
+    const std::string quoted = toolkit::JsonDocumentWriter::quote(name);
     return quoted.substr(1, quoted.size() - 2);
 }
 
@@ -59,10 +59,10 @@ std::string TreePrinter::describeValue(const velmora::VariantDataValue& value) {
     if (value.isString()) {
         const std::string& text = value.text();
         if (text.size() <= ShownTextBytes) {
-            return type + " = " + app::JsonDocumentWriter::quote(text);
+            return type + " = " + toolkit::JsonDocumentWriter::quote(text);
         }
         return type + "[" + std::to_string(text.size()) +
-               " bytes] = " + app::JsonDocumentWriter::quote(cutText(text, ShownTextBytes)) + "...";
+               " bytes] = " + toolkit::JsonDocumentWriter::quote(cutText(text, ShownTextBytes)) + "...";
     }
     if (value.count() == 1) {
         return type + " = " + elementText(value, 0);

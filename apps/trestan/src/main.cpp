@@ -2,9 +2,9 @@
 #include "ExportCommand.h"
 #include "FormatsCommand.h"
 #include "InfoCommand.h"
-#include "PluginHost.h"
 #include "ScanCommand.h"
 #include "TreeCommand.h"
+#include "trestan/toolkit/PluginHost.h"
 
 #include <CLI/CLI.hpp>
 #include <csignal>
@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
         return ExitUsageError;
     }
 
-    trestan::app::PluginHost host(executablePath(argv[0]), static_cast<velmora::LogLevel>(logLevel));
+    trestan::toolkit::PluginHost host(executablePath(argv[0]), static_cast<velmora::LogLevel>(logLevel));
     try {
         for (Command* command : commands) {
             if (command->selected()) {

@@ -35,8 +35,21 @@ FrameRoles FormatSupport::frameRoles(const FileIndex& index) const {
     return roles;
 }
 
-std::vector<MappedImage> FormatSupport::mapImages(const FileIndex&) const {
-    return {};
+std::optional<MappedImage> FormatSupport::mapImage(const FileIndex&, std::size_t) const {
+    return std::nullopt;
+}
+
+std::vector<MappedImage> FormatSupport::mapImages(const FileIndex& index) const {
+    const FrameRoles roles = frameRoles(index);
+    std::vector<MappedImage> images;
+    for (const IndexedFrame& frame : index.frames) {
+        if (!roles.isThumbnail(frame.index)) {
+            if (std::optional<MappedImage> image = mapImage(index, frame.index)) {
+                images.push_back(std::move(*image));
+            }
+        }
+    }
+    return images;
 }
 
 FormatRegistry& FormatRegistry::instance() {

@@ -20,9 +20,12 @@ public:
 
     FileIndex index(const std::string& path) const override {
         const DmIndex dm = DmIndex::build(path);
-        FileIndex index{format(), dm.metadata(), {}, dm.fileSize()};
+        FileIndex index{format(), dm.metadata(), {}, dm.fileSize(), {}};
         // The DM data type code is the reader's own; hosts describe frames by their element type.
         index.frames.assign(dm.frames().begin(), dm.frames().end());
+        // The plugin's frames derive from the view of a file opened by its path.
+        index.frameOrigin =
+            FileIndex::FrameOrigin{DmIndex::frameViewName(), velmora::ViewDataOrigin::FILE, 1};
         return index;
     }
 
@@ -39,19 +42,12 @@ public:
         return {std::move(roles.thumbnail), roles.main};
     }
 
-    std::vector<toolkit::MappedImage> mapImages(const FileIndex& index) const override {
-        std::vector<toolkit::MappedImage> images;
-        if (!index.metadata) {
-            return images;
+    std::optional<toolkit::MappedImage> mapImage(const FileIndex& index, std::size_t frame) const override {
+        if (!index.metadata || frame >= index.frames.size()) {
+            return std::nullopt;
         }
-        const FrameRoles roles = gatan::frameRoles(*index.metadata, index.frames.size());
-        for (const IndexedFrame& frame : index.frames) {
-            if (!roles.isThumbnail(frame.index)) {
-                MappedSignal signal = mapSignal(*index.metadata, frame.index, frame.shape.values());
-                images.push_back({signal.frame, std::move(signal.frameAxes), std::move(signal.json)});
-            }
-        }
-        return images;
+        MappedSignal signal = mapSignal(*index.metadata, frame, index.frames[frame].shape.values());
+        return toolkit::MappedImage{signal.frame, std::move(signal.frameAxes), std::move(signal.json)};
     }
 };
 

@@ -29,12 +29,15 @@ GatanFrameExtractor::GatanFrameExtractor(std::shared_ptr<GatanHandle> handle,
 
     loadPixels();
 
-    auto record = std::make_shared<ViewOriginExtensionImpl>(
-        std::string(GatanExtractor::PluginName) + " frame Extractor", parent);
+    auto record = std::make_shared<ViewOriginExtensionImpl>(viewOriginName(), parent);
     m_extensionRegister.add(velmora::VIEW_ORIGIN_EXTENSION, record);
 }
 
 GatanFrameExtractor::~GatanFrameExtractor() = default;
+
+std::string GatanFrameExtractor::viewOriginName() {
+    return std::string(GatanExtractor::PluginName) + " frame Extractor";
+}
 
 void GatanFrameExtractor::loadPixels() {
     // The buffer is not zero-filled on allocation: the read overwrites it, and only the bytes a

@@ -11,12 +11,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 /// One image of a DM file ("ImageList" entry) as a read-only image view. The constructor takes
 /// shape, element type, layout, properties and calibration from the entry's description
 /// (describeFrame) and loads the whole pixel array into memory; region reads are then memory copies.
 class GatanFrameExtractor : public AbstractExtractor {
 public:
+    /// The display name of a frame's view-origin record: "<plugin name> frame Extractor".
+    static std::string viewOriginName();
+
     /// `imageData` is the "ImageData" directory of the entry; `parent` the multi-frame view that owns
     /// the frame (its view-origin record must be registered); `imageIndex` names the image in errors.
     GatanFrameExtractor(std::shared_ptr<GatanHandle> handle, std::shared_ptr<velmora::MetadataNode> imageData,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "velmora/Extension.h"
 #include "velmora/MetadataNode.h"
 #include "velmora/StoredFrame.h"
 
@@ -24,6 +25,15 @@ struct FileIndex {
     std::vector<IndexedFrame> frames;
     /// The file's size, where known.
     std::optional<std::uint64_t> fileSize;
+
+    /// The view-origin record of the plugin's frames, as the plugin's frame views report it.
+    struct FrameOrigin {
+        std::string displayName;
+        velmora::ViewDataOrigin dataOrigin = velmora::ViewDataOrigin::UNKNOWN;
+        std::size_t parentCount = 0;
+    };
+    /// Empty where the format does not say.
+    std::optional<FrameOrigin> frameOrigin;
 };
 
 } // namespace trestan::toolkit

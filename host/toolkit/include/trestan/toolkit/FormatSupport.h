@@ -60,8 +60,12 @@ public:
     /// (the first of the largest) is the main image.
     virtual FrameRoles frameRoles(const FileIndex& index) const;
 
-    /// The microscopy metadata of each image that is not a thumbnail. By default none.
-    virtual std::vector<MappedImage> mapImages(const FileIndex& index) const;
+    /// The microscopy metadata of the image that frame `frame` holds, or nothing where the format
+    /// maps none. By default nothing.
+    virtual std::optional<MappedImage> mapImage(const FileIndex& index, std::size_t frame) const;
+
+    /// mapImage of each frame that is not a thumbnail, in frame order.
+    std::vector<MappedImage> mapImages(const FileIndex& index) const;
 };
 
 } // namespace trestan::toolkit

@@ -2,6 +2,7 @@
 
 #include "DmIndexBuilder.h"
 #include "GatanFrameDescription.h"
+#include "GatanFrameExtractor.h"
 #include "GatanTagWalk.h"
 #include "velmora/Error.h"
 #include "velmora/MetadataArena.h"
@@ -52,6 +53,10 @@ DmIndex DmIndexBuilder::build(GatanHandle& handle) {
         ++imageIndex;
     }
     return index;
+}
+
+std::string DmIndex::frameViewName() {
+    return GatanFrameExtractor::viewOriginName();
 }
 
 DmIndex DmIndex::build(const std::string& path) {

@@ -66,6 +66,9 @@ public:
     /// Indexes a random-access source.
     static DmIndex build(std::shared_ptr<velmora::RandomAccess> source);
 
+    /// The display name of the view-origin record of the plugin's frames.
+    static std::string frameViewName();
+
     /// 3 or 4.
     std::uint32_t version() const { return m_version; }
     /// The whole tag tree: "root" holding "GATAN", arrays named "Data" replaced by "DataOffset".

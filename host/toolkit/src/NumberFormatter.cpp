@@ -1,11 +1,11 @@
-#include "NumberFormatter.h"
+#include "trestan/toolkit/NumberFormatter.h"
 
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <system_error>
 
-namespace trestan::app {
+namespace trestan::toolkit {
 
 namespace {
 
@@ -84,4 +84,4 @@ double NumberFormatter::widenShortest(float value) {
     return wide;
 }
 
-} // namespace trestan::app
+} // namespace trestan::toolkit

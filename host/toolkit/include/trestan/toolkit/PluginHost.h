@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace trestan::app {
+namespace trestan::toolkit {
 
 /// A file opened by the plugin that claims its extension. Holding it keeps the view, and with it
 /// everything the plugin read, alive.
@@ -32,8 +32,15 @@ public:
     /// standard error and skipped.
     const PluginRegistry& registry();
 
+    /// The log level handed to the plugins.
+    velmora::LogLevel logLevel() const { return m_logLevel; }
+
     /// The directories searched for plugins, in search order.
     const std::vector<std::string>& directories() const { return m_directories; }
+
+    /// The plugin whose extension map names the extension of `path`, and the format it gives it.
+    /// Throws trestan::UnsupportedFormat when no plugin claims it.
+    ExtractorPlugin& pluginFor(const std::string& path, std::string& format);
 
     /// Opens `path` with the plugin whose extension map names its extension. Throws
     /// velmora::Error("not a regular file") for a FIFO, device or socket, and
@@ -47,4 +54,9 @@ private:
     bool m_scanned = false;
 };
 
-} // namespace trestan::app
+/// Throws velmora::Error("not a regular file") when `path` names a FIFO, a device or a socket, which
+/// a reader would wait on or read forever. A path that cannot be opened, and a directory, pass: the
+/// reader's own message names the reason.
+void requireRegularFile(const std::string& path);
+
+} // namespace trestan::toolkit

@@ -1,11 +1,11 @@
-#include "FreshMemory.h"
+#include "trestan/toolkit/FreshMemory.h"
 
 #include <cstdlib>
 #include <limits>
 #include <new>
 #include <sys/mman.h>
 
-namespace trestan::app {
+namespace trestan::toolkit {
 
 FreshMemory::FreshMemory(std::size_t bytes) {
     if (bytes < HugePageThreshold) {
@@ -47,4 +47,4 @@ FreshMemory::~FreshMemory() {
     }
 }
 
-} // namespace trestan::app
+} // namespace trestan::toolkit

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-namespace trestan::app {
+namespace trestan::toolkit {
 
 /// How much more memory this process can take, and what sets that bound: the memory the machine has
 /// available (free and reclaimable memory, and free swap), what is left under the memory limit of the
@@ -17,4 +17,4 @@ struct MemoryHeadroom {
     static std::optional<MemoryHeadroom> now();
 };
 
-} // namespace trestan::app
+} // namespace trestan::toolkit

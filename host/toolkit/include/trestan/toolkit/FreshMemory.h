@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace trestan::app {
+namespace trestan::toolkit {
 
 /// Fresh memory for a large read: blocks from 4 MiB on are anonymous mappings aligned to 2 MiB and
 /// advised with MADV_HUGEPAGE, so that where the kernel offers transparent huge pages a read into them
@@ -26,4 +26,4 @@ private:
     std::size_t m_mapped = 0; ///< bytes mapped; 0 for malloc memory
 };
 
-} // namespace trestan::app
+} // namespace trestan::toolkit

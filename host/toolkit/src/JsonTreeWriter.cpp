@@ -1,12 +1,12 @@
-#include "JsonTreeWriter.h"
+#include "trestan/toolkit/JsonTreeWriter.h"
 
-#include "NumberFormatter.h"
+#include "trestan/toolkit/NumberFormatter.h"
 
 #include <cmath>
 #include <cstdint>
 #include <type_traits>
 
-namespace trestan::app {
+namespace trestan::toolkit {
 
 namespace {
 
@@ -67,4 +67,4 @@ nlohmann::ordered_json JsonTreeWriter::nodeToJson(const velmora::MetadataNode& n
     return json;
 }
 
-} // namespace trestan::app
+} // namespace trestan::toolkit

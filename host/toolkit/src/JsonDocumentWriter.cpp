@@ -1,12 +1,12 @@
-#include "JsonDocumentWriter.h"
+#include "trestan/toolkit/JsonDocumentWriter.h"
 
-#include "NumberFormatter.h"
+#include "trestan/toolkit/NumberFormatter.h"
 #include "velmora/Utf8.h"
 
 #include <algorithm>
 #include <cmath>
 
-namespace trestan::app {
+namespace trestan::toolkit {
 
 void JsonDocumentWriter::write(std::ostream& out, const nlohmann::ordered_json& document) const {
     writeValue(out, document, 0);
@@ -146,4 +146,4 @@ void JsonDocumentWriter::writeValue(std::ostream& out, const nlohmann::ordered_j
     }
 }
 
-} // namespace trestan::app
+} // namespace trestan::toolkit

@@ -4,7 +4,7 @@
 #include <ostream>
 #include <string>
 
-namespace trestan::app {
+namespace trestan::toolkit {
 
 /// Writes JSON documents built with nlohmann::ordered_json. Structure, key order and string escaping
 /// are nlohmann's; bytes that are not valid UTF-8 become U+FFFD or, where the text must give the bytes
@@ -45,4 +45,4 @@ private:
     InvalidBytes m_invalidBytes;
 };
 
-} // namespace trestan::app
+} // namespace trestan::toolkit

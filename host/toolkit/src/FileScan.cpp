@@ -1,7 +1,8 @@
-#include "FileScan.h"
+#include "trestan/toolkit/FileScan.h"
 
-#include "JsonDocumentWriter.h"
-#include "trestan/gatan/DmMetadata.h"
+#include "trestan/toolkit/FormatRegistry.h"
+#include "trestan/toolkit/HostFile.h"
+#include "trestan/toolkit/JsonDocumentWriter.h"
 
 #include <algorithm>
 #include <atomic>
@@ -15,21 +16,19 @@
 #include <sstream>
 #include <thread>
 
-namespace trestan::app {
+namespace trestan::toolkit {
 
 namespace {
 
 namespace fs = std::filesystem;
 
-bool isDmFile(const fs::path& path) {
-    std::string extension = path.extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return extension == ".dm3" || extension == ".dm4";
+// True when a registered format claims the extension of `path`.
+bool isFormatFile(const fs::path& path) {
+    return FormatRegistry::instance().forPath(path.filename().string()) != nullptr;
 }
 
-// Adds the DM files below `top` to `files`, in name order. A folder that cannot be listed (no
-// permission, removed meanwhile) takes its place among them, so that the scan reports it like a
+// Adds the files of the registered formats below `top` to `files`, in name order. A folder that cannot be
+// listed (no permission, removed meanwhile) takes its place among them, so that the scan reports it like a
 // file that cannot be opened. Links to folders are not followed.
 void walkDirectory(const fs::path& top, std::vector<std::string>& files) {
     std::vector<std::string> found;
@@ -43,7 +42,7 @@ void walkDirectory(const fs::path& top, std::vector<std::string>& files) {
             std::error_code typeError;
             if (it->is_directory(typeError) && !it->is_symlink(typeError)) {
                 pending.push_back(it->path());
-            } else if (it->is_regular_file(typeError) && isDmFile(it->path())) {
+            } else if (it->is_regular_file(typeError) && isFormatFile(it->path())) {
                 found.push_back(it->path().string());
             }
         }
@@ -200,42 +199,41 @@ ScanRecord scanFile(PluginHost& host, const std::string& path) {
     }
     result.record["size"] = size;
     try {
-        const OpenedFile file = host.open(path);
-        velmora::MultiImageView& view = *file.view;
-        result.record["format"] = file.format;
-        const std::size_t frameCount = view.frameCount();
-        const std::shared_ptr<velmora::MetadataNode> root = view.metadata();
-        const bool dm = file.format == "DM" && root;
-        const gatan::FrameRoles roles = dm ? gatan::frameRoles(*root, frameCount) : gatan::FrameRoles{};
+        // The index: the tags and where the pixels lie, whatever their size; no pixel is read.
+        const HostFile file = HostFile::open(host, path);
+        const FileIndex& index = file.index();
+        result.record["format"] = file.format();
+        const FrameRoles roles = file.roles();
         nlohmann::ordered_json frames = nlohmann::ordered_json::array();
         const DismantleAtExit framesAtExit(frames);
-        for (std::size_t i = 0; i < frameCount; ++i) {
-            const std::shared_ptr<velmora::ImageView> frame = view.frame(i);
+        for (const IndexedFrame& frame : index.frames) {
             nlohmann::ordered_json entry = nlohmann::ordered_json::object();
             const DismantleAtExit entryAtExit(entry);
-            entry["index"] = i;
-            entry["shape"] = frame->shape().values();
-            entry["type"] = frame->dataType().name();
-            if (const std::shared_ptr<velmora::ImageProperties> properties = frame->properties()) {
-                const velmora::SpatialCalibrationProperty& calibration = properties->calibration();
-                // Built in place: a nested temporary that fails halfway needs memory to be freed.
-                nlohmann::ordered_json& place = entry["calibration"] = nlohmann::ordered_json::object();
-                place["origin"] =
-                    std::vector<double>(calibration.origin().begin(), calibration.origin().end());
-                place["spacing"] =
-                    std::vector<double>(calibration.spacing().begin(), calibration.spacing().end());
-                place["unit"] = calibration.unit();
+            entry["index"] = frame.index;
+            entry["shape"] = frame.shape.values();
+            entry["type"] = frame.dataType.name();
+            const velmora::SpatialCalibrationProperty& calibration = frame.properties.calibration();
+            // Built in place: a nested temporary that fails halfway needs memory to be freed.
+            nlohmann::ordered_json& place = entry["calibration"] = nlohmann::ordered_json::object();
+            place["origin"] = std::vector<double>(calibration.origin().begin(), calibration.origin().end());
+            place["spacing"] =
+                std::vector<double>(calibration.spacing().begin(), calibration.spacing().end());
+            place["unit"] = calibration.unit();
+            entry["thumbnail"] = roles.isThumbnail(frame.index);
+            if (frame.truncated()) {
+                entry["truncated"] = true;
+                entry["bytes"] = frame.byteCount;
+                entry["bytesInFile"] = *frame.bytesInFile;
             }
-            entry["thumbnail"] = roles.isThumbnail(i);
             frames.push_back(std::move(entry));
         }
         result.record["frames"] = std::move(frames);
-        if (dm && roles.main) {
+        if (roles.main && file.support() != nullptr) {
             result.record["main"] = *roles.main;
-            gatan::MappedSignal signal =
-                gatan::mapSignal(*root, *roles.main, view.frame(*roles.main)->shape().values());
-            const DismantleAtExit signalAtExit(signal.json);
-            result.record["metadata"] = mainKeys(signal.json);
+            if (std::optional<MappedImage> image = file.support()->mapImage(index, *roles.main)) {
+                const DismantleAtExit imageAtExit(image->json);
+                result.record["metadata"] = mainKeys(image->json);
+            }
         }
     } catch (const std::bad_alloc&) {
         result.record["error"] = "out of memory";
@@ -350,4 +348,4 @@ ScanThreads scanFiles(PluginHost& host, const std::vector<std::string>& files, s
     return threads;
 }
 
-} // namespace trestan::app
+} // namespace trestan::toolkit

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PluginHost.h"
+#include "trestan/toolkit/PluginHost.h"
 
 #include <cstddef>
 #include <functional>
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace trestan::app {
+namespace trestan::toolkit {
 
 /// What a scan reports of one file: {"path", "size", "format", "frames": [{"index", "shape", "type",
 /// "calibration", "thumbnail"}], "main", "metadata": {main keys of the main image}}, or
@@ -30,12 +30,16 @@ struct ScanRecord {
 /// of the string read back gives those bytes again.
 std::string dumpScanRecord(const nlohmann::ordered_json& record);
 
-/// The files that `paths` name: files as given, directories walked recursively for .dm3 and .dm4
-/// files (any case), and glob patterns expanded. A path that names nothing, and a folder that cannot
-/// be listed, are kept as they are, so that scanning them reports the failure.
+/// The files that `paths` name: files as given, directories walked recursively for the files whose
+/// extensions (any case) the registered formats claim (FormatRegistry), and glob patterns expanded. A path
+/// that names nothing, and a folder that cannot be listed, are kept as they are, so that scanning them
+/// reports the failure.
 std::vector<std::string> expandScanPaths(const std::vector<std::string>& paths);
 
-/// The record of one file. Never throws for what the file holds: failures become the "error" field.
+/// The record of one file, from the index of its format (no pixel is read) or, for a format that
+/// registered none, from its plugin's open. A frame that the file ends inside is marked
+/// "truncated": true, with its "bytes" and the "bytesInFile". Never throws for what the file holds:
+/// failures become the "error" field.
 ScanRecord scanFile(PluginHost& host, const std::string& path);
 
 /// Worker threads per core at most: more only multiply the threads' stacks and memory arenas.
@@ -60,4 +64,4 @@ struct ScanThreads {
 ScanThreads scanFiles(PluginHost& host, const std::vector<std::string>& files, std::size_t jobs,
                       const std::function<void(std::size_t index, ScanRecord&& record)>& consume);
 
-} // namespace trestan::app
+} // namespace trestan::toolkit

@@ -1,4 +1,4 @@
-#include "PluginHost.h"
+#include "trestan/toolkit/PluginHost.h"
 
 #include "trestan/OptionMap.h"
 #include "trestan/UnsupportedFormat.h"
@@ -12,7 +12,7 @@
 #include <unistd.h>
 #include <utility>
 
-namespace trestan::app {
+namespace trestan::toolkit {
 
 PluginHost::PluginHost(const std::string& executablePath, velmora::LogLevel logLevel)
     : PluginHost(PluginRegistry::defaultDirectories(executablePath), logLevel) {}
@@ -35,11 +35,7 @@ const PluginRegistry& PluginHost::registry() {
     return m_registry;
 }
 
-namespace {
-
-// Refuses what is not a regular file (a FIFO, a device, a socket) before a plugin reads from it and
-// waits for a writer or reads forever. The check opens without blocking; a path that cannot be
-// opened, or a directory, is left to the plugin, whose message names the reason.
+// The check opens without blocking, so that a FIFO is not waited on.
 void requireRegularFile(const std::string& path) {
     int descriptor = -1;
     do {
@@ -56,13 +52,8 @@ void requireRegularFile(const std::string& path) {
     }
 }
 
-} // namespace
-
-OpenedFile PluginHost::open(const std::string& path) {
-    requireRegularFile(path);
-    OpenedFile file;
-    file.path = path;
-    ExtractorPlugin* plugin = registry().findByPath(path, file.format);
+ExtractorPlugin& PluginHost::pluginFor(const std::string& path, std::string& format) {
+    ExtractorPlugin* plugin = registry().findByPath(path, format);
     if (plugin == nullptr) {
         const std::string extension = std::filesystem::path(path).extension().string();
         if (extension.empty() || extension == ".") {
@@ -70,6 +61,14 @@ OpenedFile PluginHost::open(const std::string& path) {
         }
         throw UnsupportedFormat("no plugin reads '" + extension + "' files");
     }
+    return *plugin;
+}
+
+OpenedFile PluginHost::open(const std::string& path) {
+    requireRegularFile(path);
+    OpenedFile file;
+    file.path = path;
+    ExtractorPlugin* plugin = &pluginFor(path, file.format);
     file.plugin = plugin;
     file.view = plugin->open(path, file.format, OptionMap{});
     if (!file.view) {
@@ -78,4 +77,4 @@ OpenedFile PluginHost::open(const std::string& path) {
     return file;
 }
 
-} // namespace trestan::app
+} // namespace trestan::toolkit

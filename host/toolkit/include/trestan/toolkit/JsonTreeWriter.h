@@ -6,7 +6,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
-namespace trestan::app {
+namespace trestan::toolkit {
 
 /// Turns a metadata tree into JSON: each node {"name", "value"?, "children"?}, with "value" left
 /// out for a node without value and "children" for a node without children. A value is
@@ -29,4 +29,4 @@ private:
     std::optional<std::size_t> m_maxDepth;
 };
 
-} // namespace trestan::app
+} // namespace trestan::toolkit

@@ -1,4 +1,4 @@
-#include "MemoryHeadroom.h"
+#include "trestan/toolkit/MemoryHeadroom.h"
 
 #include <filesystem>
 #include <fstream>
@@ -6,7 +6,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-namespace trestan::app {
+namespace trestan::toolkit {
 
 namespace {
 
@@ -106,4 +106,4 @@ std::optional<MemoryHeadroom> MemoryHeadroom::now() {
     return least;
 }
 
-} // namespace trestan::app
+} // namespace trestan::toolkit

@@ -1,8 +1,8 @@
-#include "ImageNames.h"
+#include "trestan/toolkit/ImageNames.h"
 
 #include <cstdint>
 
-namespace trestan::app {
+namespace trestan::toolkit {
 
 std::string interpretationName(velmora::ImageInterpretation interpretation) {
     switch (interpretation) {
@@ -26,4 +26,4 @@ std::string interpretationName(velmora::ImageInterpretation interpretation) {
     return std::to_string(static_cast<std::uint32_t>(interpretation));
 }
 
-} // namespace trestan::app
+} // namespace trestan::toolkit

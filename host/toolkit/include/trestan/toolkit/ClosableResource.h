@@ -7,7 +7,7 @@
 #include <optional>
 #include <utility>
 
-namespace trestan::app {
+namespace trestan::toolkit {
 
 /// A resource that many threads use and any one may close, such as an open file behind a Python
 /// object. Users take a lease for the length of one use; close() refuses new leases, waits until the
@@ -98,4 +98,4 @@ private:
     std::size_t m_leases = 0;
 };
 
-} // namespace trestan::app
+} // namespace trestan::toolkit

@@ -4,9 +4,9 @@
 
 #include <string>
 
-namespace trestan::app {
+namespace trestan::toolkit {
 
 /// Name of an image interpretation ("GRAYSCALE", "RGB", ...) or its number when it has none.
 std::string interpretationName(velmora::ImageInterpretation interpretation);
 
-} // namespace trestan::app
+} // namespace trestan::toolkit

@@ -2,7 +2,7 @@
 
 #include <string>
 
-namespace trestan::app {
+namespace trestan::toolkit {
 
 /// Decimal text of floating-point numbers in the shortest form that reads back to the same value.
 /// The layout is that of Python's repr(): fixed notation with at least one fractional digit for
@@ -19,4 +19,4 @@ public:
     static double widenShortest(float value);
 };
 
-} // namespace trestan::app
+} // namespace trestan::toolkit
