@@ -3,6 +3,7 @@
 #include "CommandLineError.h"
 #include "OptionChecks.h"
 #include "trestan/toolkit/FileScan.h"
+#include "trestan/toolkit/FormatRegistry.h"
 
 #include <chrono>
 #include <iostream>
@@ -117,7 +118,13 @@ private:
 void ScanCommand::configure(CLI::App& app) {
     m_subcommand = app.add_subcommand(
         "scan", "Summarise many files, one line each: frames, calibration and microscopy metadata");
-    m_subcommand->add_option("paths", m_paths, "Files, directories (searched for .dm3/.dm4) or glob patterns")
+    std::string extensions;
+    for (const std::string& extension : toolkit::FormatRegistry::instance().extensions()) {
+        extensions += (extensions.empty() ? "." : "/.") + extension;
+    }
+    m_subcommand
+        ->add_option("paths", m_paths,
+                     "Files, directories (searched for " + extensions + ") or glob patterns")
         ->required();
     m_subcommand->add_flag("--csv", m_csv, "Print a CSV table instead of JSON lines");
     m_subcommand
