@@ -1,5 +1,7 @@
 #!/usr/bin/python3
-"""Real DM files of the shared corpus: `trestan info --json --checksum` against the manifest. (The trees
+"""Real DM files of the shared corpus: `trestan info --json --checksum` against the manifest, and the
+same read through the plugin's open (--via-plugin) giving the same document as through the index;
+`trestan scan` of the whole corpus summarises every file as `info` does. (The trees
 are compared with the expected ones by the Python package's corpus test, through the same JSON writer;
 the NumPy, TIFF and PNG writers' bytes are held by the golden cases, cases.txt, for every element
 type.) Exits with 77, which CTest counts as skipped, without the corpus."""
@@ -25,6 +27,10 @@ def check_file(binary, corpus, name, entry):
     result = subprocess.run([binary, "info", "--json", "--checksum", path], capture_output=True, text=True, timeout=300)
     if not check(result.returncode == 0, f"{name}: info exits with {result.returncode}: {result.stderr}"):
         return
+    via_plugin = subprocess.run([binary, "info", "--via-plugin", "--json", "--checksum", path], capture_output=True,
+                                text=True, timeout=300)
+    check(via_plugin.returncode == 0 and via_plugin.stdout == result.stdout,
+          f"{name}: info --via-plugin differs from info: {via_plugin.stderr}")
     info = json.loads(result.stdout)
     check(info["file"] == path and info["format"] == "DM", f"{name}: file and format {info['file']} {info['format']}")
     check(len(info["frames"]) == len(entry["frames"]), f"{name}: {len(info['frames'])} frames")
@@ -51,6 +57,12 @@ def main():
     manifest = json.loads((args.corpus / "manifest.json").read_text())
     for name, entry in manifest.items():
         check_file(args.trestan, args.corpus, name, entry)
+    scan = subprocess.run([args.trestan, "scan", "-j", "2", str(args.corpus)], capture_output=True, text=True, timeout=300)
+    records = {pathlib.Path(r["path"]).name: r for r in map(json.loads, scan.stdout.splitlines())}
+    check(scan.returncode == 0 and set(records) == set(manifest), f"scan of the corpus: {scan.returncode} {scan.stderr}")
+    for name, record in records.items():
+        shapes = [frame["shape"] for frame in manifest.get(name, {}).get("frames", [])]
+        check([frame["shape"] for frame in record.get("frames", [])] == shapes, f"{name}: scan's frames {record}")
     for failure in failures[:50]:
         print("FAILED", failure)
     print(f"{len(manifest)} files, {len(failures)} failures")
