@@ -62,7 +62,7 @@ public:
     /// region read delivers it. An indexed frame reads only the bytes of the file that the region
     /// spans; bytes the file does not hold read as zeros. Throws velmora::InvalidArgument for a
     /// region outside the frame and velmora::Error when the file cannot be read, or changed since it
-    /// was indexed.
+    /// was indexed. One thread at a time: the first read of an indexed file opens its descriptor.
     void readRegion(std::size_t frame, const velmora::RegionX<std::size_t>& region, void* destination) const;
 
 private:
