@@ -271,7 +271,7 @@ def _new_array(name, layer, chunks, dtype):
 def _signal_array(path, identity, index, layout, chunks, allow_truncated):
     _check_complete(path, index, layout, allow_truncated)
     chunks = _normalise_chunks(chunks, layout.shape, layout.result_dtype)
-    name = "trestan-" + tokenize(path, tuple(identity[:3]), index, chunks, allow_truncated)
+    name = "trestan-" + tokenize(path, tuple(identity[:3]), index, chunks, allow_truncated, layout.result_dtype)
     layer = {}
     _tasks(layer, (name,), path, identity, layout, chunks, stacked=False)
     return _new_array(name, layer, chunks, layout.result_dtype)

@@ -15,7 +15,7 @@ import re
 
 import numpy
 
-from . import Error, _arrange, open as _open
+from . import _arrange, open as _open
 
 __all__ = ["load"]
 
@@ -195,13 +195,23 @@ def _tuples(value):
             for key, item in value.items()}
 
 
-def _read_signal(path, frame):
-    """The task of a lazy signal: its array, read when computed (the graph holds the path only)."""
-    with _open(path) as file:
-        for index, frame_ndim, frame_axes, _ in file._signals():
-            if index == frame:
-                return _data(file, frame, frame_ndim, frame_axes)
-    raise Error(f"{os.fsdecode(path)}: no image {frame}")
+def _lazy_data(file, frame, frame_ndim, frame_axes):
+    """_data() as a Dask array: trestan.load(lazy=True)'s chunks (along the navigation axes, each read
+    by its own task with positioned reads of its own bytes), in the element type HyperSpy gives."""
+    from . import _lazy
+
+    path = _lazy._describe_path(file.path)
+    layout = _lazy._Layout(file.frames[frame]._storage, frame_ndim, frame_axes)
+    colour = layout.colour
+    if colour:  # blocks of all four stored bytes, made HyperSpy's records below
+        layout.colour, layout.result_dtype = False, layout.dtype
+    data = _lazy._signal_array(path, file._identity, frame, layout, "auto", False)
+    if colour:
+        return data.map_blocks(lambda block: block.view(RGBA8), dtype=RGBA8,
+                               meta=numpy.empty((0,) * data.ndim, RGBA8))
+    if file.frames[frame].interpretation == "BINARY":
+        return data.astype(bool)
+    return data
 
 
 def _signal_dicts(path, lazy):
@@ -213,17 +223,7 @@ def _signal_dicts(path, lazy):
             metadata = {key: _tuples(mapped[key])
                         for key in ("General", "Sample", "Signal", "Acquisition_instrument") if mapped.get(key)}
             metadata.setdefault("General", {})["original_filename"] = os.path.basename(os.fsdecode(path))
-            if lazy:
-                import dask
-                import dask.array
-
-                pixels = file.frames[frame]
-                colour = pixels.dtype == numpy.uint8 and len(pixels.shape) > frame_ndim
-                dtype = bool if pixels.interpretation == "BINARY" else RGBA8 if colour else pixels.dtype
-                data = dask.array.from_delayed(dask.delayed(_read_signal, pure=True)(os.fsdecode(path), frame),
-                                               tuple(mapped["shape"]), dtype=dtype)
-            else:
-                data = _data(file, frame, frame_ndim, frame_axes)
+            data = (_lazy_data if lazy else _data)(file, frame, frame_ndim, frame_axes)
             dicts.append({"data": data, "axes": mapped["axes"], "metadata": metadata,
                           "original_metadata": _original_metadata(root, frame)})
         return dicts
@@ -237,7 +237,8 @@ def load(path, lazy=False):
     EDSSEMSpectrum, ComplexSignal2D, ...; their lazy forms with lazy=True), made by HyperSpy's own
     signal factory from trestan's reading of the file: data (writable; binary images as bool, colour
     as RGBA8 records of the four stored bytes), axes, metadata and original_metadata in HyperSpy's
-    layout. With lazy=True nothing is read until the data is computed.
+    layout. With lazy=True nothing is read until the data is computed: the data are the Dask arrays
+    of trestan.load(path, lazy=True), chunked along the navigation axes.
     """
     from hyperspy.io import dict2signal
 

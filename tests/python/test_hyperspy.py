@@ -85,8 +85,11 @@ def test_lazy_signals_and_in_place_operations(tmp_path):
     for path in paths:
         lazy = as_list(trestan.hyperspy.load(path, lazy=True))
         eager = as_list(hs.load(path))
-        for mine, their in zip(lazy, eager):
+        chunked = trestan.load(path, lazy=True)
+        for mine, their, signal in zip(lazy, eager, chunked):
             assert type(mine).__name__ == "Lazy" + type(their).__name__
+            # load(lazy=True)'s chunks, each read by a task of its own
+            assert mine.data.chunks == signal["data"].chunks and mine.data.dtype == their.data.dtype
             numpy.testing.assert_array_equal(mine.data.compute(), their.data)
     signal = as_list(trestan.hyperspy.load(SAMPLE))[0]
     before = signal.data.copy()
