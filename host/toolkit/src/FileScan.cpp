@@ -54,9 +54,18 @@ void walkDirectory(const fs::path& top, std::vector<std::string>& files) {
     files.insert(files.end(), found.begin(), found.end());
 }
 
+// Puts `values` into `place` as an array, built in place: a temporary array that an allocation
+// failure leaves behind needs memory to be freed.
+template <typename Values> void putArray(nlohmann::ordered_json& place, const Values& values) {
+    place = nlohmann::ordered_json::array();
+    for (const auto& value : values) {
+        place.push_back(value);
+    }
+}
+
 void addMainKeys(const nlohmann::json& signal, nlohmann::ordered_json& keys) {
     keys["frame"] = signal.at("frame");
-    keys["shape"] = signal.at("shape").get<std::vector<std::size_t>>();
+    putArray(keys["shape"], signal.at("shape").get<std::vector<std::size_t>>());
     const nlohmann::json& general = signal.at("General");
     for (const char* key : {"title", "date", "time"}) {
         if (general.contains(key)) {
@@ -210,14 +219,13 @@ ScanRecord scanFile(PluginHost& host, const std::string& path) {
             nlohmann::ordered_json entry = nlohmann::ordered_json::object();
             const DismantleAtExit entryAtExit(entry);
             entry["index"] = frame.index;
-            entry["shape"] = frame.shape.values();
+            putArray(entry["shape"], frame.shape);
             entry["type"] = frame.dataType.name();
             const velmora::SpatialCalibrationProperty& calibration = frame.properties.calibration();
             // Built in place: a nested temporary that fails halfway needs memory to be freed.
             nlohmann::ordered_json& place = entry["calibration"] = nlohmann::ordered_json::object();
-            place["origin"] = std::vector<double>(calibration.origin().begin(), calibration.origin().end());
-            place["spacing"] =
-                std::vector<double>(calibration.spacing().begin(), calibration.spacing().end());
+            putArray(place["origin"], calibration.origin());
+            putArray(place["spacing"], calibration.spacing());
             place["unit"] = calibration.unit();
             entry["thumbnail"] = roles.isThumbnail(frame.index);
             if (frame.truncated()) {
@@ -232,7 +240,12 @@ ScanRecord scanFile(PluginHost& host, const std::string& path) {
             result.record["main"] = *roles.main;
             if (std::optional<MappedImage> image = file.support()->mapImage(index, *roles.main)) {
                 const DismantleAtExit imageAtExit(image->json);
-                result.record["metadata"] = mainKeys(image->json);
+                nlohmann::ordered_json keys = mainKeys(image->json);
+                const DismantleAtExit keysAtExit(keys);
+                // Swapped into a member made first, so that a failure to make it leaves the keys
+                // to be dismantled.
+                result.record["metadata"] = nlohmann::ordered_json::object();
+                result.record["metadata"].swap(keys);
             }
         }
     } catch (const std::bad_alloc&) {
