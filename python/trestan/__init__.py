@@ -105,10 +105,12 @@ def scan(paths, workers=None, as_frame=False):
 
     `paths` is one path or a list of them: files, directories (searched recursively for .dm3 and
     .dm4 files) or glob patterns. Files are read on `workers` threads (default: one per core) with
-    the GIL released. Each record is a dict {"path", "size", "format", "frames": [{"index",
-    "shape", "type", "calibration", "thumbnail"}], "main", "metadata": {"frame", "shape", "title",
-    "date", "time", "signal_type", "microscope_type", "microscope", "beam_energy", ...}}; a file that
-    cannot be read gives {"path", "size"?, "error"} and the scan goes on.
+    the GIL released; only their tags are read, never their pixels. Each record is a dict {"path",
+    "size", "format", "frames": [{"index", "shape", "type", "calibration", "thumbnail", and for a
+    frame that the file ends inside "truncated", "bytes", "bytesInFile"}], "main", "metadata":
+    {"frame", "shape", "title", "date", "time", "signal_type", "microscope_type", "microscope",
+    "beam_energy", ...}}; a file that cannot be read gives {"path", "size"?, "error"} and the scan
+    goes on.
 
     With as_frame=True the records come as a pandas.DataFrame (nested "metadata" keys become
     columns "metadata.title", ...); ImportError when pandas is not installed.
