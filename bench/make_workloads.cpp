@@ -1,5 +1,7 @@
-// Writes the DM files that bench/compare and bench/lazy-compare time:
+// Writes the DM files that bench/compare, bench/lazy-compare and bench/cli-compare time:
 //   trestan-bench-workloads pixels FILE MIB   a DM4 file with a float32 stack of MIB x 1 MiB frames
+//   trestan-bench-workloads sparse-pixels FILE MIB   the same with its pixels left as a hole (the
+//                                                    same tags as `pixels`; bench/cli-compare)
 //   trestan-bench-workloads tags FILE COUNT   a DM4 file with COUNT tags of mixed kinds and a small image
 //   trestan-bench-workloads scan FILE DX DY SX SY          a DM4 file with a float32 4-D scan: SX x SY
 //                                                          positions of DX x DY detector pixels
@@ -33,7 +35,7 @@ std::uint64_t parseCount(std::string_view text) {
 }
 
 int usage() {
-    std::cerr << "usage: trestan-bench-workloads pixels FILE MIB\n"
+    std::cerr << "usage: trestan-bench-workloads pixels|sparse-pixels FILE MIB\n"
                  "       trestan-bench-workloads tags FILE COUNT\n"
                  "       trestan-bench-workloads scan|sparse-scan FILE DX DY SX SY\n";
     return 2;
@@ -58,9 +60,9 @@ int main(int argc, char** argv) {
                 dimensions.push_back(static_cast<std::uint32_t>(parseCount(argv[i])));
             }
             file = bench::pixelFile(dimensions, dmwriter::Version::Dm4, &stats, kind == "sparse-scan");
-        } else if (kind == "pixels") {
+        } else if (kind == "pixels" || kind == "sparse-pixels") {
             file = bench::pixelFile({FrameSide, FrameSide, static_cast<std::uint32_t>(amount)},
-                                    dmwriter::Version::Dm4, &stats);
+                                    dmwriter::Version::Dm4, &stats, kind == "sparse-pixels");
         } else if (kind == "tags") {
             file = bench::tagHeavyFile(static_cast<std::size_t>(amount), 64, dmwriter::Version::Dm4, &stats);
         } else {
