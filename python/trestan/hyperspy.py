@@ -62,15 +62,18 @@ def _records(node, children):
 
 def _branch(node, children):
     """A node with children as HyperSpy's DM reader gives it: a group as a tuple, an array of groups
-    as a list of tuples, anything else as a dict. Groups and arrays of groups whose fields all hold
-    values are made from to_dict(); other nodes child by child."""
+    as a list of tuples, anything else as a dict. The reader gives a directory the number of its
+    entries as its value, and a group or an array of groups no value: a directory of unnamed groups
+    stays a directory (its groups DataN), as in HyperSpy. Groups and arrays of groups whose fields
+    all hold values are made from to_dict(); other nodes child by child."""
+    if node.value is not None:
+        return _original(node, children)
     first = children[0]
     if _FIELD.fullmatch(first.name):
-        if node.value is None:
-            tree = node.to_dict()
-            fields = _fields(tree) if len(tree) == len(children) else None
-            if fields is not None:
-                return fields
+        tree = node.to_dict()
+        fields = _fields(tree) if len(tree) == len(children) else None
+        if fields is not None:
+            return fields
     elif _ITEM.fullmatch(first.name):
         items = first.children
         if items and all(_FIELD.fullmatch(item.name) for item in items):

@@ -3,11 +3,12 @@ classes, data, axes, metadata and original_metadata. Skipped where HyperSpy is n
 
 import logging
 import math
+import struct
 import warnings
 
 import numpy
 import pytest
-from conftest import CORPUS_DIR, MANIFEST, SAMPLE
+from conftest import CORPUS_DIR, MANIFEST, SAMPLE, _directory, _tag
 
 hs = pytest.importorskip("hyperspy.api")
 import trestan.hyperspy  # noqa: E402  (after the skip: it is of no use without HyperSpy)
@@ -96,3 +97,66 @@ def test_lazy_signals_and_in_place_operations(tmp_path):
     signal += 1
     signal.map(numpy.negative)
     numpy.testing.assert_array_equal(signal.data, -(before + 1))
+
+
+# Tags of the kinds whose layout in original_metadata depends on what holds them: groups (tuples),
+# arrays of groups (lists of tuples), and directories of unnamed entries (TagGroupN, DataN).
+def _group(name, values):
+    info = [15, 0, len(values)] + [code for _ in values for code in (0, 3)]  # int32 fields
+    return _tag(name, info, b"".join(struct.pack("<i", v) for v in values))
+
+
+def _groups(name, rows):
+    info = [20, 15, 0, len(rows[0])] + [code for _ in rows[0] for code in (0, 3)] + [len(rows)]
+    return _tag(name, info, b"".join(struct.pack("<i", v) for row in rows for v in row))
+
+
+def _int(name, value):
+    return _tag(name, [3], struct.pack("<i", value))
+
+
+def _real(name, value):
+    return _tag(name, [6], struct.pack("<f", value))
+
+
+def _text(name, value):
+    return _tag(name, [20, 4, len(value)], value.encode("utf-16-le"))
+
+
+TAG_TREES = {
+    "a group and an array of groups": [_group("G", [1, 2, 3]), _groups("A", [[1, 2], [3, 4], [5, 6]])],
+    "an array of one group of one field": [_groups("A", [[7]])],
+    "a directory of unnamed groups": [_directory("D", [_group("", [1, 2]), _group("", [3, 4])])],
+    "a directory of an unnamed group and an unnamed value": [_directory("D", [_group("", [1, 2]), _int("", 5)])],
+    "a directory of tags named as fields": [_directory("F", [_int("Field0", 1), _int("Field1", 2)])],
+    "a name twice": [_directory("H", [_int("Field0", 1), _int("Field0", 2)])],
+    "directories of unnamed directories": [_directory("K", [
+        _directory("", [_int("Field0", 1)]), _directory("", [_int("Field0", 1), _group("Field1", [4])])])],
+}
+
+
+def _write_tag_tree(path, entries):
+    """A DM4 file of one 4 x 4 float32 image with what HyperSpy needs to read it, `entries` both in the
+    image's ImageTags and in a root directory of their own."""
+    calibration = [_real("Origin", 0.0), _real("Scale", 1.0), _text("Units", "")]
+    image_data = _directory("ImageData", [
+        _directory("Calibrations", [_directory("Brightness", calibration),
+                                    _directory("Dimension", [_directory("", calibration)] * 2),
+                                    _int("DisplayCalibratedUnits", 1)]),
+        _tag("Data", [20, 6, 16], numpy.arange(16, dtype=numpy.float32).tobytes()), _int("DataType", 2),
+        _directory("Dimensions", [_int("", 4), _int("", 4)]), _int("PixelDepth", 4)])
+    image = _directory("", [image_data, _directory("ImageTags", entries), _text("Name", "tags")])
+    root = b"\x00\x00" + struct.pack(">Q", 2) + _directory("ImageList", [image]) + _directory("Extra", entries)
+    path.write_bytes(struct.pack(">IQI", 4, len(root), 1) + root + bytes(8))
+    return path
+
+
+@pytest.mark.parametrize("name", sorted(TAG_TREES))
+def test_original_metadata_of_groups_and_directories_equals_hyperspy_own(tmp_path, name):
+    path = _write_tag_tree(tmp_path / "tags.dm4", TAG_TREES[name])
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        theirs = hs.load(path).original_metadata.as_dictionary()
+    ours = trestan.hyperspy.load(path).original_metadata.as_dictionary()
+    assert theirs["Extra"] and theirs["ImageList"]["TagGroup0"]["ImageTags"]
+    assert differences(ours, theirs, ordered=True) == []
