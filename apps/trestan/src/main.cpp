@@ -38,7 +38,9 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     app.fallthrough();
     unsigned logLevel = 3;
-    app.add_option("--log-level", logLevel, "Plugin log level, 0 (off) to 6 (trace)")
+    app.add_option(
+           "--log-level", logLevel,
+           "Plugin log level, 0 (off) to 6 (trace); from 4 on, info and tree read files through the plugin")
         ->check(CLI::Range(0U, 6U))
         ->capture_default_str();
 
