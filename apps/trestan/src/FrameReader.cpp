@@ -1,6 +1,5 @@
 #include "FrameReader.h"
 
-#include "trestan/toolkit/FreshMemory.h"
 #include "velmora/Error.h"
 
 #include <algorithm>
@@ -8,21 +7,6 @@
 #include <new>
 
 namespace trestan::cli {
-
-namespace {
-
-// A buffer of `bytes`, or velmora::Error saying what it was for. Fresh memory: not zero-filled
-// before the reads fill it, and on huge pages where the kernel offers them, so that the faults of a
-// large piece cost little.
-std::unique_ptr<toolkit::FreshMemory> pieceBuffer(std::size_t bytes) {
-    try {
-        return std::make_unique<toolkit::FreshMemory>(bytes);
-    } catch (const std::bad_alloc&) {
-        throw velmora::Error("no memory for a piece of " + std::to_string(bytes) + " bytes of the frame");
-    }
-}
-
-} // namespace
 
 FrameReader::FrameReader(const toolkit::HostFile& file, std::size_t frame, bool allowTruncated,
                          std::size_t pieceBytes)
@@ -37,6 +21,14 @@ FrameReader::FrameReader(const toolkit::HostFile& file, std::size_t frame, bool 
                              "missing bytes as zeros");
     }
     byteCount(); // refuses a frame whose size overflows before anything is read
+}
+
+std::unique_ptr<toolkit::FreshMemory> FrameReader::buffer(std::size_t bytes) {
+    try {
+        return std::make_unique<toolkit::FreshMemory>(bytes);
+    } catch (const std::bad_alloc&) {
+        throw velmora::Error("no memory for a piece of " + std::to_string(bytes) + " bytes of the frame");
+    }
 }
 
 std::uint64_t FrameReader::byteCount() const {
@@ -85,13 +77,13 @@ void FrameReader::forEachPiece(const std::function<void(const std::uint8_t*, std
         ++split;
     }
     if (split == axes) {
-        const std::unique_ptr<toolkit::FreshMemory> buffer = pieceBuffer(below);
-        m_file.readRegion(m_frame, velmora::RegionX<std::size_t>::whole(lengths), buffer->data());
-        consume(buffer->data(), below);
+        const std::unique_ptr<toolkit::FreshMemory> piece = buffer(below);
+        m_file.readRegion(m_frame, velmora::RegionX<std::size_t>::whole(lengths), piece->data());
+        consume(piece->data(), below);
         return;
     }
     const std::size_t step = std::max<std::size_t>(1, m_pieceBytes / below);
-    const std::unique_ptr<toolkit::FreshMemory> buffer = pieceBuffer(std::min(step, lengths[split]) * below);
+    const std::unique_ptr<toolkit::FreshMemory> piece = buffer(std::min(step, lengths[split]) * below);
     velmora::VectorX<std::size_t> offset(axes, 0);
     velmora::VectorX<std::size_t> size = lengths;
     for (std::size_t axis = split + 1; axis < axes; ++axis) {
@@ -101,8 +93,8 @@ void FrameReader::forEachPiece(const std::function<void(const std::uint8_t*, std
         for (std::size_t first = 0; first < lengths[split]; first += step) {
             offset[split] = first;
             size[split] = std::min(step, lengths[split] - first);
-            m_file.readRegion(m_frame, velmora::RegionX<std::size_t>(offset, size), buffer->data());
-            consume(buffer->data(), size[split] * below);
+            m_file.readRegion(m_frame, velmora::RegionX<std::size_t>(offset, size), piece->data());
+            consume(piece->data(), size[split] * below);
         }
         // The next position of the axes above the split, the lowest fastest.
         std::size_t axis = split + 1;

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "trestan/toolkit/FreshMemory.h"
 #include "trestan/toolkit/HostFile.h"
 #include "velmora/ImageProperties.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace trestan::cli {
@@ -44,6 +46,10 @@ public:
 
     /// Calls `consume` with each piece of the whole frame in turn, in the order of its bytes.
     void forEachPiece(const std::function<void(const std::uint8_t* bytes, std::size_t size)>& consume) const;
+
+    /// Memory for a piece of `bytes` bytes, not zero-filled, on huge pages where the kernel offers
+    /// them; velmora::Error when it cannot be had.
+    static std::unique_ptr<toolkit::FreshMemory> buffer(std::size_t bytes);
 
     /// Reads `rowCount` rows of plane `plane`, from row `firstRow` on, into `destination`.
     void readRows(std::uint64_t plane, std::size_t firstRow, std::size_t rowCount,

@@ -89,7 +89,8 @@ class FirstPlane {
 public:
     explicit FirstPlane(const FrameReader& frame)
         : m_frame(frame), m_rowBytes(frame.rowBytes()), m_height(frame.height()),
-          m_rowsPerPiece(std::min(frame.rowsPerPiece(), m_height)), m_rows(m_rowsPerPiece * m_rowBytes) {}
+          m_rowsPerPiece(std::min(frame.rowsPerPiece(), m_height)),
+          m_rows(FrameReader::buffer(m_rowsPerPiece * m_rowBytes)) {}
 
     // Calls `consume(bytes, elements)` with the plane's rows, a piece at a time.
     template <typename Consume> void forEachPiece(Consume&& consume) {
@@ -104,24 +105,24 @@ public:
         if (m_first > row || row >= m_first + m_count) {
             rows(row, std::min(m_rowsPerPiece, m_height - row));
         }
-        return m_rows.data() + (row - m_first) * m_rowBytes;
+        return m_rows->data() + (row - m_first) * m_rowBytes;
     }
 
 private:
     const std::uint8_t* rows(std::size_t first, std::size_t count) {
         if (first != m_first || count != m_count) {
-            m_frame.readRows(0, first, count, m_rows.data());
+            m_frame.readRows(0, first, count, m_rows->data());
             m_first = first;
             m_count = count;
         }
-        return m_rows.data();
+        return m_rows->data();
     }
 
     const FrameReader& m_frame;
     std::size_t m_rowBytes;
     std::size_t m_height;
     std::size_t m_rowsPerPiece;
-    std::vector<std::uint8_t> m_rows;
+    std::unique_ptr<toolkit::FreshMemory> m_rows;
     std::size_t m_first = 0;
     std::size_t m_count = 0; // rows held
 };

@@ -9,7 +9,6 @@
 #include <limits>
 #include <memory>
 #include <tiffio.h>
-#include <vector>
 
 namespace trestan::cli {
 
@@ -185,7 +184,7 @@ void TiffWriter::write(const FrameReader& frame, const std::string& path) const 
     const std::uint16_t components = static_cast<std::uint16_t>(type.components());
     // Each page is read a piece of whole rows at a time and written as it is read.
     const std::size_t rowsPerPiece = std::min(frame.rowsPerPiece(), height);
-    std::vector<std::uint8_t> rows(rowsPerPiece * rowBytes);
+    const std::unique_ptr<toolkit::FreshMemory> rows = FrameReader::buffer(rowsPerPiece * rowBytes);
     for (std::uint64_t page = 0; page < pages; ++page) {
         TIFF* out = tiff.get();
         TIFFSetField(out, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(width));
@@ -221,10 +220,10 @@ void TiffWriter::write(const FrameReader& frame, const std::string& path) const 
         }
         for (std::size_t first = 0; first < height; first += rowsPerPiece) {
             const std::size_t count = std::min(rowsPerPiece, height - first);
-            frame.readRows(page, first, count, rows.data());
+            frame.readRows(page, first, count, rows->data());
             for (std::size_t row = first; row < first + count; ++row) {
                 // libtiff does not change uncompressed scanlines.
-                if (TIFFWriteScanline(out, rows.data() + (row - first) * rowBytes,
+                if (TIFFWriteScanline(out, rows->data() + (row - first) * rowBytes,
                                       static_cast<std::uint32_t>(row), 0) != 1) {
                     fail(path, "cannot write page " + std::to_string(page) + " row " + std::to_string(row));
                 }

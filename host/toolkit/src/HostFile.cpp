@@ -1,6 +1,7 @@
 #include "trestan/toolkit/HostFile.h"
 
 #include "trestan/toolkit/FormatRegistry.h"
+#include "trestan/toolkit/FreshMemory.h"
 #include "velmora/Error.h"
 #include "velmora/Indexer.h"
 
@@ -92,31 +93,13 @@ HostFile HostFile::open(PluginHost& host, const std::string& path, ReadThrough t
     return file;
 }
 
-HostFile::HostFile(HostFile&& other) noexcept
-    : m_path(std::move(other.m_path)), m_plugin(other.m_plugin), m_support(other.m_support),
-      m_index(std::move(other.m_index)), m_indexed(other.m_indexed), m_opened(std::move(other.m_opened)),
-      m_identity(std::move(other.m_identity)), m_fd(std::exchange(other.m_fd, -1)) {}
+HostFile::HostFile(HostFile&&) noexcept = default;
+HostFile& HostFile::operator=(HostFile&&) noexcept = default;
+HostFile::~HostFile() = default;
 
-HostFile& HostFile::operator=(HostFile&& other) noexcept {
-    if (this != &other) {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-        m_path = std::move(other.m_path);
-        m_plugin = other.m_plugin;
-        m_support = other.m_support;
-        m_index = std::move(other.m_index);
-        m_indexed = other.m_indexed;
-        m_opened = std::move(other.m_opened);
-        m_identity = std::move(other.m_identity);
-        m_fd = std::exchange(other.m_fd, -1);
-    }
-    return *this;
-}
-
-HostFile::~HostFile() {
-    if (m_fd >= 0) {
-        ::close(m_fd);
+HostFile::Descriptor::~Descriptor() {
+    if (fd >= 0) {
+        ::close(fd);
     }
 }
 
@@ -139,8 +122,8 @@ std::optional<FileIndex::FrameOrigin> HostFile::frameOrigin(std::size_t frame) c
 }
 
 int HostFile::descriptor() const {
-    if (m_fd >= 0) {
-        return m_fd;
+    if (m_descriptor.fd >= 0) {
+        return m_descriptor.fd;
     }
     int fd = -1;
     do {
@@ -156,7 +139,7 @@ int HostFile::descriptor() const {
         ::close(fd);
         throw velmora::Error("the file changed after its tags were read");
     }
-    m_fd = fd;
+    m_descriptor.fd = fd;
     return fd;
 }
 
@@ -198,7 +181,7 @@ void HostFile::readRegion(std::size_t frame, const velmora::RegionX<std::size_t>
         m_support->readFrameBytes(descriptor(), stored, start, span, destination);
         return;
     }
-    std::vector<std::uint8_t> bytes(span);
+    const FreshMemory bytes(span);
     m_support->readFrameBytes(descriptor(), stored, start, span, bytes.data());
     velmora::RegionCopier(spanned, velmora::RegionX<std::size_t>::whole(region.size()), stored.dataType)
         .copy(bytes.data(), static_cast<std::uint8_t*>(destination));

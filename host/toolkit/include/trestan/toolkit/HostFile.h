@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace trestan::toolkit {
 
@@ -79,7 +80,18 @@ private:
     // reads is opened on the first read and must name the same file.
     struct Identity;
     std::unique_ptr<Identity> m_identity;
-    mutable int m_fd = -1;
+    // Closed with its owner.
+    struct Descriptor {
+        int fd = -1;
+        Descriptor() = default;
+        Descriptor(Descriptor&& other) noexcept : fd(std::exchange(other.fd, -1)) {}
+        Descriptor& operator=(Descriptor&& other) noexcept {
+            std::swap(fd, other.fd);
+            return *this;
+        }
+        ~Descriptor();
+    };
+    mutable Descriptor m_descriptor;
 };
 
 } // namespace trestan::toolkit
