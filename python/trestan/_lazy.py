@@ -157,16 +157,17 @@ def _normalise_chunks(chunks, shape, dtype):
 class _Layout:
     """How a signal's array lies in the file: the stored array (frame axes reversed) and the
     signal's axes. `frame_axes[k]` is the frame axis of signal axis k; frame axes left out have
-    length 1."""
+    length 1. Colour pixels become RGB8 records, or with `stored_colour` stay the records of their
+    four stored bytes."""
 
-    def __init__(self, storage, frame_ndim, frame_axes):
+    def __init__(self, storage, frame_ndim, frame_axes, stored_colour=False):
         self.offset = int(storage["offset"])
         self.stored_shape = tuple(int(n) for n in storage["shape"])
         self.strides = tuple(int(s) for s in storage["strides"])
         self.dtype = numpy.dtype(storage["dtype"])
         self.byte_count = int(storage["byte_count"])
         self.bytes_in_file = storage["bytes_in_file"]
-        self.colour = self.dtype.names is not None and self.dtype.itemsize == 4
+        self.colour = self.dtype.names is not None and self.dtype.itemsize == 4 and not stored_colour
         stored_axes = [frame_ndim - 1 - axis for axis in frame_axes]
         left_out = [axis for axis in range(frame_ndim) if axis not in stored_axes]
         self.stored_axes = stored_axes

@@ -204,12 +204,9 @@ def _lazy_data(file, frame, frame_ndim, frame_axes):
     from . import _lazy
 
     path = _lazy._describe_path(file.path)
-    layout = _lazy._Layout(file.frames[frame]._storage, frame_ndim, frame_axes)
-    colour = layout.colour
-    if colour:  # blocks of all four stored bytes, made HyperSpy's records below
-        layout.colour, layout.result_dtype = False, layout.dtype
+    layout = _lazy._Layout(file.frames[frame]._storage, frame_ndim, frame_axes, stored_colour=True)
     data = _lazy._signal_array(path, file._identity, frame, layout, "auto", False)
-    if colour:
+    if layout.dtype.names is not None:  # colour: the four stored bytes as HyperSpy's records
         return data.map_blocks(lambda block: block.view(RGBA8), dtype=RGBA8,
                                meta=numpy.empty((0,) * data.ndim, RGBA8))
     if file.frames[frame].interpretation == "BINARY":
