@@ -4,55 +4,31 @@
 
 #include "FrameReader.h"
 
-#include "dmwriter/DmImage.h"
+#include "HostFileTestSupport.h"
 #include "velmora/Error.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
 namespace {
 
+using namespace hostfile_test;
 using trestan::cli::FrameReader;
 using trestan::toolkit::HostFile;
 using trestan::toolkit::ReadThrough;
 
-class FrameReaderTest : public ::testing::Test {
-protected:
-    trestan::toolkit::PluginHost host{std::vector<std::string>{TRESTAN_TEST_PLUGIN_DIR},
-                                      velmora::LogLevel::Off};
-
-    std::string write(const std::string& name, const std::vector<dmwriter::ImageDefinition>& images) {
-        const std::filesystem::path directory =
-            std::filesystem::path(::testing::TempDir()) / "frame-reader-test";
-        std::filesystem::create_directories(directory);
-        dmwriter::DmFile file = dmwriter::imageFile(images);
-        file.dmFraming();
-        const std::string path = (directory / name).string();
-        file.writeFile(path);
-        return path;
-    }
-};
-
 std::vector<std::uint8_t> whole(const HostFile& file, std::size_t frame) {
-    const auto& stored = file.index().frames[frame];
-    std::size_t bytes = stored.dataType.elementSize();
-    for (const std::size_t length : stored.shape) {
-        bytes *= length;
-    }
-    std::vector<std::uint8_t> out(bytes);
-    file.readRegion(frame, velmora::RegionX<std::size_t>::whole(stored.shape), out.data());
-    return out;
+    return regionBytes(file, frame, velmora::RegionX<std::size_t>::whole(file.index().frames[frame].shape));
 }
 
-TEST_F(FrameReaderTest, PiecesAndRowsAreTheWholeFramesBytes) {
+TEST(FrameReader, PiecesAndRowsAreTheWholeFramesBytes) {
     // uint16, RGB colour, float64, int8 of four axes
     const std::string path =
-        write("frames.dm4", {dmwriter::rampImage(10, {7, 5, 3}), dmwriter::rampImage(23, {5, 3, 2}),
-                             dmwriter::rampImage(12, {9}), dmwriter::rampImage(9, {3, 2, 2, 3})});
-    const HostFile file = HostFile::open(host, path, ReadThrough::Index);
+        writeDmFile("frames.dm4", {dmwriter::rampImage(10, {7, 5, 3}), dmwriter::rampImage(23, {5, 3, 2}),
+                                   dmwriter::rampImage(12, {9}), dmwriter::rampImage(9, {3, 2, 2, 3})});
+    const HostFile file = HostFile::open(pluginHost(), path, ReadThrough::Index);
     for (std::size_t frame = 0; frame < file.index().frames.size(); ++frame) {
         const std::vector<std::uint8_t> expected = whole(file, frame);
         const FrameReader probe(file, frame, false);
@@ -84,11 +60,11 @@ TEST_F(FrameReaderTest, PiecesAndRowsAreTheWholeFramesBytes) {
     }
 }
 
-TEST_F(FrameReaderTest, AFrameTheFileEndsInsideIsRefusedUnlessAllowed) {
+TEST(FrameReader, AFrameTheFileEndsInsideIsRefusedUnlessAllowed) {
     dmwriter::ImageDefinition declared = dmwriter::rampImage(2, {4, 4});
     declared.dimensions = {4096, 64}; // 1 MiB declared, 64 bytes held
-    const std::string path = write("short.dm4", {declared});
-    const HostFile indexed = HostFile::open(host, path, ReadThrough::Index);
+    const std::string path = writeDmFile("short.dm4", {declared});
+    const HostFile indexed = HostFile::open(pluginHost(), path, ReadThrough::Index);
     ASSERT_TRUE(indexed.index().frames[0].truncated());
     try {
         FrameReader(indexed, 0, false);
@@ -106,7 +82,7 @@ TEST_F(FrameReaderTest, AFrameTheFileEndsInsideIsRefusedUnlessAllowed) {
     reader.forEachPiece([&](const std::uint8_t* bytes, std::size_t size) {
         joined.insert(joined.end(), bytes, bytes + size);
     });
-    EXPECT_EQ(joined, whole(HostFile::open(host, path, ReadThrough::Plugin), 0));
+    EXPECT_EQ(joined, whole(HostFile::open(pluginHost(), path, ReadThrough::Plugin), 0));
 }
 
 } // namespace

@@ -3,13 +3,10 @@
 // element types, colour among them, and of one to four axes. A file replaced after its tags were
 // read is not read as if it were the same.
 
-#include "trestan/toolkit/HostFile.h"
-
-#include "dmwriter/DmImage.h"
+#include "HostFileTestSupport.h"
 #include "velmora/Error.h"
 
 #include <cstdint>
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <random>
 #include <string>
@@ -17,6 +14,7 @@
 
 namespace {
 
+using namespace hostfile_test;
 using trestan::toolkit::HostFile;
 using trestan::toolkit::ReadThrough;
 using Region = velmora::RegionX<std::size_t>;
@@ -28,32 +26,6 @@ struct Image {
 
 const Image Images[] = {{10, {5, 4}}, {2, {4, 3, 5}}, {23, {3, 2}}, {9, {3, 2, 2, 3}},
                         {3, {6}},     {14, {4, 2}},   {12, {2, 3}}, {23, {4, 3, 2}}};
-
-class HostFileTest : public ::testing::Test {
-protected:
-    trestan::toolkit::PluginHost host{std::vector<std::string>{TRESTAN_TEST_PLUGIN_DIR},
-                                      velmora::LogLevel::Off};
-    std::filesystem::path directory = std::filesystem::path(::testing::TempDir()) / "host-file-test";
-
-    std::string write(const std::string& name, const std::vector<dmwriter::ImageDefinition>& images) {
-        std::filesystem::create_directories(directory);
-        dmwriter::DmFile file = dmwriter::imageFile(images);
-        file.dmFraming();
-        const std::string path = (directory / name).string();
-        file.writeFile(path);
-        return path;
-    }
-};
-
-std::vector<std::uint8_t> read(const HostFile& file, std::size_t frame, const Region& region) {
-    std::size_t bytes = file.index().frames[frame].dataType.elementSize();
-    for (const std::size_t length : region.size()) {
-        bytes *= length;
-    }
-    std::vector<std::uint8_t> out(bytes, 0xCD);
-    file.readRegion(frame, region, out.data());
-    return out;
-}
 
 // The whole frame, its first and last element, a slab of each axis and random boxes.
 std::vector<Region> regionsOf(const velmora::VectorX<std::size_t>& shape, std::mt19937& random) {
@@ -85,15 +57,15 @@ std::vector<Region> regionsOf(const velmora::VectorX<std::size_t>& shape, std::m
     return regions;
 }
 
-TEST_F(HostFileTest, IndexedRegionsAreThePluginsRegions) {
+TEST(HostFile, IndexedRegionsAreThePluginsRegions) {
     std::vector<dmwriter::ImageDefinition> images;
     for (const Image& image : Images) {
         images.push_back(
             dmwriter::rampImage(image.dataType, image.dimensions, static_cast<std::uint8_t>(images.size())));
     }
-    const std::string path = write("types.dm4", images);
-    const HostFile indexed = HostFile::open(host, path, ReadThrough::Index);
-    const HostFile viaPlugin = HostFile::open(host, path, ReadThrough::Plugin);
+    const std::string path = writeDmFile("types.dm4", images);
+    const HostFile indexed = HostFile::open(pluginHost(), path, ReadThrough::Index);
+    const HostFile viaPlugin = HostFile::open(pluginHost(), path, ReadThrough::Plugin);
     ASSERT_TRUE(indexed.indexed());
     ASSERT_FALSE(viaPlugin.indexed());
     ASSERT_EQ(indexed.index().frames.size(), std::size(Images));
@@ -105,7 +77,7 @@ TEST_F(HostFileTest, IndexedRegionsAreThePluginsRegions) {
         EXPECT_EQ(stored.dataType, viaPlugin.index().frames[frame].dataType) << frame;
         EXPECT_FALSE(stored.truncated());
         for (const Region& region : regionsOf(stored.shape, random)) {
-            EXPECT_EQ(read(indexed, frame, region), read(viaPlugin, frame, region))
+            EXPECT_EQ(regionBytes(indexed, frame, region), regionBytes(viaPlugin, frame, region))
                 << "frame " << frame << " region at " << region.offset().size() << " axes";
         }
     }
@@ -113,10 +85,10 @@ TEST_F(HostFileTest, IndexedRegionsAreThePluginsRegions) {
                  velmora::InvalidArgument);
 }
 
-TEST_F(HostFileTest, AFileReplacedAfterItsTagsWereReadIsRefused) {
-    const std::string path = write("replaced.dm4", {dmwriter::rampImage(10, {5, 4})});
-    const HostFile indexed = HostFile::open(host, path, ReadThrough::Index);
-    write("replaced.dm4", {dmwriter::rampImage(10, {6, 4})});
+TEST(HostFile, AFileReplacedAfterItsTagsWereReadIsRefused) {
+    const std::string path = writeDmFile("replaced.dm4", {dmwriter::rampImage(10, {5, 4})});
+    const HostFile indexed = HostFile::open(pluginHost(), path, ReadThrough::Index);
+    writeDmFile("replaced.dm4", {dmwriter::rampImage(10, {6, 4})});
     std::vector<std::uint8_t> out(40);
     try {
         indexed.readRegion(0, Region::whole(indexed.index().frames[0].shape), out.data());
